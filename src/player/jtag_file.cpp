@@ -1,0 +1,26 @@
+#include "jtag_file.h"
+
+TJtagFile::~TJtagFile() {
+    // The worker only touches the copies it owns, but it must be gone before anything of this
+    // player is.
+    Thread.reset();
+}
+
+int TJtagFile::Status() const { return Thread ? Thread->Status() : 0; }
+
+void TJtagFile::RequestTerminate() {
+    if (Thread)
+        Thread->Terminate();
+}
+
+void TJtagFile::AssignEvents(const TJtagEvents& E) {
+    OnMessage = E.OnMessage;
+    OnShift = E.OnShift;
+    OnReadCaptured = E.OnReadCaptured;
+    OnFlush = E.OnFlush;
+    OnClockTms = E.OnClockTms;
+    OnWaitTime = E.OnWaitTime;
+    OnRunClocks = E.OnRunClocks;
+    OnSetTrst = E.OnSetTrst;
+    OnSetFrequency = E.OnSetFrequency;
+}

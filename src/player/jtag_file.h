@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "jtag_events.h"
+#include "player_thread.h"
+
+// The abstract vector-file player. A player is constructed from a file name (through the registry),
+// gets its nine events from the front end, and after Start plays the file on a worker thread of its
+// own, turning every JTAG action into an event call. It knows nothing of the programmer.
+//
+// Each concrete player also provides `static std::string FileType()`, the class-level type name
+// ("SVF", "XSVF") the registry files it under.
+class TJtagFile {
+public:
+    explicit TJtagFile(const std::string& FileName) : FFileName(FileName) {}
+    // Waits for the worker (if any) and frees it with the copies it owns.
+    virtual ~TJtagFile();
+    TJtagFile(const TJtagFile&) = delete;
+    TJtagFile& operator=(const TJtagFile&) = delete;
+
+    TMessageEvent OnMessage;
+    TShiftEvent OnShift;
+    TReadCapturedEvent OnReadCaptured;
+    TFlushEvent OnFlush;
+    TClockTmsEvent OnClockTms;
+    TWaitTimeEvent OnWaitTime;
+    TRunClocksEvent OnRunClocks;
+    TSetTrstEvent OnSetTrst;
+    TSetFrequencyEvent OnSetFrequency;
+
+    // Report comments found in the file with OnMessage severity 1.
+    bool EchoComments = true;
+
+    // Creates the worker and its copies, sets the frequency and lets the worker run. Called once.
+    virtual void Start(int64_t DefaultFrequency) = 0;
+    // 0 = not started or still running, 1 = finished and failed, 2 = finished successfully.
+    virtual int Status() const;
+    virtual std::string GetFileType() const = 0;
+    virtual int64_t Progress() const = 0;
+    virtual int64_t ProgressMax() const = 0;
+
+    // Asks the worker to stop at its next pass; the run then fails as cancelled. Safe from any
+    // thread; does nothing before Start.
+    void RequestTerminate();
+
+    const std::string& FileName() const { return FFileName; }
+
+    // Assigns all nine events at once.
+    void AssignEvents(const TJtagEvents& E);
+
+protected:
+    // The thread a player's Start creates; Status and RequestTerminate look at it.
+    std::unique_ptr<TPlayerThread> Thread;
+    std::string FFileName;
+};

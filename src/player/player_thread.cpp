@@ -1,0 +1,60 @@
+#include "player_thread.h"
+
+#include "line_exception.h"
+
+void TPlayerThread::Resume(std::function<void()> Body) {
+    if (Started())
+        return;
+    FThread = std::thread([this, Body = std::move(Body)] {
+        try {
+            Body();
+        } catch (...) {
+            // The loop reports what it can; whatever escapes still ends the run as failed.
+            Failed.store(true);
+        }
+        FFinished.store(true, std::memory_order_release);
+    });
+}
+
+void TPlayerThread::WaitFor() {
+    if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id())
+        FThread.join();
+}
+
+int TPlayerThread::Status() const {
+    if (!Finished())
+        return 0;
+    return Failed.load() ? 1 : 2;
+}
+
+std::string FatalErrorText(const std::exception& E) {
+    if (const auto* L = dynamic_cast<const ELineException*>(&E))
+        return std::string("Fatal error ") + L->what() + " near line " +
+               std::to_string(L->LineNumber) + "\r\n\"" + L->LineText + "\"";
+    return std::string("Fatal error ") + E.what();
+}
+
+void RunPlayerLoop(TPlayerThread& Thread, const TMessageEvent& Report,
+                   const std::function<void()>& Prologue, const std::function<bool()>& Pass) {
+    auto Fail = [&](const std::string& Text) {
+        if (Report)
+            Report(Text, sevError);
+        Thread.Failed.store(true);
+    };
+    try {
+        Prologue();
+        for (;;) {
+            if (Thread.TerminateRequested()) {
+                if (!Thread.Failed.load())
+                    Fail(CancelledMessage);
+                Thread.Failed.store(true);
+            }
+            if (Thread.Failed.load())
+                break;
+            if (!Pass())
+                break;
+        }
+    } catch (const std::exception& E) {
+        Fail(FatalErrorText(E));
+    }
+}

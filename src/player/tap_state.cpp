@@ -1,0 +1,86 @@
+#include "tap_state.h"
+
+#include <array>
+#include <stdexcept>
+
+namespace {
+
+constexpr std::array<std::string_view, TapStateCount> Names = {
+    "RESET",  "IDLE",    "DRSELECT", "DRCAPTURE", "DRSHIFT",   "DREXIT1", "DRPAUSE", "DREXIT2",
+    "DRUPDATE", "IRSELECT", "IRCAPTURE", "IRSHIFT", "IREXIT1", "IRPAUSE", "IREXIT2", "IRUPDATE"};
+
+bool InDrColumn(uint8_t S) { return S >= tsDRCAPTURE && S <= tsDRUPDATE; }
+bool InIrColumn(uint8_t S) { return S >= tsIRCAPTURE && S <= tsIRUPDATE; }
+
+} // namespace
+
+std::string_view TapStateName(uint8_t State) {
+    return State < TapStateCount ? Names[State] : std::string_view("?");
+}
+
+TTapStep TapStep(uint8_t Current, uint8_t Target) {
+    switch (Current) {
+    case tsRESET:
+        return {0, tsIDLE};
+    case tsIDLE:
+        return {1, tsDRSELECT};
+    case tsDRSELECT:
+        return InDrColumn(Target) ? TTapStep{0, tsDRCAPTURE} : TTapStep{1, tsIRSELECT};
+    case tsIRSELECT:
+        return InIrColumn(Target) ? TTapStep{0, tsIRCAPTURE} : TTapStep{1, tsRESET};
+    case tsDRCAPTURE:
+        return Target == tsDRSHIFT ? TTapStep{0, tsDRSHIFT} : TTapStep{1, tsDREXIT1};
+    case tsIRCAPTURE:
+        return Target == tsIRSHIFT ? TTapStep{0, tsIRSHIFT} : TTapStep{1, tsIREXIT1};
+    case tsDRSHIFT:
+        return {1, tsDREXIT1};
+    case tsIRSHIFT:
+        return {1, tsIREXIT1};
+    case tsDREXIT1:
+        return (Target == tsDRSHIFT || Target == tsDRPAUSE || Target == tsDREXIT2)
+                   ? TTapStep{0, tsDRPAUSE}
+                   : TTapStep{1, tsDRUPDATE};
+    case tsIREXIT1:
+        return (Target == tsIRSHIFT || Target == tsIRPAUSE || Target == tsIREXIT2)
+                   ? TTapStep{0, tsIRPAUSE}
+                   : TTapStep{1, tsIRUPDATE};
+    case tsDRPAUSE:
+        return {1, tsDREXIT2};
+    case tsIRPAUSE:
+        return {1, tsIREXIT2};
+    case tsDREXIT2:
+        return Target == tsDRSHIFT ? TTapStep{0, tsDRSHIFT} : TTapStep{1, tsDRUPDATE};
+    case tsIREXIT2:
+        return Target == tsIRSHIFT ? TTapStep{0, tsIRSHIFT} : TTapStep{1, tsIRUPDATE};
+    case tsDRUPDATE:
+    case tsIRUPDATE:
+        return Target == tsIDLE ? TTapStep{0, tsIDLE} : TTapStep{1, tsDRSELECT};
+    default:
+        throw std::logic_error(UnhandledTapStateMessage);
+    }
+}
+
+void WalkTapState(uint8_t& Current, uint8_t Target, const TClockTmsEvent& OnClockTms,
+                  const std::function<void()>& RaiseUnhandled) {
+    auto Clock = [&](uint8_t Tms) {
+        if (OnClockTms)
+            OnClockTms(0, Tms);
+    };
+    if (!IsTapState(Current) || !IsTapState(Target)) {
+        RaiseUnhandled();
+        throw std::logic_error(UnhandledTapStateMessage); // RaiseUnhandled must not return
+    }
+    if (Target == tsRESET) {
+        for (int I = 0; I < 6; ++I)
+            Clock(1);
+        Current = tsRESET;
+        return;
+    }
+    if (Target == Current && (Current == tsDRPAUSE || Current == tsIRPAUSE))
+        WalkTapState(Current, tsDRSELECT, OnClockTms, RaiseUnhandled);
+    while (Current != Target) {
+        const TTapStep Step = TapStep(Current, Target);
+        Clock(Step.Tms);
+        Current = Step.Next;
+    }
+}
