@@ -9,6 +9,8 @@
 #include "jtag_file.h"
 #include "korvex_link.h"
 #include "message_queue.h"
+#include "open_dialog_filter.h"
+#include "player_registration.h"
 #include "usbplow.h"
 
 // What the controller needs from the front end: the window (Qt) or the terminal (korvex-cli).
@@ -38,14 +40,6 @@ public:
     virtual void SetStatusText(const std::string& Text) = 0;
 };
 
-// The open dialog's filter ("SVF files (*.svf)|*.SVF|...") and the 1-based index of the pair to
-// select: "All supported files" when more than one type is registered.
-struct TOpenDialogFilter {
-    std::string Filter;
-    int FilterIndex = 1;
-};
-TOpenDialogFilter BuildOpenDialogFilter(const TJtagFilesList& Registry);
-
 // The road of one run, free of any GUI: programmer found and opened, player created and started,
 // progress and messages handed to the view every tick, outcome reported, connection closed, exit
 // code set. The Qt main window and korvex-cli each own one and call TimerTimer every 100 ms.
@@ -70,6 +64,9 @@ public:
     bool WriteComments = true;
     // The file the open dialog holds: the last one chosen, or the one given with -F.
     std::string LastFileName;
+    // The name the default settings file is called after; empty = the executable's own name.
+    // korvex-cli sets "korvex-player" to share the desktop program's file.
+    std::string SettingsBaseName;
 
     TMessageQueue Messages;
     TUsbDriver Driver;
@@ -127,17 +124,16 @@ public:
     // The filter for the open dialog, from the global registry.
     TOpenDialogFilter OpenDialogFilter() const;
 
-    // "Using KORVEX S/N " + SerialNumber as at least six upper-case hexadecimal digits.
-    static std::string SerialText(int32_t SerialNumber);
+    // A serial number as the console and the status bar show it: at least six upper-case
+    // hexadecimal digits of its 32 bits (A6012345 for a choice made in the selection dialog).
+    static std::string SerialHex(int32_t SerialNumber);
 
 private:
     void EndRun(int Status);
-    void CloseApplication();
+    // Frees a player that could not be started and closes the connection opened for it.
+    void AbandonStart(std::unique_ptr<TJtagFile>& Started, const std::string& Report);
 
     IControllerView& View;
-    int64_t FProgressMax = -1; // the maximum last given to the view's progress bar
+    int64_t FProgressMax = -1;    // the maximum last given to the view's progress bar
+    bool FCloseRequested = false; // closed at the end of the tick, after the console has its lines
 };
-
-// Registers the SVF and then the XSVF player with the global registry, once, whichever players
-// are built in. Called before the front end creates its controller.
-void RegisterPlayers();
