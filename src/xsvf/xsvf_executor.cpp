@@ -1,0 +1,421 @@
+// Execution of XSVF commands through the player events: the writer, the reader that checks the
+// read-back behind it, the XC9500 method with its pause-state retries, and the worker thread.
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+#include "xsvf_file.h"
+
+namespace {
+
+// Byte v expanded to eight bit bytes, bit 0 first: the event arrays are built eight bits at a time.
+using TExpanded = std::array<uint8_t, 8>;
+constexpr std::array<TExpanded, 256> MakeExpandTable() {
+    std::array<TExpanded, 256> T{};
+    for (int V = 0; V < 256; ++V)
+        for (int J = 0; J < 8; ++J)
+            T[V][J] = static_cast<uint8_t>((V >> J) & 1);
+    return T;
+}
+constexpr std::array<TExpanded, 256> ExpandTable = MakeExpandTable();
+
+// Out[0..Count) = bits 0..Count-1 of Value; bits beyond its storage are 0.
+void ExpandValue(const TVarLen& Value, int64_t Count, std::vector<uint8_t>& Out) {
+    Out.resize(static_cast<size_t>(Count));
+    uint8_t* Dst = Out.data();
+    const uint8_t* Src = Value.Data();
+    const int64_t Stored = std::min<int64_t>(Count, Value.ByteCount() * 8);
+    const int64_t Whole = Stored / 8;
+    for (int64_t B = 0; B < Whole; ++B)
+        std::memcpy(Dst + B * 8, ExpandTable[Src[B]].data(), 8);
+    for (int64_t I = Whole * 8; I < Stored; ++I)
+        Dst[I] = static_cast<uint8_t>((Src[I >> 3] >> (I & 7)) & 1);
+    if (Stored < Count)
+        std::memset(Dst + Stored, 0, static_cast<size_t>(Count - Stored));
+}
+
+// True when some bit i < Count with Mask bit set (every bit when Mask is null) differs between
+// Tdo[i] (zero or non-zero) and bit i of Expected. Whole mask bytes of zero are skipped.
+bool Differs(const uint8_t* Tdo, const TVarLen* Mask, const TVarLen& Expected, int64_t Count) {
+    const int64_t Bytes = (Count + 7) / 8;
+    for (int64_t B = 0; B < Bytes; ++B) {
+        uint8_t M = Mask ? Mask->GetByte(B) : 0xFF;
+        if (B == Bytes - 1 && (Count & 7))
+            M &= static_cast<uint8_t>((1u << (Count & 7)) - 1);
+        if (M == 0)
+            continue;
+        const uint8_t E = Expected.GetByte(B);
+        const uint8_t* T = Tdo + B * 8;
+        uint8_t Got = 0;
+        for (int J = 0; J < 8; ++J)
+            if ((M >> J) & 1)
+                Got |= static_cast<uint8_t>((T[J] != 0) << J);
+        if ((Got ^ E) & M)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// --- Small helpers --------------------------------------------------------------------------
+
+void TXSVFFile::GotoState(uint8_t Target) {
+    WalkTapState(CurrentState, Target, OnClockTms,
+                 [] { throw std::runtime_error(UnhandledTapStateMessage); });
+}
+
+void TXSVFFile::BuildTdiBits() {
+    ExpandValue(TdiValue, TdiValue.BitLength(), FTdiBits);
+}
+
+const uint8_t* TXSVFFile::MaskBits() {
+    ExpandValue(TdoMask, TdiValue.BitLength(), FMaskBits);
+    return FMaskBits.data();
+}
+
+const uint8_t* TXSVFFile::OnesBits(int64_t Count) {
+    if (FOnes.size() < static_cast<size_t>(Count))
+        FOnes.resize(static_cast<size_t>(Count), 1);
+    return FOnes.data();
+}
+
+const uint8_t* TXSVFFile::ZeroBits(int64_t Count) {
+    if (FZeros.size() < static_cast<size_t>(Count))
+        FZeros.resize(static_cast<size_t>(Count), 0);
+    return FZeros.data();
+}
+
+void TXSVFFile::Shift(const uint8_t* Capture, bool Exit) {
+    if (OnShift)
+        OnShift(FTdiBits.data(), Capture, TdiValue.BitLength(), Exit);
+}
+
+// A shift with Exit leaves the TAP in the exit state only when it clocked at least one bit: a
+// zero-length shift clocks nothing, and the device is still in the shift state. Tracking it as
+// the exit state would put every later walk one step out of line with the device.
+void TXSVFFile::ExitedShift(uint8_t ExitState) {
+    if (TdiValue.BitLength() > 0)
+        CurrentState = ExitState;
+}
+
+// After XSDR and XSDRTDO: an XRUNTEST time holds the TAP in Run-Test/Idle for that long (the
+// programming pulse of the flash cell); it serves the next such command only.
+void TXSVFFile::RunTestStep() {
+    if (RunTestTime != 0) {
+        GotoState(tsIDLE);
+        if (OnWaitTime)
+            OnWaitTime(false, RunTestTime, 0);
+    } else {
+        GotoState(EndDR);
+    }
+    RunTestTime = 0;
+}
+
+// --- Writer ---------------------------------------------------------------------------------
+
+void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
+    if (Command.empty())
+        return;
+    const int64_t Size = TdoMask.BitLength();
+    auto LoadTdi = [&] { LoadValue(Command, 1, Size, TdiValue); };
+    auto LoadBoth = [&] {
+        LoadTdi();
+        LoadValue(Command, 1 + static_cast<size_t>(TdoMask.ByteCount()), Size, TdoExpected);
+    };
+    switch (Command[0]) {
+    case XSIR:
+        GotoState(tsIRSHIFT);
+        LoadValue(Command, 2, Command[1], TdiValue);
+        BuildTdiBits();
+        Shift(ZeroBits(TdiValue.BitLength()), true);
+        ExitedShift(tsIREXIT1);
+        GotoState(EndIR);
+        break;
+    case XSDR:
+    case XSDRTDO:
+        GotoState(tsDRSHIFT);
+        if (Command[0] == XSDR)
+            LoadTdi();
+        else
+            LoadBoth();
+        BuildTdiBits();
+        Shift(MaskBits(), true);
+        ExitedShift(tsDREXIT1);
+        RunTestStep();
+        break;
+    case XSDRB:
+        GotoState(tsDRSHIFT);
+        [[fallthrough]];
+    case XSDRC:
+        // A long register written in pieces: the TAP stays in DRSHIFT between them.
+        LoadTdi();
+        BuildTdiBits();
+        Shift(ZeroBits(Size), false);
+        break;
+    case XSDRE:
+        LoadTdi();
+        BuildTdiBits();
+        Shift(ZeroBits(Size), true);
+        ExitedShift(tsDREXIT1);
+        GotoState(EndDR);
+        break;
+    case XSDRTDOB:
+        GotoState(tsDRSHIFT);
+        [[fallthrough]];
+    case XSDRTDOC:
+        LoadBoth();
+        BuildTdiBits();
+        Shift(OnesBits(Size), false);
+        break;
+    case XSDRTDOE:
+        LoadBoth();
+        BuildTdiBits();
+        Shift(OnesBits(Size), true);
+        ExitedShift(tsDREXIT1);
+        GotoState(EndDR);
+        break;
+    case XSTATE:
+        // Only reset and Run-Test/Idle are reached on their own; any other code means idle.
+        GotoState(Command[1] == tsRESET ? tsRESET : tsIDLE);
+        break;
+    default:
+        break;
+    }
+}
+
+// --- Reader (pipelined mode) ----------------------------------------------------------------
+
+TXSVFFile::TReadResult TXSVFFile::ReadBackAndCompare(bool Full) {
+    const int64_t Count = TdiValue.BitLength();
+    if (!FReadPrepared) {
+        // Built once per command: a read-back that is not there yet is asked for again on every
+        // pass, and a long scan must not be rebuilt each time.
+        FTdoBits.assign(static_cast<size_t>(Count), 0);
+        if (!Full)
+            MaskBits();
+        FReadPrepared = true;
+    }
+    const uint8_t* Capture = Full ? OnesBits(Count) : FMaskBits.data();
+    if (!OnReadCaptured)
+        throw std::runtime_error("No read-back handler assigned");
+    if (!OnReadCaptured(FTdoBits.data(), Capture, Count))
+        return rrNotReady;
+    FReadPrepared = false;
+    return Differs(FTdoBits.data(), Full ? nullptr : &TdoMask, TdoExpected, Count) ? rrMismatch
+                                                                                   : rrDone;
+}
+
+TXSVFFile::TReadResult TXSVFFile::ExecuteRead(const TXSVFCommand& Command) {
+    if (Command.empty())
+        return rrDone;
+    const int64_t Size = TdoMask.BitLength();
+    const uint8_t Op = Command[0];
+    if (Op != XSDR && Op != XSDRTDO && Op != XSDRTDOB && Op != XSDRTDOC && Op != XSDRTDOE)
+        return rrDone;
+    if (!FReadPrepared) {
+        LoadValue(Command, 1, Size, TdiValue);
+        if (Op != XSDR)
+            LoadValue(Command, 1 + static_cast<size_t>(TdoMask.ByteCount()), Size, TdoExpected);
+    }
+    return ReadBackAndCompare(Op != XSDR && Op != XSDRTDO);
+}
+
+// --- XC9500 method --------------------------------------------------------------------------
+
+// One shift of the current XSDR/XSDRTDO from DRSHIFT, its read-back awaited and compared under
+// the mask. The wait polls every millisecond; the programmer link raises its own time-out when
+// replies stop coming, so this loop is bounded by it.
+bool TXSVFFile::Attempt() {
+    const int64_t Count = TdiValue.BitLength();
+    BuildTdiBits();
+    const uint8_t* Capture = MaskBits();
+    if (OnShift)
+        OnShift(FTdiBits.data(), Capture, Count, true);
+    if (OnFlush)
+        OnFlush();
+    if (!OnReadCaptured)
+        throw std::runtime_error("No read-back handler assigned");
+    while (!OnReadCaptured(FTdiBits.data(), Capture, Count))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return !Differs(FTdiBits.data(), &TdoMask, TdoExpected, Count);
+}
+
+// An XC9500 cell that did not take its value is given another programming pulse: leave the shift
+// through DRPAUSE, shift once more without data (the pause-state pass through DRSHIFT), update,
+// wait the XRUNTEST time in Run-Test/Idle and come back to DRSHIFT for the next attempt.
+bool TXSVFFile::RetryProcedure() {
+    const int N = RepeatCount;
+    if (N == 0) {
+        const bool Ok = Attempt();
+        ExitedShift(tsDREXIT1);
+        return Ok;
+    }
+    for (int K = 1; K <= N; ++K) {
+        if (Attempt()) {
+            ExitedShift(tsDREXIT1);
+            return true;
+        }
+        if (OnMessage)
+            OnMessage(RetryingText + std::to_string(K), sevInfo);
+        ExitedShift(tsDREXIT1);
+        for (uint8_t S : {tsDRPAUSE, tsDREXIT2, tsDRSHIFT, tsDREXIT1, tsDRUPDATE, tsIDLE})
+            GotoState(S);
+        if (OnWaitTime)
+            OnWaitTime(false, RunTestTime, 0);
+        GotoState(tsDRSHIFT);
+    }
+    return false;
+}
+
+bool TXSVFFile::ExecuteReadWrite(const TXSVFCommand& Command) {
+    if (Command.empty())
+        return true;
+    const int64_t Size = TdoMask.BitLength();
+    switch (Command[0]) {
+    case XSIR:
+    case XSDRB:
+    case XSDRC:
+    case XSDRE:
+    case XSTATE:
+        ExecuteWrite(Command);
+        return true;
+    case XSDR:
+    case XSDRTDO: {
+        const bool IsTdo = Command[0] == XSDRTDO;
+        if (!XC9500Method)
+            throw std::runtime_error(IsTdo ? "Internal error DoCommandReadWrite [2]"
+                                           : "Internal error DoCommandReadWrite [1]");
+        LoadValue(Command, 1, Size, TdiValue);
+        if (IsTdo)
+            LoadValue(Command, 1 + static_cast<size_t>(TdoMask.ByteCount()), Size, TdoExpected);
+        GotoState(tsDRSHIFT);
+        const bool Ok = RetryProcedure();
+        if (!Ok && OnMessage)
+            OnMessage(IsTdo ? "XSDRTDO operation failed after maximum retries"
+                            : "XSDR operation failed after maximum retries",
+                      sevError);
+        RunTestStep();
+        return Ok;
+    }
+    case XSDRTDOB:
+        throw std::runtime_error("Internal error DoCommandReadWrite [3]");
+    case XSDRTDOC:
+        throw std::runtime_error("Internal error DoCommandReadWrite [4]");
+    case XSDRTDOE:
+        throw std::runtime_error("Internal error DoCommandReadWrite [5]");
+    default:
+        return true;
+    }
+}
+
+// --- Run control ------------------------------------------------------------------------------
+
+int64_t TXSVFFile::Progress() const {
+    if (!FRwThread)
+        return FProgress.Get();
+    const int64_t W = FRwThread->Writer->FProgress.Get();
+    if (!FRwThread->Reader)
+        return W;
+    return std::min(W, FRwThread->Reader->FProgress.Get());
+}
+
+void TXSVFFile::Start(int64_t DefaultFrequency) {
+    if (Thread)
+        return;
+    auto T = std::make_unique<TThread>();
+    if (XC9500Method) {
+        T->Writer.reset(new TXSVFFile(FFileName, TPlain{}));
+        T->Writer->AssignEvents({OnMessage, OnShift, OnReadCaptured, OnFlush, OnClockTms,
+                                 OnWaitTime, OnRunClocks, OnSetTrst, OnSetFrequency});
+    } else {
+        // The reader only collects read-back; every other event belongs to the writer.
+        T->Reader.reset(new TXSVFFile(FFileName, TPlain{}));
+        T->Reader->OnReadCaptured = OnReadCaptured;
+        T->Writer.reset(new TXSVFFile(FFileName, TPlain{}));
+        T->Writer->AssignEvents({OnMessage, OnShift, nullptr, OnFlush, OnClockTms, OnWaitTime,
+                                 OnRunClocks, OnSetTrst, OnSetFrequency});
+    }
+    T->Writer->XC9500Method = XC9500Method;
+    FRwThread = T.get();
+    Thread = std::move(T);
+    if (OnSetFrequency)
+        OnSetFrequency(DefaultFrequency, true);
+    TThread* Raw = FRwThread;
+    Raw->Resume([Raw] { RunWorker(*Raw); });
+}
+
+void TXSVFFile::RunWorker(TThread& T) {
+    TXSVFFile& W = *T.Writer;
+    TXSVFFile* R = T.Reader.get();
+    TXSVFCommand CW, CR;
+
+    auto Prologue = [&] {
+        // The copies take the method from the pre-scan, so their own XREPEAT never reports it:
+        // say it once here, so the user knows why the run is slow.
+        if (W.XC9500Method && W.OnMessage)
+            W.OnMessage(XC9500Warning, sevWarning);
+        W.GotoState(tsRESET);
+        if (W.OnFlush)
+            W.OnFlush();
+    };
+
+    // One command at a time: shift, wait for the read-back, retry if the device asks for it.
+    auto XC9500Pass = [&] {
+        if (W.IsComplete(CW))
+            return false;
+        W.ReadCommand(CW);
+        W.Decode(CW);
+        if (!W.ExecuteReadWrite(CW))
+            T.Failed.store(true);
+        W.FProgress.Add(1);
+        W.IsComplete(CW); // sends what XCOMPLETE leaves queued
+        return true;
+    };
+
+    // The writer runs ahead and never waits; the reader follows, one command per pass once its
+    // read-back has arrived.
+    auto PipelinedPass = [&] {
+        const bool WriterDone = W.IsComplete(CW);
+        if (WriterDone && R->IsComplete(CR))
+            return false;
+        if (!WriterDone) {
+            W.ReadCommand(CW);
+            W.Decode(CW);
+            W.ExecuteWrite(CW);
+            W.FProgress.Add(1);
+            W.IsComplete(CW);
+        }
+        if (R->IsComplete(CR))
+            return true;
+        if (CR.empty()) {
+            R->ReadCommand(CR);
+            R->Decode(CR);
+        }
+        switch (R->ExecuteRead(CR)) {
+        case rrDone:
+            R->FProgress.Add(1);
+            if (CR[0] != XCOMPLETE)
+                CR.clear();
+            break;
+        case rrMismatch:
+            T.Failed.store(true);
+            break;
+        case rrNotReady:
+            // With nothing left to write, only the device can make progress: let it.
+            if (WriterDone)
+                std::this_thread::yield();
+            break;
+        }
+        return true;
+    };
+
+    if (R)
+        RunPlayerLoop(T, W.OnMessage, Prologue, PipelinedPass);
+    else
+        RunPlayerLoop(T, W.OnMessage, Prologue, XC9500Pass);
+}

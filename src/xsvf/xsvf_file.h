@@ -1,0 +1,150 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jtag_file.h"
+#include "player_thread.h"
+#include "tap_state.h"
+#include "var_len.h"
+
+// One XSVF command exactly as it stands in the file: the opcode at index 0, then its argument
+// bytes. Empty means "no command yet".
+using TXSVFCommand = std::vector<uint8_t>;
+
+// The XSVF opcodes this player knows. The codes not listed here (0x05, 0x06, XSETSDRMASKS 0x0A,
+// XSDRINC 0x0B, XSIR2 0x15 and everything from XWAIT 0x17 on) are refused.
+enum TXSVFOpcode : uint8_t {
+    XCOMPLETE = 0x00,
+    XTDOMASK = 0x01,
+    XSIR = 0x02,
+    XSDR = 0x03,
+    XRUNTEST = 0x04,
+    XREPEAT = 0x07,
+    XSDRSIZE = 0x08,
+    XSDRTDO = 0x09,
+    XSDRB = 0x0C,
+    XSDRC = 0x0D,
+    XSDRE = 0x0E,
+    XSDRTDOB = 0x0F,
+    XSDRTDOC = 0x10,
+    XSDRTDOE = 0x11,
+    XSTATE = 0x12,
+    XENDIR = 0x13,
+    XENDDR = 0x14,
+    XCOMMENT = 0x16,
+};
+
+// The name of an opcode for messages ("XSDRTDO"), or "" for one this player refuses.
+const char* XSVFOpcodeName(uint8_t Opcode);
+
+// The player of Xilinx XSVF files. The object the front end holds opens and pre-scans the file;
+// Start makes the copies that really read and execute it on the worker thread:
+//  - pipelined (no XREPEAT of 2 or more in the file): a writer copy queues every command, a reader
+//    copy decodes the same file behind it and checks each read-back;
+//  - XC9500 method (some XREPEAT of 2 or more): one copy shifts, waits for the read-back and
+//  retries
+//    a failing shift through the pause states, as the XC9500 needs while it programs its flash.
+class TXSVFFile : public TJtagFile {
+public:
+    // Opens and pre-scans the file: a file with an opcode this player refuses, or that ends before
+    // XCOMPLETE, is refused here, before anything reaches the programmer.
+    explicit TXSVFFile(const std::string& FileName);
+    ~TXSVFFile() override;
+
+    static std::string FileType() { return "XSVF"; }
+    std::string GetFileType() const override { return FileType(); }
+    void Start(int64_t DefaultFrequency) override;
+    int64_t Progress() const override;
+    int64_t ProgressMax() const override { return FProgressMax; }
+
+    // --- Reading and decoding (every copy reads the file through its own handle) -------------
+    // The next byte of the file; throws when the file has no more.
+    uint8_t NextByte();
+    // Replaces Command with the next command of the file.
+    void ReadCommand(TXSVFCommand& Command);
+    // Destination gets Bits bits from the value that starts at Offset (most significant byte first
+    // in the file, so the value's last byte becomes storage byte 0).
+    void LoadValue(const TXSVFCommand& Command, size_t Offset, int64_t Bits,
+                   TVarLen& Destination) const;
+    // Applies the commands that only set parameters (sizes, masks, end states, XRUNTEST, XREPEAT).
+    void Decode(const TXSVFCommand& Command);
+    // True for XCOMPLETE; then also sends everything queued, every time it is asked.
+    bool IsComplete(const TXSVFCommand& Command);
+
+    // --- Execution (worker thread) ----------------------------------------------------------
+    enum TReadResult { rrDone = 0, rrMismatch = 1, rrNotReady = 2 };
+    void ExecuteWrite(const TXSVFCommand& Command);
+    TReadResult ExecuteRead(const TXSVFCommand& Command);
+    bool ExecuteReadWrite(const TXSVFCommand& Command);
+    void GotoState(uint8_t Target);
+
+    // --- State, public for the tests and the copies ------------------------------------------
+    TVarLen TdoMask{8};
+    TVarLen TdiValue{8};
+    TVarLen TdoExpected{8};
+    uint32_t RunTestTime = 0;
+    uint8_t RepeatCount = 0;
+    uint8_t EndIR = tsIDLE;
+    uint8_t EndDR = tsIDLE;
+    uint8_t CurrentState = tsRESET;
+    bool XC9500Method = false;
+
+    // The messages this player reports itself.
+    static constexpr const char* XC9500Warning = "Warning: Using XC9500 programming method.";
+    static constexpr const char* RetryingText = "Retrying: retry #";
+
+private:
+    struct TPlain {};
+    // Open and initial values only, no pre-scan: the scanner and the copies made by Start.
+    TXSVFFile(const std::string& FileName, TPlain);
+    void OpenFile();
+    void PreScan();
+    bool Refill();
+    [[noreturn]] void ThrowTruncated(uint8_t Opcode, bool InsideCommand) const;
+
+    // Run-time helpers.
+    void Shift(const uint8_t* Capture, bool Exit);
+    void RunTestStep();
+    bool Attempt();
+    bool RetryProcedure();
+    TReadResult ReadBackAndCompare(bool Full);
+    void BuildTdiBits();
+    const uint8_t* MaskBits();
+    const uint8_t* OnesBits(int64_t Count);
+    const uint8_t* ZeroBits(int64_t Count);
+    void ExitedShift(uint8_t ExitState);
+    static void RunWorker(TReadWriteThread<TXSVFFile>& T);
+
+    using TThread = TReadWriteThread<TXSVFFile>;
+    TThread* FRwThread = nullptr; // the typed view of Thread
+
+    int64_t FProgressMax = 0;
+    TProgressCounter FProgress;
+
+    struct TFileCloser {
+        void operator()(std::FILE* F) const { std::fclose(F); }
+    };
+    std::unique_ptr<std::FILE, TFileCloser> FFile;
+    int64_t FFileSize = 0;
+    int64_t FFileOffset = 0; // bytes handed out by the reader so far
+    static constexpr size_t BufferSize = 512;
+    uint8_t FBuffer[BufferSize] = {};
+    size_t FBufferFill = 0;
+    size_t FBufferPos = 0;
+
+    // Bit arrays of the events, one byte per bit, kept between commands so a long file does not
+    // allocate per scan.
+    std::vector<uint8_t> FTdiBits;
+    std::vector<uint8_t> FMaskBits;
+    std::vector<uint8_t> FTdoBits;
+    std::vector<uint8_t> FOnes;  // capture every bit
+    std::vector<uint8_t> FZeros; // capture no bit
+    bool FReadPrepared = false;  // the reader's arrays already hold the current command's capture
+};
+
+// Registers "XSVF" in the global registry; calling it again changes nothing.
+void RegisterXSVFFile();

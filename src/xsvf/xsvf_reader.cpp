@@ -1,0 +1,256 @@
+// Reading and decoding of XSVF files: the byte reader, the opcode table, value loading and the
+// pre-scan that refuses a file before anything reaches the programmer.
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <stdexcept>
+
+#include "tap_state.h"
+#include "xsvf_file.h"
+
+namespace {
+
+// How many argument bytes follow an opcode.
+enum TArgKind : uint8_t {
+    akUnknown,   // refused
+    akFixed,     // a fixed count
+    akValue,     // one scan value of the current XSDRSIZE
+    akTwoValues, // TDI then expected TDO, each of the current XSDRSIZE
+    akSir,       // a length byte, then that many bits
+    akComment,   // bytes up to and including a 0
+};
+
+struct TOpcodeInfo {
+    const char* Name = "";
+    TArgKind Kind = akUnknown;
+    uint8_t Fixed = 0;
+};
+
+constexpr std::array<TOpcodeInfo, 256> MakeOpcodeTable() {
+    std::array<TOpcodeInfo, 256> T{};
+    T[XCOMPLETE] = {"XCOMPLETE", akFixed, 0};
+    T[XTDOMASK] = {"XTDOMASK", akValue, 0};
+    T[XSIR] = {"XSIR", akSir, 0};
+    T[XSDR] = {"XSDR", akValue, 0};
+    T[XRUNTEST] = {"XRUNTEST", akFixed, 4};
+    T[XREPEAT] = {"XREPEAT", akFixed, 1};
+    T[XSDRSIZE] = {"XSDRSIZE", akFixed, 4};
+    T[XSDRTDO] = {"XSDRTDO", akTwoValues, 0};
+    T[XSDRB] = {"XSDRB", akValue, 0};
+    T[XSDRC] = {"XSDRC", akValue, 0};
+    T[XSDRE] = {"XSDRE", akValue, 0};
+    T[XSDRTDOB] = {"XSDRTDOB", akTwoValues, 0};
+    T[XSDRTDOC] = {"XSDRTDOC", akTwoValues, 0};
+    T[XSDRTDOE] = {"XSDRTDOE", akTwoValues, 0};
+    T[XSTATE] = {"XSTATE", akFixed, 1};
+    T[XENDIR] = {"XENDIR", akFixed, 1};
+    T[XENDDR] = {"XENDDR", akFixed, 1};
+    T[XCOMMENT] = {"XCOMMENT", akComment, 0};
+    return T;
+}
+
+constexpr std::array<TOpcodeInfo, 256> OpcodeTable = MakeOpcodeTable();
+
+std::string Hex2(uint8_t V) {
+    static const char Digits[] = "0123456789ABCDEF";
+    return {Digits[V >> 4], Digits[V & 15]};
+}
+
+uint32_t BigEndian32(const TXSVFCommand& C, size_t Offset) {
+    return (uint32_t{C[Offset]} << 24) | (uint32_t{C[Offset + 1]} << 16) |
+           (uint32_t{C[Offset + 2]} << 8) | uint32_t{C[Offset + 3]};
+}
+
+} // namespace
+
+const char* XSVFOpcodeName(uint8_t Opcode) {
+    return OpcodeTable[Opcode].Name;
+}
+
+TXSVFFile::TXSVFFile(const std::string& FileName, TPlain) : TJtagFile(FileName) {
+    OpenFile();
+}
+
+TXSVFFile::TXSVFFile(const std::string& FileName) : TJtagFile(FileName) {
+    OpenFile();
+    PreScan();
+}
+
+TXSVFFile::~TXSVFFile() {
+    // The worker runs on the copies the thread owns, but join it before this object's members go.
+    Thread.reset();
+}
+
+void TXSVFFile::OpenFile() {
+    FFile.reset(std::fopen(FFileName.c_str(), "rb"));
+    if (!FFile)
+        throw std::runtime_error("Cannot open file " + FFileName + " for read.");
+    // The size bounds every length the file declares: a value cannot hold more bytes than the
+    // file, so a corrupt XSDRSIZE is refused instead of allocating gigabytes.
+    if (std::fseek(FFile.get(), 0, SEEK_END) == 0) {
+        const long Size = std::ftell(FFile.get());
+        FFileSize = Size > 0 ? Size : 0;
+    }
+    std::rewind(FFile.get());
+}
+
+void TXSVFFile::PreScan() {
+    TXSVFFile Scanner(FFileName, TPlain{});
+    FProgress.Set(0);
+    FProgressMax = 1;
+    TXSVFCommand Command;
+    for (;;) {
+        Scanner.ReadCommand(Command);
+        Scanner.Decode(Command);
+        if (Scanner.IsComplete(Command))
+            break;
+        ++FProgressMax;
+    }
+    XC9500Method = Scanner.XC9500Method;
+}
+
+bool TXSVFFile::Refill() {
+    if (FBufferPos < FBufferFill)
+        return true;
+    FBufferPos = 0;
+    FBufferFill = std::fread(FBuffer, 1, BufferSize, FFile.get());
+    return FBufferFill > 0;
+}
+
+void TXSVFFile::ThrowTruncated(uint8_t Opcode, bool InsideCommand) const {
+    if (InsideCommand)
+        throw std::runtime_error(std::string("Unexpected end of file inside command ") +
+                                 XSVFOpcodeName(Opcode));
+    throw std::runtime_error("Unexpected end of file: the file has no XCOMPLETE command");
+}
+
+uint8_t TXSVFFile::NextByte() {
+    if (FBufferPos >= FBufferFill && !Refill())
+        throw std::runtime_error("Unexpected end of file");
+    const uint8_t B = FBuffer[FBufferPos++];
+    ++FFileOffset;
+    if (FBufferPos >= FBufferFill)
+        Refill(); // read ahead; the end of the file is only an error when a byte is wanted
+    return B;
+}
+
+void TXSVFFile::ReadCommand(TXSVFCommand& Command) {
+    Command.clear();
+    FReadPrepared = false;
+    if (FBufferPos >= FBufferFill && !Refill())
+        ThrowTruncated(XCOMPLETE, false);
+    const uint8_t Opcode = NextByte();
+    const TOpcodeInfo& Info = OpcodeTable[Opcode];
+    if (Info.Kind == akUnknown)
+        throw std::runtime_error("Unknown command " + Hex2(Opcode));
+    Command.push_back(Opcode);
+
+    // Appends Count argument bytes straight from the buffer. The count is checked against what is
+    // left of the file first, so a hostile length fails without allocating.
+    auto ReadArguments = [&](uint64_t Count) {
+        if (Count > static_cast<uint64_t>(std::max<int64_t>(FFileSize - FFileOffset, 0)))
+            ThrowTruncated(Opcode, true);
+        size_t At = Command.size();
+        Command.resize(At + Count);
+        while (Count > 0) {
+            if (FBufferPos >= FBufferFill && !Refill())
+                ThrowTruncated(Opcode, true);
+            const size_t N = std::min<uint64_t>(Count, FBufferFill - FBufferPos);
+            std::memcpy(Command.data() + At, FBuffer + FBufferPos, N);
+            FBufferPos += N;
+            FFileOffset += static_cast<int64_t>(N);
+            At += N;
+            Count -= N;
+        }
+        if (FBufferPos >= FBufferFill)
+            Refill();
+    };
+
+    const auto ValueBytes = static_cast<uint64_t>(TdoMask.ByteCount());
+    switch (Info.Kind) {
+    case akFixed:
+        ReadArguments(Info.Fixed);
+        break;
+    case akValue:
+        ReadArguments(ValueBytes);
+        break;
+    case akTwoValues:
+        ReadArguments(2 * ValueBytes);
+        break;
+    case akSir:
+        ReadArguments(1);
+        ReadArguments((Command[1] + 7u) / 8u);
+        break;
+    case akComment:
+        for (;;) {
+            if (FBufferPos >= FBufferFill && !Refill())
+                ThrowTruncated(Opcode, true);
+            const uint8_t B = NextByte();
+            Command.push_back(B);
+            if (B == 0)
+                break;
+        }
+        break;
+    case akUnknown:
+        break;
+    }
+}
+
+void TXSVFFile::LoadValue(const TXSVFCommand& Command, size_t Offset, int64_t Bits,
+                          TVarLen& Destination) const {
+    Destination.SetBitLength(Bits);
+    const auto N = static_cast<size_t>(Destination.ByteCount());
+    if (Offset > Command.size() || N > Command.size() - Offset)
+        throw std::runtime_error("Internal error LoadValue: value beyond the command");
+    // The file holds the most significant byte first; storage byte 0 holds bits 0 to 7.
+    std::reverse_copy(Command.begin() + static_cast<std::ptrdiff_t>(Offset),
+                      Command.begin() + static_cast<std::ptrdiff_t>(Offset + N),
+                      Destination.Data());
+}
+
+void TXSVFFile::Decode(const TXSVFCommand& Command) {
+    if (Command.empty())
+        return;
+    switch (Command[0]) {
+    case XTDOMASK:
+        LoadValue(Command, 1, TdoMask.BitLength(), TdoMask);
+        break;
+    case XRUNTEST:
+        RunTestTime = BigEndian32(Command, 1);
+        break;
+    case XREPEAT:
+        RepeatCount = Command[1];
+        if (RepeatCount >= 2) {
+            if (!XC9500Method && OnMessage)
+                OnMessage(XC9500Warning, sevWarning);
+            XC9500Method = true;
+        }
+        break;
+    case XSDRSIZE: {
+        const uint32_t Bits = BigEndian32(Command, 1);
+        const int64_t Bytes = (int64_t{Bits} + 7) / 8;
+        if (Bytes > FFileSize)
+            throw std::runtime_error("XSDRSIZE " + std::to_string(Bits) +
+                                     " is longer than the whole file");
+        TdoMask.SetBitLength(Bits);
+        break;
+    }
+    case XENDIR:
+        EndIR = Command[1] == 0 ? tsIDLE : tsIRPAUSE;
+        break;
+    case XENDDR:
+        EndDR = Command[1] == 0 ? tsIDLE : tsDRPAUSE;
+        break;
+    default:
+        break;
+    }
+}
+
+bool TXSVFFile::IsComplete(const TXSVFCommand& Command) {
+    if (Command.empty() || Command[0] != XCOMPLETE)
+        return false;
+    if (OnFlush)
+        OnFlush();
+    return true;
+}
