@@ -1,0 +1,177 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "jtag_file.h"
+#include "var_len.h"
+
+// Statement codes, in the order the keyword of a statement is tested.
+enum TSVFCommandCode : uint8_t {
+    cmdENDDR = 0,
+    cmdENDIR = 1,
+    cmdFREQUENCY = 2,
+    cmdHDR = 3,
+    cmdHIR = 4,
+    cmdSDR = 5,
+    cmdSIR = 6,
+    cmdTDR = 7,
+    cmdTIR = 8,
+    cmdTRST = 9,
+    cmdRUNTEST = 10,
+    cmdSTATE = 11,
+    cmdEOF = 12,  // the end marker "__EOF"
+    cmdNone = 13, // the record holds no statement yet
+};
+
+// Parameter kinds. 0 to 15 are the TAP states (TTapState); the numbers are not in the order the
+// keywords are tested (HZ is 27, MAXIMUM 21).
+enum TSVFParamKind : uint8_t {
+    pkTDI = 16,
+    pkTDO = 17,
+    pkMASK = 18,
+    pkSMASK = 19,
+    pkSEC = 20,
+    pkMAXIMUM = 21,
+    pkENDSTATE = 22,
+    pkON = 23,
+    pkOFF = 24,
+    pkZ = 25,
+    pkABSENT = 26,
+    pkHZ = 27,
+    pkTCK = 28,
+    pkSCK = 29,
+    pkInteger = 30, // the scan length of HDR to TIR, or the run_count of RUNTEST
+};
+
+struct TSVFParam {
+    uint8_t Kind = 0;
+    int32_t Value = 0;    // kind 30
+    TVarLen Vector;       // kinds 16 to 19
+    long double Real = 0; // SEC, HZ, MAXIMUM
+};
+
+// One parsed statement. The queries return the first parameter of a kind: a keyword given twice
+// is parsed twice, and the first one counts.
+struct TSVFCommand {
+    uint8_t Command = cmdNone;
+    std::vector<TSVFParam> Parameters;
+
+    bool HasParam(uint8_t Kind) const { return Find(Kind) != nullptr; }
+    int32_t ParamInt(uint8_t Kind) const;
+    long double ParamReal(uint8_t Kind) const;
+    const TVarLen* ParamVector(uint8_t Kind) const;
+
+private:
+    const TSVFParam* Find(uint8_t Kind) const;
+};
+
+// The SVF player. One class holds the four layers, each in its own source file:
+//   svf_reader.cpp    block reader, comments, statements, words, line text for errors
+//   svf_parser.cpp    statement to TSVFCommand, and the persistent header/trailer/scan state
+//   svf_executor.cpp  commands to events, scan composition, read-back comparison
+//   svf_run.cpp       Start, the writer/reader pipeline on the worker thread, registration
+//
+// During a run three objects read the same file, each with its own handle: the player the
+// registry built (it only knows the size), a writer copy that parses and executes every statement
+// at once, and a reader copy that trails behind and checks the read-back of every scan.
+class TSVFFile : public TJtagFile {
+public:
+    // Opens the file; "Cannot open file <name> for read." when that fails.
+    explicit TSVFFile(const std::string& FileName);
+    ~TSVFFile() override;
+
+    static std::string FileType() { return "SVF"; }
+    std::string GetFileType() const override { return FileType(); }
+    void Start(int64_t DefaultFrequency) override;
+    int64_t Progress() const override;
+    int64_t ProgressMax() const override { return FileSize; }
+
+    // Size of one block read from the file.
+    static constexpr int BlockSize = 512;
+    // What the reader delivers once the file is exhausted, as if it stood in the file.
+    static constexpr std::string_view EndMarker = "__EOF;";
+
+    // --- Reader ---------------------------------------------------------------------------------
+    char NextChar();
+    char PeekChar();
+    void FillBuffer();
+    // The next statement: comments removed (and echoed), separators collapsed to single blanks,
+    // blanks around parentheses, upper case, without its ";". The reference stays valid until
+    // the next call.
+    const std::string& ReadStatement();
+    // The words of a normalised statement; the views point into Statement.
+    static std::vector<std::string_view> SplitWords(std::string_view Statement);
+    // The raw text of the line with that 0-based index. Rewinds the file: only for error reports.
+    std::string ReadLineText(int32_t LineIndex);
+
+    int32_t LineIndex() const { return FLineIndex; }
+    int64_t CharsRead() const { return FCharsRead; }
+    bool AtEof() const { return FAtEof; }
+
+    // --- Parser ---------------------------------------------------------------------------------
+    void ParseCommand(TSVFCommand& Command);
+    void ApplySettings(const TSVFCommand& Command);
+    static void FreeParams(TSVFCommand& Command);
+
+    // Persistent SVF state: TDI, TDO and MASK of the header, trailer and scan commands.
+    TVarLen HdrTdi, HirTdi, SdrTdi, SirTdi, TdrTdi, TirTdi;
+    TVarLen HdrTdo, HirTdo, SdrTdo, SirTdo, TdrTdo, TirTdo;
+    TVarLen HdrMask, HirMask, SdrMask, SirMask, TdrMask, TirMask;
+    uint8_t EndIR = 1;    // IDLE
+    uint8_t EndDR = 1;    // IDLE
+    uint8_t RunState = 1; // IDLE
+    int64_t DefaultFrequency = 0;
+
+    // --- Executor -------------------------------------------------------------------------------
+    bool ExecuteCommand(const TSVFCommand& Command);
+    // Flushes what the statement queued; true when the statement was the end of the file.
+    bool EndStatement(const TSVFCommand& Command);
+    // 0 matched or nothing to compare, 1 mismatch (reported), 2 read-back not there yet.
+    int CheckCommand(const TSVFCommand& Command);
+    void ShiftScan(bool Dr);
+    int CompareScan(bool Dr);
+    void ReportMismatch(bool Dr, const uint8_t* Captured);
+    void GotoState(uint8_t Target);
+
+    uint8_t CurrentState = 0; // the state the device's TAP is believed to be in
+
+    // Raises an ELineException for the line being read, with that line's text.
+    [[noreturn]] void RaiseLineError(const std::string& Message);
+
+private:
+    struct TScanPart {
+        const TVarLen& Tdi;
+        const TVarLen& Tdo;
+        const TVarLen& Mask;
+    };
+    std::array<TScanPart, 3> ScanParts(bool Dr) const;
+    // Fills FCapture with the compare flags of the scan (and FTdi with its bits when WithTdi).
+    int64_t ComposeScan(bool Dr, bool WithTdi);
+    void ReadBlock();
+    // The frequency of a FREQUENCY statement: its HZ value rounded, or DefaultFrequency.
+    int64_t FrequencyOf(const TSVFCommand& Command) const;
+    void PublishProgress() { FProgress.Set(FCharsRead); }
+    void EchoComment(std::string& Comment);
+
+    int FFileHandle = -1;
+    int64_t FileSize = 0;
+    std::array<char, BlockSize> FBuffer{};
+    int FBufferFill = 0;
+    int FBufferPos = 0;
+    bool FAtEof = false;
+    bool FLastWasCR = false; // a LF right after a CR ends the same line
+    int32_t FLineIndex = 0;
+    int64_t FCharsRead = 0;
+    TProgressCounter FProgress; // FCharsRead as the UI thread sees it
+
+    std::string FStatement;
+    std::string FComment;
+    std::vector<uint8_t> FTdi, FCapture, FCaptured; // per-scan bit arrays, reused between scans
+};
+
+// Registers "SVF" in the global registry; further calls do nothing.
+void RegisterSVFFile();

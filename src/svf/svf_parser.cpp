@@ -1,0 +1,380 @@
+// The SVF command parser: one statement becomes a TSVFCommand, and ApplySettings folds it into
+// the persistent state (end states, run state, and the TDI/TDO/MASK values of the header, trailer
+// and scan commands with the rules on what carries over to the next command).
+
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+
+#include "line_exception.h"
+#include "svf_file.h"
+#include "tap_state.h"
+
+namespace {
+
+constexpr std::array<std::string_view, 13> CommandKeywords = {
+    "ENDDR", "ENDIR", "FREQUENCY", "HDR",     "HIR",   "SDR",  "SIR",
+    "TDR",   "TIR",   "TRST",      "RUNTEST", "STATE", "__EOF"};
+
+struct TKeyword {
+    std::string_view Word;
+    uint8_t Kind;
+};
+
+// In the order the keywords are tested at each word.
+constexpr std::array<TKeyword, 30> ParamKeywords = {{
+    {"RESET", 0},
+    {"IDLE", 1},
+    {"DRSELECT", 2},
+    {"DRCAPTURE", 3},
+    {"DRSHIFT", 4},
+    {"DREXIT1", 5},
+    {"DRPAUSE", 6},
+    {"DREXIT2", 7},
+    {"DRUPDATE", 8},
+    {"IRSELECT", 9},
+    {"IRCAPTURE", 10},
+    {"IRSHIFT", 11},
+    {"IREXIT1", 12},
+    {"IRPAUSE", 13},
+    {"IREXIT2", 14},
+    {"IRUPDATE", 15},
+    {"TDI", pkTDI},
+    {"TDO", pkTDO},
+    {"MASK", pkMASK},
+    {"SMASK", pkSMASK},
+    {"SEC", pkSEC},
+    {"HZ", pkHZ},
+    {"ENDSTATE", pkENDSTATE},
+    {"ON", pkON},
+    {"OFF", pkOFF},
+    {"Z", pkZ},
+    {"ABSENT", pkABSENT},
+    {"TCK", pkTCK},
+    {"SCK", pkSCK},
+    {"MAXIMUM", pkMAXIMUM},
+}};
+
+bool IsScanCommand(uint8_t C) {
+    return C >= cmdHDR && C <= cmdTIR;
+}
+
+// Hexadecimal digit values; 0xFF marks a character that is not one.
+constexpr std::array<uint8_t, 256> MakeHexTable() {
+    std::array<uint8_t, 256> T{};
+    for (auto& V : T)
+        V = 0xFF;
+    for (int C = '0'; C <= '9'; ++C)
+        T[static_cast<size_t>(C)] = static_cast<uint8_t>(C - '0');
+    for (int C = 'A'; C <= 'F'; ++C)
+        T[static_cast<size_t>(C)] = static_cast<uint8_t>(C - 'A' + 10);
+    for (int C = 'a'; C <= 'f'; ++C)
+        T[static_cast<size_t>(C)] = static_cast<uint8_t>(C - 'a' + 10);
+    return T;
+}
+constexpr std::array<uint8_t, 256> HexValue = MakeHexTable();
+
+inline uint8_t HexOf(char C) {
+    return HexValue[static_cast<unsigned char>(C)];
+}
+
+[[noreturn]] void InvalidInteger(std::string_view Text) {
+    throw std::invalid_argument("'" + std::string(Text) + "' is not a valid integer value");
+}
+
+[[noreturn]] void InvalidFloat(std::string_view Text) {
+    throw std::invalid_argument("'" + std::string(Text) + "' is not a valid floating point value");
+}
+
+// The word list of a statement. Consuming a word blanks it, and a blank word matches nothing;
+// an index beyond the list fails as the list class of the standard library does.
+class TWords {
+public:
+    explicit TWords(std::vector<std::string_view> W) : FWords(std::move(W)) {}
+    int Count() const { return static_cast<int>(FWords.size()); }
+    std::string_view At(int Index) const {
+        if (Index < 0 || Index >= Count())
+            throw std::out_of_range("List index out of bounds (" + std::to_string(Index) + ")");
+        return FWords[static_cast<size_t>(Index)];
+    }
+    std::string_view Take(int Index) {
+        const std::string_view W = At(Index);
+        FWords[static_cast<size_t>(Index)] = {};
+        return W;
+    }
+
+private:
+    std::vector<std::string_view> FWords;
+};
+
+// Decimal 32-bit integers; the number text never depends on the user's locale.
+int32_t ParseInteger(std::string_view Text) {
+    std::string_view Digits = Text;
+    if (!Digits.empty() && Digits.front() == '+')
+        Digits.remove_prefix(1);
+    if (Digits.empty())
+        InvalidInteger(Text);
+    int32_t Value = 0;
+    const auto [End, Err] = std::from_chars(Digits.data(), Digits.data() + Digits.size(), Value);
+    if (Err != std::errc() || End != Digits.data() + Digits.size())
+        InvalidInteger(Text);
+    return Value;
+}
+
+// Decimal reals with an optional fraction and exponent (1E6, 1.00e+006, 50021E-6), always with
+// "." as the decimal point.
+long double ParseReal(std::string_view Text) {
+    std::string_view Digits = Text;
+    if (!Digits.empty() && Digits.front() == '+')
+        Digits.remove_prefix(1);
+    if (Digits.empty() || !(std::isdigit(static_cast<unsigned char>(Digits.front())) ||
+                            Digits.front() == '.' || Digits.front() == '-'))
+        InvalidFloat(Text);
+    long double Value = 0;
+    const auto [End, Err] = std::from_chars(Digits.data(), Digits.data() + Digits.size(), Value);
+    if (Err != std::errc() || End != Digits.data() + Digits.size() || !std::isfinite(Value))
+        InvalidFloat(Text);
+    return Value;
+}
+
+// A value "(hex digits)" of Bits bits: the rightmost two digits are byte 0. Digits beyond the
+// length are checked and dropped; the spare bits of the last byte are kept as given (they are
+// never shifted or compared).
+void ParseHex(std::string_view Word, int64_t Bits, TVarLen& Out,
+              const std::function<void(const std::string&)>& LineError) {
+    if (Word.size() < 2 || Word.front() != '(' || Word.back() != ')')
+        LineError("Hexadecimal number is not enclosed in parentheses.");
+    const std::string_view Digits = Word.substr(1, Word.size() - 2);
+    Out = TVarLen(Bits);
+    uint8_t* Bytes = Out.Data();
+    const int64_t Size = Out.ByteCount();
+    const char* P = Digits.data();
+    int64_t End = static_cast<int64_t>(Digits.size());
+    int64_t Index = 0;
+    while (End >= 2) {
+        const uint8_t Hi = HexOf(P[End - 2]);
+        const uint8_t Lo = HexOf(P[End - 1]);
+        if ((Hi | Lo) & 0xF0)
+            InvalidInteger("$" + std::string(P + End - 2, 2));
+        if (Index < Size)
+            Bytes[Index] = static_cast<uint8_t>(Hi << 4 | Lo);
+        ++Index;
+        End -= 2;
+    }
+    if (End == 1) {
+        const uint8_t Lo = HexOf(P[0]);
+        if (Lo & 0xF0)
+            InvalidInteger("$" + std::string(P, 1));
+        if (Index < Size)
+            Bytes[Index] = Lo;
+    }
+}
+
+} // namespace
+
+const TSVFParam* TSVFCommand::Find(uint8_t Kind) const {
+    for (const TSVFParam& P : Parameters)
+        if (P.Kind == Kind)
+            return &P;
+    return nullptr;
+}
+
+int32_t TSVFCommand::ParamInt(uint8_t Kind) const {
+    const TSVFParam* P = Find(Kind);
+    return P ? P->Value : 0;
+}
+
+long double TSVFCommand::ParamReal(uint8_t Kind) const {
+    const TSVFParam* P = Find(Kind);
+    return P ? P->Real : 0;
+}
+
+const TVarLen* TSVFCommand::ParamVector(uint8_t Kind) const {
+    const TSVFParam* P = Find(Kind);
+    return P ? &P->Vector : nullptr;
+}
+
+void TSVFFile::FreeParams(TSVFCommand& Command) {
+    Command.Parameters.clear();
+}
+
+void TSVFFile::ParseCommand(TSVFCommand& Command) {
+    TWords W(SplitWords(ReadStatement()));
+    Command.Parameters.clear();
+    auto LineError = [this](const std::string& Message) { RaiseLineError(Message); };
+
+    const std::string_view First = W.At(0);
+    size_t Code = 0;
+    while (Code < CommandKeywords.size() && CommandKeywords[Code] != First)
+        ++Code;
+    if (Code == CommandKeywords.size())
+        RaiseLineError("Unknown SVF command " + std::string(First));
+    Command.Command = static_cast<uint8_t>(Code);
+    W.Take(0);
+
+    auto Append = [&](uint8_t Kind) -> TSVFParam& {
+        Command.Parameters.emplace_back();
+        Command.Parameters.back().Kind = Kind;
+        return Command.Parameters.back();
+    };
+
+    int64_t Length = 0;
+    if (IsScanCommand(Command.Command)) {
+        const int32_t L = ParseInteger(W.At(1));
+        W.Take(1);
+        // A negative length has no meaning for a scan; refuse it before it reaches a vector.
+        if (L < 0)
+            RaiseLineError("Scan length " + std::to_string(L) + " is negative");
+        Append(pkInteger).Value = L;
+        Length = L;
+    }
+
+    for (int A = 1; A < W.Count(); ++A) {
+        const std::string_view Word = W.At(A);
+        if (Word.empty())
+            continue;
+        const TKeyword* Match = nullptr;
+        for (const TKeyword& K : ParamKeywords)
+            if (K.Word == Word) {
+                Match = &K;
+                break;
+            }
+        if (!Match)
+            continue;
+        W.Take(A);
+        TSVFParam& P = Append(Match->Kind);
+        switch (Match->Kind) {
+        case pkTDI:
+        case pkTDO:
+        case pkMASK:
+        case pkSMASK:
+            ParseHex(W.At(A + 1), Length, P.Vector, LineError);
+            W.Take(A + 1);
+            break;
+        case pkSEC:
+        case pkHZ:
+            // The value stands before its keyword: 1.0E-3 SEC, 1E6 HZ.
+            P.Real = ParseReal(W.At(A - 1));
+            W.Take(A - 1);
+            break;
+        case pkMAXIMUM:
+            P.Real = ParseReal(W.At(A + 1));
+            W.Take(A + 1);
+            if (W.At(A + 2) != "SEC")
+                RaiseLineError("Keyword MAXIMUM without keyword SEC");
+            W.Take(A + 2);
+            break;
+        default:
+            break;
+        }
+    }
+
+    if (Command.Command == cmdRUNTEST)
+        for (int A = 1; A < W.Count(); ++A)
+            if (!W.At(A).empty()) {
+                Append(pkInteger).Value = ParseInteger(W.Take(A));
+                break;
+            }
+
+    for (int A = 1; A < W.Count(); ++A)
+        if (!W.At(A).empty())
+            RaiseLineError("Unknown keyword " + std::string(W.At(A)));
+
+    // Targets the TAP walk can never reach are refused here, with the statement's line, instead
+    // of sending the device somewhere nobody asked for.
+    const auto& Ps = Command.Parameters;
+    const std::string Name(CommandKeywords[Command.Command]);
+    if (Command.Command == cmdENDDR || Command.Command == cmdENDIR) {
+        if (Ps.empty() || !IsTapState(Ps.front().Kind))
+            RaiseLineError(Name + " without a TAP state");
+    } else if (Command.Command == cmdSTATE) {
+        for (const TSVFParam& P : Ps)
+            if (!IsTapState(P.Kind))
+                RaiseLineError("STATE with a parameter that is not a TAP state");
+    } else if (Command.Command == cmdRUNTEST) {
+        for (size_t I = 0; I < Ps.size(); ++I)
+            if (Ps[I].Kind == pkENDSTATE && (I + 1 >= Ps.size() || !IsTapState(Ps[I + 1].Kind)))
+                RaiseLineError("Keyword ENDSTATE without a TAP state");
+    }
+}
+
+void TSVFFile::ApplySettings(const TSVFCommand& Command) {
+    switch (Command.Command) {
+    case cmdENDDR:
+        EndDR = Command.Parameters.front().Kind;
+        return;
+    case cmdENDIR:
+        EndIR = Command.Parameters.front().Kind;
+        return;
+    case cmdFREQUENCY:
+        if (OnSetFrequency)
+            OnSetFrequency(FrequencyOf(Command), false);
+        return;
+    case cmdRUNTEST:
+        if (!Command.Parameters.empty() && IsTapState(Command.Parameters.front().Kind))
+            RunState = Command.Parameters.front().Kind;
+        return;
+    default:
+        break;
+    }
+    if (!IsScanCommand(Command.Command))
+        return;
+
+    TVarLen* Tdi;
+    TVarLen* Tdo;
+    TVarLen* Mask;
+    switch (Command.Command) {
+    case cmdHDR:
+        Tdi = &HdrTdi, Tdo = &HdrTdo, Mask = &HdrMask;
+        break;
+    case cmdHIR:
+        Tdi = &HirTdi, Tdo = &HirTdo, Mask = &HirMask;
+        break;
+    case cmdSDR:
+        Tdi = &SdrTdi, Tdo = &SdrTdo, Mask = &SdrMask;
+        break;
+    case cmdSIR:
+        Tdi = &SirTdi, Tdo = &SirTdo, Mask = &SirMask;
+        break;
+    case cmdTDR:
+        Tdi = &TdrTdi, Tdo = &TdrTdo, Mask = &TdrMask;
+        break;
+    default:
+        Tdi = &TirTdi, Tdo = &TirTdo, Mask = &TirMask;
+        break;
+    }
+    const int64_t Length = Command.ParamInt(pkInteger);
+    // TDI carries over to the next command of the same kind, even when the length changes.
+    if (const TVarLen* V = Command.ParamVector(pkTDI))
+        *Tdi = *V;
+    else
+        Tdi->SetBitLength(Length);
+    // TDO never carries over: without one nothing is compared.
+    if (const TVarLen* V = Command.ParamVector(pkTDO))
+        *Tdo = *V;
+    else
+        Tdo->SetBitLength(0);
+    // MASK carries over while the length stays; otherwise every bit is compared.
+    if (const TVarLen* V = Command.ParamVector(pkMASK))
+        *Mask = *V;
+    else if (Mask->BitLength() != Length) {
+        Mask->SetBitLength(Length);
+        Mask->SetAllOnes();
+    }
+}
+
+int64_t TSVFFile::FrequencyOf(const TSVFCommand& Command) const {
+    if (!Command.HasParam(pkHZ))
+        return DefaultFrequency;
+    // Halves to even, as the default rounding mode does; kept inside what 64 bits can carry.
+    const long double Hz = std::nearbyint(Command.ParamReal(pkHZ));
+    if (Hz >= 9.0e18L)
+        return INT64_MAX;
+    if (Hz <= -9.0e18L)
+        return INT64_MIN;
+    return static_cast<int64_t>(Hz);
+}

@@ -1,0 +1,265 @@
+// The lowest layer of the SVF player: the file read forwards in blocks, one character at a time,
+// lines counted for error messages, comments removed and echoed, one statement assembled up to its
+// ";" and split into words.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <system_error>
+
+#include "line_exception.h"
+#include "svf_file.h"
+
+namespace {
+
+constexpr char CR = 13;
+constexpr char LF = 10;
+
+// Blank, the control characters and 255 separate words; everything else is significant.
+constexpr bool IsSeparatorCode(unsigned C) {
+    return C <= 32 || C == 255;
+}
+
+struct TCharTables {
+    std::array<bool, 256> Separator{};
+    // Characters a statement takes over as they are (apart from the case): the fast path of the
+    // statement builder copies runs of them in one go. Everything that changes the builder's
+    // state (separators, parentheses, ";", comment starts) is excluded.
+    std::array<bool, 256> Plain{};
+    std::array<char, 256> Upper{};
+};
+
+constexpr TCharTables MakeTables() {
+    TCharTables T;
+    for (unsigned C = 0; C < 256; ++C) {
+        T.Separator[C] = IsSeparatorCode(C);
+        T.Plain[C] =
+            !IsSeparatorCode(C) && C != '(' && C != ')' && C != ';' && C != '!' && C != '/';
+        T.Upper[C] = static_cast<char>((C >= 'a' && C <= 'z') ? C - 'a' + 'A' : C);
+    }
+    return T;
+}
+
+constexpr TCharTables Tables = MakeTables();
+
+inline unsigned Code(char C) {
+    return static_cast<unsigned char>(C);
+}
+
+} // namespace
+
+TSVFFile::TSVFFile(const std::string& FileName) : TJtagFile(FileName) {
+    FFileHandle = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (FFileHandle < 0)
+        throw std::runtime_error("Cannot open file " + FileName + " for read.");
+    struct stat St {};
+    if (::fstat(FFileHandle, &St) == 0)
+        FileSize = St.st_size;
+    // The file is read strictly forwards; let the kernel read ahead generously.
+    ::posix_fadvise(FFileHandle, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+TSVFFile::~TSVFFile() {
+    // The worker owns the copies and touches them until it has ended; join it first.
+    Thread.reset();
+    if (FFileHandle >= 0)
+        ::close(FFileHandle);
+}
+
+void TSVFFile::ReadBlock() {
+    ssize_t N;
+    do
+        N = ::read(FFileHandle, FBuffer.data(), FBuffer.size());
+    while (N < 0 && errno == EINTR);
+    if (N < 0) {
+        // A read error must never look like more data or like the end of the file: the run
+        // would play garbage or stop early and report success.
+        const int Err = errno;
+        throw std::runtime_error("Cannot read file " + FileName() + ": " +
+                                 std::generic_category().message(Err));
+    }
+    if (N == 0) {
+        std::memcpy(FBuffer.data(), EndMarker.data(), EndMarker.size());
+        FBufferFill = static_cast<int>(EndMarker.size());
+        FAtEof = true;
+    } else
+        FBufferFill = static_cast<int>(N);
+}
+
+void TSVFFile::FillBuffer() {
+    if (FBufferPos < FBufferFill)
+        return;
+    FBufferPos = 0;
+    ReadBlock();
+    PublishProgress();
+}
+
+char TSVFFile::NextChar() {
+    if (FBufferPos >= FBufferFill)
+        FillBuffer();
+    const char Ch = FBuffer[static_cast<size_t>(FBufferPos++)];
+    ++FCharsRead;
+    // CR LF, a lone CR and a lone LF each end one line, so files from any system number their
+    // lines as an editor does.
+    if (Ch == CR) {
+        ++FLineIndex;
+        FLastWasCR = true;
+    } else {
+        if (Ch == LF && !FLastWasCR)
+            ++FLineIndex;
+        FLastWasCR = false;
+    }
+    // Look ahead at once, so PeekChar always sees the next character and AtEof turns true as
+    // soon as the file's last byte has been handed out.
+    if (FBufferPos >= FBufferFill)
+        FillBuffer();
+    return Ch;
+}
+
+char TSVFFile::PeekChar() {
+    if (FBufferPos >= FBufferFill)
+        FillBuffer();
+    if (FBufferPos < FBufferFill)
+        return FBuffer[static_cast<size_t>(FBufferPos)];
+    FillBuffer();
+    return 0;
+}
+
+void TSVFFile::EchoComment(std::string& Comment) {
+    if (!Comment.empty() && EchoComments && OnMessage)
+        OnMessage(Comment, sevComment);
+    Comment.clear();
+}
+
+const std::string& TSVFFile::ReadStatement() {
+    std::string& S = FStatement;
+    S.clear();
+    FComment.clear();
+    bool InComment = false;
+    bool InParens = false;
+
+    for (;;) {
+        // Fast paths over the current block. Bitstream files hold megabytes of hexadecimal
+        // digits in one statement; copying whole runs keeps the reader far from per-character
+        // bookkeeping. They change nothing the character-by-character path below would not.
+        if (FBufferPos >= FBufferFill)
+            FillBuffer();
+        const char* B = FBuffer.data();
+        int P = FBufferPos;
+        int Q = P;
+        if (!InComment) {
+            while (Q < FBufferFill && Tables.Plain[Code(B[Q])])
+                ++Q;
+            if (Q > P) {
+                if (!S.empty() && S.back() == ')')
+                    S.push_back(' ');
+                const size_t Old = S.size();
+                S.append(B + P, static_cast<size_t>(Q - P));
+                for (size_t I = Old; I < S.size(); ++I)
+                    S[I] = Tables.Upper[Code(S[I])];
+            }
+        } else if (!FAtEof) {
+            while (Q < FBufferFill && B[Q] != CR && B[Q] != LF)
+                ++Q;
+            FComment.append(B + P, static_cast<size_t>(Q - P));
+        }
+        if (Q > P) {
+            FCharsRead += Q - P;
+            FBufferPos = Q;
+            FLastWasCR = false;
+            if (FBufferPos >= FBufferFill)
+                FillBuffer();
+            continue;
+        }
+
+        // One character at a time. The end marker never belongs to a comment: a comment that
+        // runs into the end of the file ends there, so the statement ends at the marker.
+        const bool FromMarker = FAtEof;
+        const char Ch = NextChar();
+        if (InComment && FromMarker) {
+            EchoComment(FComment);
+            InComment = false;
+        }
+        if ((Ch == '/' && PeekChar() == '/') || Ch == '!')
+            InComment = true;
+        if (Ch == CR || Ch == LF) {
+            if (InComment)
+                EchoComment(FComment);
+            InComment = false;
+            FComment.clear();
+        }
+        if (InComment) {
+            FComment.push_back(Ch);
+            continue;
+        }
+        if (Ch == '(')
+            InParens = true;
+        else if (Ch == ')')
+            InParens = false;
+        if (Tables.Separator[Code(Ch)]) {
+            // Runs of separators become one blank; inside parentheses they vanish, since a
+            // hexadecimal value may be wrapped over many lines. Leading ones are dropped.
+            if (!S.empty() && S.back() != ' ' && !InParens)
+                S.push_back(' ');
+        } else {
+            // Parentheses stand apart from their neighbours: TDI(0F)MASK(FF) reads as
+            // TDI (0F) MASK (FF).
+            if (!S.empty() && S.back() != ' ' && (Ch == '(' || S.back() == ')'))
+                S.push_back(' ');
+            S.push_back(Tables.Upper[Code(Ch)]);
+            if (Ch == ';')
+                break;
+        }
+    }
+    S.pop_back(); // the ";"
+    while (!S.empty() && S.back() == ' ')
+        S.pop_back();
+    PublishProgress();
+    return S;
+}
+
+std::vector<std::string_view> TSVFFile::SplitWords(std::string_view Statement) {
+    std::vector<std::string_view> Words;
+    size_t Start = 0;
+    while (Start < Statement.size()) {
+        size_t End = Statement.find(' ', Start);
+        if (End == std::string_view::npos)
+            End = Statement.size();
+        if (End > Start)
+            Words.push_back(Statement.substr(Start, End - Start));
+        Start = End + 1;
+    }
+    return Words;
+}
+
+std::string TSVFFile::ReadLineText(int32_t Index) {
+    const int64_t SavedChars = FCharsRead;
+    std::string Text;
+    if (::lseek(FFileHandle, 0, SEEK_SET) < 0)
+        return Text;
+    FBufferFill = 0;
+    FBufferPos = 0;
+    FAtEof = false;
+    FLineIndex = 0;
+    FLastWasCR = false;
+    while (!FAtEof && Index >= FLineIndex) {
+        const char Ch = NextChar();
+        if (FLineIndex == Index && Ch != CR && Ch != LF)
+            Text.push_back(Ch);
+    }
+    // Only the error report looks at the file after this; keep the progress where it was.
+    FCharsRead = SavedChars;
+    PublishProgress();
+    return Text;
+}
+
+void TSVFFile::RaiseLineError(const std::string& Message) {
+    const int32_t Index = FLineIndex;
+    std::string Text = ReadLineText(Index);
+    throw ELineException(Message, Index, std::move(Text));
+}

@@ -1,0 +1,155 @@
+// Run control of the SVF player: Start, the writer/reader pipeline on the worker thread, progress
+// and registration.
+//
+// Two copies of the player read the same file on one worker thread. The writer copy parses and
+// executes each statement at once and only queues programmer commands; the reader copy parses the
+// same statements behind it and, for every SDR and SIR, waits for that scan's captured TDO and
+// compares it. The writer never waits for the USB round trip; the reader catches up as the
+// read-back arrives.
+
+#include <mutex>
+#include <thread>
+
+#include "jtag_files_list.h"
+#include "svf_file.h"
+#include "tap_state.h"
+
+namespace {
+
+using TSVFThread = TReadWriteThread<TSVFFile>;
+
+class TSVFPipeline {
+public:
+    TSVFPipeline(TSVFFile& Writer, TSVFFile& Reader, TPlayerThread& Thread)
+        : W(Writer), R(Reader), T(Thread) {}
+
+    void Prologue() {
+        W.GotoState(tsRESET);
+        if (W.OnFlush)
+            W.OnFlush();
+    }
+
+    // One cycle: the writer executes one statement, the reader checks one if it can.
+    bool Pass() {
+        if (WC.Command == cmdEOF && RC.Command == cmdEOF)
+            return false;
+        bool Progressed = WriterStep();
+        Progressed = ReaderStep() || Progressed;
+        // Only the read-back is awaited here; give the device side the processor meanwhile.
+        if (!Progressed)
+            std::this_thread::yield();
+        return true;
+    }
+
+private:
+    bool WriterStep() {
+        if (WC.Command == cmdEOF)
+            return false;
+        if (!WParsed) {
+            TSVFFile::FreeParams(WC);
+            W.ParseCommand(WC);
+            WParsed = true;
+        }
+        // A frequency change switches the link between its fast and divider modes, which
+        // changes how many reply bytes a scan has. Scans still waiting for their read-back were
+        // counted in the old mode, so the reader copy checks every earlier statement before the
+        // writer copy touches the frequency.
+        if (WC.Command == cmdFREQUENCY && RDone < WDone)
+            return false;
+        W.ApplySettings(WC);
+        W.ExecuteCommand(WC);
+        W.EndStatement(WC);
+        WParsed = false;
+        ++WDone;
+        return true;
+    }
+
+    bool ReaderStep() {
+        if (RC.Command == cmdEOF)
+            return false;
+        if (RC.Command == cmdNone) {
+            // The reader never parses a statement the writer has not executed: it would ask
+            // for read-back of a scan that was never shifted.
+            if (RDone >= WDone)
+                return false;
+            R.ParseCommand(RC);
+            R.ApplySettings(RC);
+        }
+        switch (R.CheckCommand(RC)) {
+        case 0:
+            ++RDone;
+            if (!R.EndStatement(RC)) {
+                TSVFFile::FreeParams(RC);
+                RC.Command = cmdNone;
+            }
+            return true;
+        case 1:
+            T.Failed.store(true);
+            return true;
+        default:
+            return false; // read-back not there yet; the same scan is examined next cycle
+        }
+    }
+
+    TSVFFile& W;
+    TSVFFile& R;
+    TPlayerThread& T;
+    TSVFCommand WC, RC;   // both start with no statement (cmdNone)
+    bool WParsed = false; // WC holds a statement parsed but not yet executed
+    int64_t WDone = 0;    // statements the writer has executed
+    int64_t RDone = 0;    // statements the reader has checked
+};
+
+} // namespace
+
+void TSVFFile::Start(int64_t Frequency) {
+    // If a copy cannot be built, the exception leaves Start and the unstarted thread object is
+    // released with it; nothing waits for a thread that never ran.
+    auto T = std::make_unique<TSVFThread>();
+    T->Reader = std::make_unique<TSVFFile>(FileName());
+    T->Writer = std::make_unique<TSVFFile>(FileName());
+
+    // Only the writer drives the programmer and echoes comments; the reader only collects
+    // read-back and reports mismatches.
+    TSVFFile& Wr = *T->Writer;
+    Wr.EchoComments = EchoComments;
+    Wr.OnMessage = OnMessage;
+    Wr.OnShift = OnShift;
+    Wr.OnFlush = OnFlush;
+    Wr.OnClockTms = OnClockTms;
+    Wr.OnWaitTime = OnWaitTime;
+    Wr.OnRunClocks = OnRunClocks;
+    Wr.OnSetTrst = OnSetTrst;
+    Wr.OnSetFrequency = OnSetFrequency;
+    TSVFFile& Rd = *T->Reader;
+    Rd.EchoComments = false;
+    Rd.OnMessage = OnMessage;
+    Rd.OnReadCaptured = OnReadCaptured;
+
+    DefaultFrequency = Frequency;
+    Wr.DefaultFrequency = Frequency;
+    if (OnSetFrequency)
+        OnSetFrequency(Frequency, true);
+
+    TSVFThread* Raw = T.get();
+    Thread = std::move(T);
+    Raw->Resume([Raw] {
+        TSVFPipeline Pipeline(*Raw->Writer, *Raw->Reader, *Raw);
+        RunPlayerLoop(
+            *Raw, Raw->Writer->OnMessage, [&] { Pipeline.Prologue(); },
+            [&] { return Pipeline.Pass(); });
+    });
+}
+
+int64_t TSVFFile::Progress() const {
+    const auto* T = static_cast<const TSVFThread*>(Thread.get());
+    if (!T)
+        return FProgress.Get();
+    // The reader trails: this is how far the comparison has come.
+    return std::min(T->Writer->FProgress.Get(), T->Reader->FProgress.Get());
+}
+
+void RegisterSVFFile() {
+    static std::once_flag Once;
+    std::call_once(Once, [] { TJtagFilesList::Global().Register<TSVFFile>(); });
+}
