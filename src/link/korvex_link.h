@@ -3,13 +3,17 @@
 // CONTRACT HEADER (written before the implementation so the controller can be built against it).
 // The names below are fixed; the implementation may add members but must not rename or remove.
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "d2xx_types.h"
 #include "jtag_events.h"
+#include "korvex_commands.h"
 
 class TUsbDriver; // usbplow.h: the loaded D2XX library
 
@@ -32,8 +36,8 @@ public:
     std::atomic<uint8_t> PInactive{3};
     std::atomic<int32_t> SecurityTime{100};
 
-    // The programmer to use: serial value in the low 24 bits (0xA6 in the top byte when chosen in the
-    // selection dialog), -1 for none.
+    // The programmer to use: serial value in the low 24 bits (0xA6 in the top byte when chosen in
+    // the selection dialog), -1 for none.
     int32_t SerialNumber = -1;
     // TCK frequency in effect (Hz); the controller sets it from DefFreq before Start.
     int64_t Frequency = 0;
@@ -74,4 +78,69 @@ public:
 
     // The frequency DefFreq selects: 0 = 3 MHz, 1 = 1.5 MHz, anything else 750 kHz.
     static int64_t DefaultFrequencyFor(uint8_t DefFreq);
+
+    // --- Command queue ----------------------------------------------------------------------
+    // Appends one command byte; the queue is written as soon as it holds QueueSize bytes.
+    void WriteKorvexByte(uint8_t B) {
+        FQueue[FQueueLength++] = B;
+        if (FQueueLength >= korvex::QueueSize)
+            FlushKorvex();
+    }
+    // Writes the queue to the device (the handler of OnFlush). Throws std::runtime_error when the
+    // device stops accepting data or stops answering.
+    void FlushKorvex();
+    // Bytes queued and not yet written (for tests and diagnostics).
+    uint32_t QueueLength() const { return FQueueLength; }
+    const uint8_t* QueueData() const { return FQueue.data(); }
+    // Empties the command queue without sending it (discovery does this before every run).
+    void ClearQueue() { FQueueLength = 0; }
+
+    // --- Connection state, readable for diagnostics and tests --------------------------------
+    int64_t PendingReplies() const { return FPendingReplies; }
+    int64_t BufferedReplies() const { return static_cast<int64_t>(FReplies.size() - FReplyPos); }
+    int64_t RequestedFrequency() const { return FRequestedFrequency; }
+    int64_t Divider() const { return FDivider; }
+    uint8_t PinState() const { return FPinState; }
+
+    // How long a write may make no progress, and how long pending replies may stay away, before
+    // the run is failed (the device was unplugged or hangs). Tests shorten them.
+    std::chrono::milliseconds WriteTimeout{5000};
+    std::chrono::milliseconds ReplyTimeout{5000};
+
+private:
+    // Replies a scan of Count bits with these capture flags produces (grouped as OnShift does).
+    int64_t CountScanReplies(const uint8_t* Capture, int64_t Count) const;
+    // Makes sure Needed replies are in the host-side reply buffer; false when they have not all
+    // arrived yet. Throws when they cannot come or stay away too long.
+    bool FetchReplies(int64_t Needed);
+    // Moves whatever replies the device holds into the host-side buffer; returns the count moved.
+    int64_t DrainReplies();
+    void ThrowIfNotOpen() const;
+
+    // Pin command with the given TMS level; remembers the level for OnSetTrst.
+    void QueuePin(uint8_t Tms) {
+        FLastTms = Tms ? 1 : 0;
+        WriteKorvexByte(static_cast<uint8_t>(korvex::CmdPin | (FLastTms << 2) | FPinState));
+    }
+    // N clocks at the current speed with TDI low (group shifts in fast mode).
+    void QueueClockRun(int64_t N, bool ForceFast);
+    void QueueSpeedOf(int64_t Hz);
+    // Queues Count group-shift bytes of four clocks each, TDI low.
+    void QueueFullGroups(int64_t Count);
+
+    TUsbDriver& FDriver;
+    FT_HANDLE FDeviceHandle = nullptr;
+    std::array<uint8_t, korvex::QueueSize> FQueue{};
+    uint32_t FQueueLength = 0;
+    int64_t FPendingReplies = 0;
+    // Replies read from the device ahead of their OnReadCaptured (while a flush had to wait for
+    // the device's reply buffer), consumed first.
+    std::vector<uint8_t> FReplies;
+    size_t FReplyPos = 0;
+    // When the current wait for replies began to see no progress (zero when not waiting).
+    std::chrono::steady_clock::time_point FReplyWaitSince{};
+    int64_t FRequestedFrequency = 0;
+    int64_t FDivider = 0;
+    uint8_t FPinState = 0;
+    uint8_t FLastTms = 1;
 };

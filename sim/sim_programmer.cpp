@@ -1,0 +1,354 @@
+#include "sim_programmer.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace korvexsim {
+
+namespace {
+
+constexpr int64_t TicksPerBitCommand = 3; // half a microsecond
+constexpr int64_t TicksPerPause = 1024;   // 512 periods of 3 MHz
+
+std::string Hex2(uint8_t B) {
+    char Buf[8];
+    std::snprintf(Buf, sizeof Buf, "0x%02X", B);
+    return Buf;
+}
+
+// Bits (bit 0 first) as SVF hex: most significant digit first, bit 0 in the last digit.
+std::string SvfHex(const std::vector<uint8_t>& Bits) {
+    static const char Digits[] = "0123456789ABCDEF";
+    const size_t N = (Bits.size() + 3) / 4;
+    std::string S(N, '0');
+    for (size_t D = 0; D < N; ++D) {
+        unsigned V = 0;
+        for (size_t K = 0; K < 4; ++K) {
+            const size_t I = D * 4 + K;
+            if (I < Bits.size() && Bits[I])
+                V |= 1u << K;
+        }
+        S[N - 1 - D] = Digits[V];
+    }
+    return S.empty() ? "0" : S;
+}
+
+} // namespace
+
+TProgrammer::TProgrammer(const TConfig& Config) : FConfig(Config) {
+    if (Config.ChainModel)
+        for (const TDeviceConfig& D : Config.Chain)
+            FChain.emplace_back(D);
+}
+
+TProgrammer::~TProgrammer() {
+    if (FTrace)
+        std::fclose(FTrace);
+}
+
+void TProgrammer::Line(const std::string& Text) {
+    FlushPending();
+    std::fputs(Text.c_str(), FTrace);
+    std::fputc('\n', FTrace);
+}
+
+void TProgrammer::FlushPending() {
+    if (FPendingClocks) {
+        std::fprintf(FTrace, "CLOCKS %lld\n", static_cast<long long>(FPendingClocks));
+        FPendingClocks = 0;
+    }
+    if (FPendingWaitTicks) {
+        std::fprintf(FTrace, "WAIT %lld\n", static_cast<long long>((FPendingWaitTicks + 3) / 6));
+        FPendingWaitTicks = 0;
+    }
+}
+
+void TProgrammer::Error(const std::string& Text) {
+    ++FTotals.Errors;
+    if (Tracing())
+        Line("ERROR " + Text);
+}
+
+void TProgrammer::Write(const uint8_t* Bytes, size_t Count) {
+    // Only connections that carry commands appear in the trace; the searches that open and
+    // close every device leave no mark.
+    if (FTotals.Writes == 0 && !FConfig.TracePath.empty())
+        FTrace = std::fopen(FConfig.TracePath.c_str(), "a");
+    ++FTotals.Writes;
+    FTotals.BytesWritten += static_cast<int64_t>(Count);
+    for (size_t I = 0; I < Count; ++I)
+        Command(Bytes[I]);
+    FBatches.push_back({FReplies.size(), FPolls + FConfig.ReplyDelayPolls,
+                        Clock::now() + std::chrono::milliseconds(FConfig.ReplyDelayMs)});
+}
+
+size_t TProgrammer::PollAvailable() {
+    ++FPolls;
+    const auto Now = Clock::now();
+    size_t Done = 0;
+    for (; Done < FBatches.size(); ++Done) {
+        const TBatch& B = FBatches[Done];
+        if (B.VisibleAtPoll > FPolls || B.VisibleAt > Now)
+            break;
+        FVisibleEnd = B.End;
+    }
+    FBatches.erase(FBatches.begin(), FBatches.begin() + static_cast<std::ptrdiff_t>(Done));
+    return FVisibleEnd - FReplyRead;
+}
+
+size_t TProgrammer::Read(uint8_t* Buffer, size_t Count) {
+    const size_t N = std::min(Count, FVisibleEnd - FReplyRead);
+    std::memcpy(Buffer, FReplies.data() + FReplyRead, N);
+    FReplyRead += N;
+    if (FReplyRead == FReplies.size() && FBatches.empty()) {
+        FReplies.clear();
+        FReplyRead = FVisibleEnd = 0;
+    }
+    return N;
+}
+
+void TProgrammer::PurgeReplies() {
+    FReplies.clear();
+    FBatches.clear();
+    FReplyRead = FVisibleEnd = 0;
+}
+
+void TProgrammer::Reply(uint8_t B) {
+    if (static_cast<int64_t>(FReplies.size() - FReplyRead) >= FConfig.ReplyBuffer) {
+        Error("reply overflow: the device's buffer of " + std::to_string(FConfig.ReplyBuffer) +
+              " reply bytes is full, a reply is lost");
+        return;
+    }
+    FReplies.push_back(B);
+    ++FTotals.ReplyBytes;
+}
+
+uint8_t TProgrammer::ChainOutput() const {
+    if (FScripted && FInShift) {
+        return FShiftBits < static_cast<int64_t>(FScripted->Bits.size())
+                   ? FScripted->Bits[static_cast<size_t>(FShiftBits)]
+                   : 0;
+    }
+    if (!FConfig.ChainModel)
+        return FConfig.TdoConstant;
+    return FChain.empty() ? FTdi : FChain.back().Output();
+}
+
+void TProgrammer::Fall() {
+    // Devices change TDO on the falling edge; the programmer samples it before the next rise.
+    FTdoPin = ChainOutput();
+}
+
+void TProgrammer::Rise() {
+    ++FTotals.TckCycles;
+    const TState Prev = FState;
+    const TState Next = NextState[Prev][FTms];
+    if (IsShift(Prev)) {
+        if (Tracing()) {
+            FShiftTdi.push_back(FTdi);
+            FShiftTdo.push_back(FTdoPin);
+        }
+        ++FShiftBits;
+    }
+    uint8_t Carry = FTdi;
+    for (TChainDevice& D : FChain) {
+        const uint8_t Out = D.Output();
+        D.Rise(FTms, Carry);
+        Carry = Out;
+    }
+    FState = Next;
+    if (Prev == Next) {
+        if (IsStable(Prev) && Tracing()) {
+            if (FPendingWaitTicks)
+                FlushPending();
+            ++FPendingClocks;
+        }
+        return;
+    }
+    if (IsShift(Prev))
+        EndShiftVisit();
+    if (IsShift(Next)) {
+        FInShift = true;
+        FShiftBits = 0;
+        FShiftTdi.clear();
+        FShiftTdo.clear();
+        FScripted = nullptr;
+        if (FConfig.HasScript) {
+            if (FScriptNext < FConfig.Script.size()) {
+                FScripted = &FConfig.Script[FScriptNext++];
+                if (FScripted->Ir != (Next == IRSHIFT))
+                    Error(std::string("TDO script expects an ") + (FScripted->Ir ? "IR" : "DR") +
+                          " scan here, the host shifts " + (Next == IRSHIFT ? "IR" : "DR"));
+            } else {
+                Error("TDO script has no entry for this scan");
+            }
+        }
+    }
+    if (Tracing() && IsStable(Next))
+        Line(std::string("STATE ") + StateName(Next));
+}
+
+void TProgrammer::EndShiftVisit() {
+    if (Tracing())
+        Line(std::string("SHIFT ") + (FState == DREXIT1 ? "DR " : "IR ") +
+             std::to_string(FShiftBits) + " TDI " + SvfHex(FShiftTdi) + " TDO " +
+             SvfHex(FShiftTdo));
+    if (FScripted && FScripted->Length != FShiftBits)
+        Error("TDO script gives " + std::to_string(FScripted->Length) + " bits, the scan has " +
+              std::to_string(FShiftBits));
+    FInShift = false;
+    FScripted = nullptr;
+}
+
+void TProgrammer::SetTck(uint8_t Level) {
+    if (Level == FTck)
+        return;
+    FTck = Level;
+    if (Level)
+        Rise();
+    else
+        Fall();
+}
+
+void TProgrammer::SpeedSelect(int64_t Hz, int64_t TicksPerClock) {
+    FTicksPerClock = TicksPerClock;
+    if (Hz != FSpeedHz && Tracing())
+        Line("FREQ " + std::to_string(Hz));
+    FSpeedHz = Hz;
+}
+
+void TProgrammer::GroupShift(uint8_t B) {
+    const unsigned Clocks = ((B >> 4) & 3) + 1;
+    const bool ReadBack = (B & 0x40) != 0;
+    FTotals.DeviceTicks += FTicksPerClock * Clocks;
+    // Benchmark path: no chain, no trace, no script, and a TAP that stays where it is.
+    if (!FConfig.ChainModel && !Tracing() && !FConfig.HasScript &&
+        NextState[FState][FTms] == FState && FTck) {
+        FTotals.TckCycles += Clocks;
+        FTdi = (B >> (Clocks - 1)) & 1;
+        if (IsShift(FState))
+            FShiftBits += Clocks;
+        FTdoPin = FConfig.TdoConstant;
+        if (ReadBack)
+            Reply(FConfig.TdoConstant ? static_cast<uint8_t>((1u << Clocks) - 1) : 0);
+        return;
+    }
+    uint8_t Sampled = 0;
+    for (unsigned K = 0; K < Clocks; ++K) {
+        SetTck(0);
+        FTdi = (B >> K) & 1;
+        Sampled |= static_cast<uint8_t>(FTdoPin << K);
+        SetTck(1);
+    }
+    if (ReadBack)
+        Reply(Sampled);
+}
+
+void TProgrammer::Command(uint8_t B) {
+    if (!FStarted && B != 0xA7) {
+        Error("command " + Hex2(B) + " before the connection start byte 0xA7");
+        FStarted = true; // report once
+    }
+    if (B < 0x80) {
+        GroupShift(B);
+        return;
+    }
+    switch (B >> 4) {
+    case 0x8:
+        if (B != 0x80) {
+            Error("unknown command byte " + Hex2(B));
+            return;
+        }
+        FTotals.DeviceTicks += TicksPerPause;
+        if (Tracing()) {
+            if (FPendingClocks)
+                FlushPending();
+            FPendingWaitTicks += TicksPerPause;
+        }
+        return;
+    case 0xA:
+        switch (B) {
+        case 0xA3:
+            return;
+        case 0xA7:
+            FStarted = true;
+            return;
+        case 0xA8:
+            SpeedSelect(3000000, 2);
+            return;
+        case 0xA9:
+            SpeedSelect(1500000, 4);
+            return;
+        case 0xAA:
+            SpeedSelect(750000, 8);
+            return;
+        case 0xAB:
+            SpeedSelect(93750, 64);
+            return;
+        default:
+            break;
+        }
+        break;
+    case 0xB:
+        if (B == 0xB0 || B == 0xB8)
+            return;
+        break;
+    case 0xC:
+    case 0xD: {
+        FTotals.DeviceTicks += TicksPerBitCommand;
+        FTdi = B & 1;
+        // TDO is sampled while TCK is still at its old level, then the edge (if any) happens.
+        const uint8_t Sampled = FTdoPin;
+        SetTck((B >> 2) & 1);
+        if (B & 0x10)
+            Reply(static_cast<uint8_t>(Sampled << 3));
+        return;
+    }
+    case 0xE:
+        if (B >= 0xE8) {
+            FTotals.DeviceTicks += TicksPerBitCommand;
+            FTms = (B >> 2) & 1;
+            const int Pin = B & 3;
+            if (Pin != FPinState && Tracing())
+                Line("VPP " + std::to_string(Pin));
+            FPinState = Pin;
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    Error("unknown command byte " + Hex2(B));
+    // The never-sent bytes of these rows still answer, so the host's reply count stays right.
+    if ((B >> 4) == 0x9 || (B >> 4) == 0xF)
+        Reply(0);
+}
+
+void TProgrammer::Finish() {
+    if (Tracing()) {
+        FlushPending();
+        std::fprintf(
+            FTrace, "TOTAL TCK %lld BYTES %lld WRITES %lld REPLIES %lld US %lld\n",
+            static_cast<long long>(FTotals.TckCycles), static_cast<long long>(FTotals.BytesWritten),
+            static_cast<long long>(FTotals.Writes), static_cast<long long>(FTotals.ReplyBytes),
+            static_cast<long long>(FTotals.DeviceMicroseconds()));
+        std::fclose(FTrace);
+        FTrace = nullptr;
+    }
+    if (!FConfig.SummaryPath.empty() && FTotals.Writes > 0) {
+        if (FILE* S = std::fopen(FConfig.SummaryPath.c_str(), "w")) {
+            std::fprintf(S,
+                         "tck_cycles %lld\nbytes_written %lld\nwrites %lld\nreply_bytes %lld\n"
+                         "device_us %lld\nerrors %lld\n",
+                         static_cast<long long>(FTotals.TckCycles),
+                         static_cast<long long>(FTotals.BytesWritten),
+                         static_cast<long long>(FTotals.Writes),
+                         static_cast<long long>(FTotals.ReplyBytes),
+                         static_cast<long long>(FTotals.DeviceMicroseconds()),
+                         static_cast<long long>(FTotals.Errors));
+            std::fclose(S);
+        }
+    }
+}
+
+} // namespace korvexsim

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+
+// The KORVEX command language: one-byte commands, some answered by one reply byte.
+namespace korvex {
+
+constexpr uint32_t QueueSize = 3968;         // bytes the host collects before one USB write
+constexpr int64_t MaxPendingReplies = 15872; // replies the device may hold unread
+
+constexpr uint8_t CmdReadBack = 0x40; // group shift: bit 6 asks for one reply byte
+constexpr uint8_t CmdPause = 0x80;    // no clock, 512 periods of 3 MHz
+constexpr uint8_t CmdEnd = 0xA3;      // first byte of the closing sequence
+constexpr uint8_t CmdStart = 0xA7;    // first byte of every connection
+constexpr uint8_t CmdSpeed3M = 0xA8;  // also the base speed of divider mode
+constexpr uint8_t CmdSpeed1M5 = 0xA9;
+constexpr uint8_t CmdSpeed750k = 0xAA;
+constexpr uint8_t CmdSpeedSlow = 0xAB; // 93,750 Hz, only inside a timed wait
+constexpr uint8_t CmdSetup1 = 0xB0;
+constexpr uint8_t CmdSetup2 = 0xB8;
+constexpr uint8_t CmdCloseLow = 0xC8; // last closing byte: TCK low, bit 1 clear
+constexpr uint8_t CmdPin = 0xE8;      // | TMS << 2 | pin state
+
+// Bit-level commands (bit 0 TDI, bit 2 TCK; bit 4 read-back, reply in bit 3).
+constexpr uint8_t L(uint8_t d) {
+    return static_cast<uint8_t>(0xCA | d);
+}
+constexpr uint8_t H(uint8_t d) {
+    return static_cast<uint8_t>(0xCE | d);
+}
+constexpr uint8_t R(uint8_t d) {
+    return static_cast<uint8_t>(0xDE | d);
+}
+constexpr uint8_t BitReplyMask = 0x08;
+
+// Reply bytes each command produces, by its high nibble.
+constexpr uint8_t ReplyTable[16] = {0, 0, 0, 0, 1, 1, 1, 1, 0, 1, 0, 0, 0, 1, 0, 1};
+constexpr int RepliesOf(uint8_t Command) {
+    return ReplyTable[Command >> 4];
+}
+
+// A group shift of Clocks (1 to 4) clocks with the TDI levels in the low bits.
+constexpr uint8_t Group(unsigned Clocks, unsigned TdiBits, bool ReadBack) {
+    return static_cast<uint8_t>(((Clocks - 1) << 4) | (TdiBits & 0x0F) |
+                                (ReadBack ? CmdReadBack : 0));
+}
+
+} // namespace korvex

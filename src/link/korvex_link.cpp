@@ -1,0 +1,314 @@
+#include "korvex_link.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+#include "usbplow.h"
+
+using namespace korvex;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// VPP pin state (0 released, 2 low, 3 high) for the "during the run" setting; -1 = keep.
+int PinStateForActive(uint8_t Setting) {
+    switch (Setting) {
+    case 0:
+        return 2;
+    case 1:
+        return 3;
+    case 2:
+        return 0;
+    case 3:
+        return 0; // TRST: released until the file drives it
+    case 4:
+        return 2; // SCK: held low
+    default:
+        return -1;
+    }
+}
+
+// The same for the "after the run" setting; 3 keeps what the run left.
+int PinStateForInactive(uint8_t Setting) {
+    switch (Setting) {
+    case 0:
+        return 2;
+    case 1:
+        return 3;
+    case 2:
+        return 0;
+    default:
+        return -1;
+    }
+}
+
+std::string StatusText(FT_STATUS Status) {
+    return "status " + std::to_string(Status);
+}
+
+std::string DurationText(std::chrono::milliseconds D) {
+    if (D.count() % 1000 == 0)
+        return std::to_string(D.count() / 1000) + " s";
+    return std::to_string(D.count()) + " ms";
+}
+
+} // namespace
+
+TKorvexLink::TKorvexLink(TUsbDriver& Driver) : FDriver(Driver) {}
+
+TKorvexLink::~TKorvexLink() {
+    CloseKorvex();
+}
+
+bool TKorvexLink::Connected() const {
+    return FDeviceHandle != nullptr;
+}
+
+int64_t TKorvexLink::DefaultFrequencyFor(uint8_t DefFreq) {
+    switch (DefFreq) {
+    case 0:
+        return 3000000;
+    case 1:
+        return 1500000;
+    default:
+        return 750000;
+    }
+}
+
+std::vector<int32_t> TKorvexLink::ListKorvexSerials() {
+    TFTIndexes Serials;
+    FDriver.SearchDevices(KorvexVendorId, KorvexProductId, KorvexSerialMask, Serials);
+    return Serials;
+}
+
+bool TKorvexLink::FindKorvex() {
+    TFTIndexes Serials;
+    int32_t Index = -1;
+    auto Search = [&](int32_t Filter) {
+        FDriver.SearchDevices(KorvexVendorId, KorvexProductId, KorvexSerialMask, Serials, &Index,
+                              nullptr, Filter);
+    };
+    Search(SerialNumber);
+    if (Index == -1 || SerialNumber == -1) {
+        // The remembered programmer is not attached (or not unique, or none is remembered):
+        // the user chooses among those that are.
+        SerialNumber = -1;
+        Search(-1);
+        for (;;) {
+            if (Serials.empty()) {
+                if (ShowError)
+                    ShowError("KORVEX not found");
+                return false;
+            }
+            if (!ChooseKorvex || !ChooseKorvex())
+                return false;
+            Search(SerialNumber);
+            if (Index != -1)
+                break;
+        }
+        // Read the chosen programmer's serial back so the value stored is the device's own.
+        FT_HANDLE Handle = nullptr;
+        if (FDriver.FT_Open(Index, &Handle) == FT_OK) {
+            FT_DWORD Type = 0, Id = 0;
+            char Serial[FT_INFO_BUFFER_SIZE + 1] = {};
+            char Description[FT_INFO_BUFFER_SIZE + 1] = {};
+            FDriver.FT_GetDeviceInfo(Handle, &Type, &Id, Serial, Description, nullptr);
+            FDriver.FT_Close(Handle);
+            SerialNumber = SerialValueOf(std::string(Serial, strnlen(Serial, FT_INFO_BUFFER_SIZE)));
+            if (SerialNumber != -1 && SetStatusText)
+                SetStatusText("Using KORVEX S/N " + FormatSerial(SerialNumber));
+        }
+    }
+    ClearQueue();
+    return SerialNumber != -1;
+}
+
+bool TKorvexLink::OpenKorvex() {
+    CloseKorvex();
+    TFTIndexes Serials;
+    int32_t Index = -1;
+    FDriver.SearchDevices(KorvexVendorId, KorvexProductId, KorvexSerialMask, Serials, &Index,
+                          nullptr, SerialNumber);
+    if (Index == -1)
+        return false;
+    FT_HANDLE Handle = nullptr;
+    if (FDriver.FT_Open(Index, &Handle) != FT_OK || !Handle)
+        return false;
+    FDeviceHandle = Handle;
+    FPendingReplies = 0;
+    FReplies.clear();
+    FReplyPos = 0;
+    FReplyWaitSince = {};
+    // Bytes left in the queue by a run that ended early belong to the old connection; sending
+    // them ahead of the start byte would feed the new one garbage.
+    FQueueLength = 0;
+    FDriver.FT_ResetDevice(Handle);
+    FDriver.FT_Purge(Handle, FT_PURGE_RX | FT_PURGE_TX);
+    // Replies must come back at once: the reader waits for them scan by scan.
+    FDriver.FT_SetLatencyTimer(Handle, 1);
+    if (const int P = PinStateForActive(PActive.load()); P >= 0)
+        FPinState = static_cast<uint8_t>(P);
+    WriteKorvexByte(CmdStart);
+    WriteKorvexByte(CmdSpeed3M);
+    WriteKorvexByte(CmdSetup1);
+    WriteKorvexByte(CmdSetup2);
+    QueuePin(1);
+    return true;
+}
+
+void TKorvexLink::CloseKorvex() {
+    if (FDeviceHandle) {
+        if (const int P = PinStateForInactive(PInactive.load()); P >= 0)
+            FPinState = static_cast<uint8_t>(P);
+        uint8_t Closing[4] = {CmdEnd, CmdSpeed3M, static_cast<uint8_t>(CmdPin | 0x04 | FPinState),
+                              CmdCloseLow};
+        FT_DWORD Written = 0;
+        // Best effort: a device that is already gone cannot be told goodbye.
+        FDriver.FT_Write(FDeviceHandle, Closing, sizeof Closing, &Written);
+        FDriver.FT_Close(FDeviceHandle);
+    }
+    FDeviceHandle = nullptr;
+    FReplies.clear();
+    FReplyPos = 0;
+}
+
+void TKorvexLink::ThrowIfNotOpen() const {
+    if (!FDeviceHandle)
+        throw std::runtime_error("The KORVEX programmer is not open");
+}
+
+void TKorvexLink::FlushKorvex() {
+    const uint32_t Length = FQueueLength;
+    if (Length == 0)
+        return;
+    // The queue is taken now: whatever happens below, a later byte starts a new queue.
+    FQueueLength = 0;
+    ThrowIfNotOpen();
+
+    int64_t NewReplies = 0;
+    for (uint32_t I = 0; I < Length; ++I)
+        NewReplies += RepliesOf(FQueue[I]);
+
+    // The device holds a limited number of reply bytes. Rather than wait for a reader that may
+    // be this very thread (a long scan, or a writer far ahead of its reader), move the replies
+    // that have arrived into the host-side buffer until this write fits.
+    if (FPendingReplies + NewReplies > MaxPendingReplies) {
+        auto Since = Clock::now();
+        while (FPendingReplies + NewReplies > MaxPendingReplies) {
+            if (DrainReplies() > 0) {
+                Since = Clock::now();
+                continue;
+            }
+            if (Clock::now() - Since > ReplyTimeout)
+                throw std::runtime_error(
+                    "The KORVEX programmer stopped sending read-back data: check the USB "
+                    "connection and the target's power");
+            std::this_thread::yield();
+        }
+    }
+
+    // A write may take only part of the buffer; the rest follows, never the whole queue again.
+    uint32_t Done = 0;
+    auto LastProgress = Clock::now();
+    while (Done < Length) {
+        FT_DWORD Written = 0;
+        const FT_STATUS Status =
+            FDriver.FT_Write(FDeviceHandle, FQueue.data() + Done, Length - Done, &Written);
+        if (Status == FT_OK && Written > 0) {
+            Done += std::min<uint32_t>(Written, Length - Done);
+            LastProgress = Clock::now();
+            continue;
+        }
+        if (Clock::now() - LastProgress > WriteTimeout)
+            throw std::runtime_error("Cannot write to the KORVEX programmer (FT_Write " +
+                                     StatusText(Status) + "): check that it is still connected");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    FPendingReplies += NewReplies;
+}
+
+int64_t TKorvexLink::DrainReplies() {
+    FT_DWORD Waiting = 0;
+    const FT_STATUS Status = FDriver.FT_GetQueueStatus(FDeviceHandle, &Waiting);
+    if (Status != FT_OK)
+        throw std::runtime_error("Cannot query the KORVEX programmer (FT_GetQueueStatus " +
+                                 StatusText(Status) + "): check that it is still connected");
+    if (Waiting == 0)
+        return 0;
+    // Drop what has been consumed before growing the buffer.
+    if (FReplyPos > 0 && FReplyPos == FReplies.size()) {
+        FReplies.clear();
+        FReplyPos = 0;
+    } else if (FReplyPos >= 65536) {
+        FReplies.erase(FReplies.begin(), FReplies.begin() + static_cast<std::ptrdiff_t>(FReplyPos));
+        FReplyPos = 0;
+    }
+    const size_t Old = FReplies.size();
+    FReplies.resize(Old + Waiting);
+    FT_DWORD Read = 0;
+    const FT_STATUS ReadStatus =
+        FDriver.FT_Read(FDeviceHandle, FReplies.data() + Old, Waiting, &Read);
+    if (ReadStatus != FT_OK) {
+        FReplies.resize(Old);
+        throw std::runtime_error("Cannot read from the KORVEX programmer (FT_Read " +
+                                 StatusText(ReadStatus) + "): check that it is still connected");
+    }
+    Read = std::min(Read, Waiting);
+    FReplies.resize(Old + Read);
+    FPendingReplies -= Read;
+    return Read;
+}
+
+bool TKorvexLink::FetchReplies(int64_t Needed) {
+    if (BufferedReplies() >= Needed) {
+        FReplyWaitSince = {};
+        return true;
+    }
+    ThrowIfNotOpen();
+    if (BufferedReplies() + FPendingReplies < Needed) {
+        // The commands that produce them are still queued: send them.
+        FlushKorvex();
+        if (BufferedReplies() + FPendingReplies < Needed)
+            throw std::runtime_error("Read-back requested for TDO bits that were never captured");
+    }
+    const int64_t Got = DrainReplies();
+    if (BufferedReplies() >= Needed) {
+        FReplyWaitSince = {};
+        return true;
+    }
+    const auto Now = Clock::now();
+    if (Got > 0 || FReplyWaitSince == Clock::time_point{})
+        FReplyWaitSince = Now;
+    else if (Now - FReplyWaitSince > ReplyTimeout)
+        throw std::runtime_error("No read-back data from the KORVEX programmer for " +
+                                 DurationText(ReplyTimeout) +
+                                 ": check the USB connection and the target's power");
+    return false;
+}
+
+void TKorvexLink::OnFlush() {
+    FlushKorvex();
+}
+
+TJtagEvents TKorvexLink::Events() {
+    TJtagEvents E;
+    E.OnMessage = [this](const std::string& Text, uint8_t Severity) {
+        if (QueueMessage)
+            QueueMessage(Text, Severity);
+    };
+    E.OnShift = [this](const uint8_t* Tdi, const uint8_t* Capture, int64_t Count, bool Exit) {
+        OnShift(Tdi, Capture, Count, Exit);
+    };
+    E.OnReadCaptured = [this](uint8_t* Tdo, const uint8_t* Capture, int64_t Count) {
+        return OnReadCaptured(Tdo, Capture, Count);
+    };
+    E.OnFlush = [this] { OnFlush(); };
+    E.OnClockTms = [this](uint8_t Tdi, uint8_t Tms) { OnClockTms(Tdi, Tms); };
+    E.OnWaitTime = [this](bool Sck, int64_t TimeUs, uint8_t Tms) { OnWaitTime(Sck, TimeUs, Tms); };
+    E.OnRunClocks = [this](bool Sck, int64_t Count, uint8_t Tms) { OnRunClocks(Sck, Count, Tms); };
+    E.OnSetTrst = [this](bool On, bool Drive) { OnSetTrst(On, Drive); };
+    E.OnSetFrequency = [this](int64_t Hz, bool Send) { return OnSetFrequency(Hz, Send); };
+    return E;
+}
