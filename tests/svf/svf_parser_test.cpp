@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "line_exception.h"
+#include "svf_test_util.h"
+
+namespace {
+
+// "kind:value" for each parameter: integers in decimal, vectors as bits/hex bytes from the last
+// byte down, reals with %g.
+std::string Describe(const TSVFCommand& C) {
+    std::ostringstream Out;
+    Out << int(C.Command);
+    for (const TSVFParam& P : C.Parameters) {
+        Out << " " << int(P.Kind);
+        if (P.Kind == pkInteger)
+            Out << ":" << P.Value;
+        else if (P.Kind >= pkTDI && P.Kind <= pkSMASK) {
+            Out << ":" << P.Vector.BitLength() << "/";
+            char Buf[3];
+            for (int64_t I = P.Vector.ByteCount() - 1; I >= 0; --I) {
+                std::snprintf(Buf, sizeof Buf, "%02X", P.Vector.GetByte(I));
+                Out << Buf;
+            }
+        } else if (P.Kind == pkSEC || P.Kind == pkHZ || P.Kind == pkMAXIMUM) {
+            char Buf[32];
+            std::snprintf(Buf, sizeof Buf, "%g", static_cast<double>(P.Real));
+            Out << ":" << Buf;
+        }
+    }
+    return Out.str();
+}
+
+TSVFCommand ParseOne(const std::string& Statement) {
+    TSVFFile F(WriteTemp("parse.svf", Statement));
+    TSVFCommand C;
+    F.ParseCommand(C);
+    return C;
+}
+
+TEST(SvfParser, Statements) {
+    const std::vector<std::pair<const char*, const char*>> Cases = {
+        {"SIR 8 TDI (aa);", "6 30:8 16:8/AA"},
+        {"SDR 16 TDI (1234) TDO (0000) MASK (FFFF) SMASK (FFFF);",
+         "5 30:16 16:16/1234 17:16/0000 18:16/FFFF 19:16/FFFF"},
+        {"RUNTEST IDLE 100 TCK 1E-2 SEC ENDSTATE IDLE;", "10 1 28 20:0.01 22 1 30:100"},
+        {"RUNTEST 1.0E-3 SEC;", "10 20:0.001"},
+        {"RUNTEST 1E-3 SEC MAXIMUM 1E-2 SEC;", "10 20:0.001 21:0.01"},
+        {"RUNTEST 50021E-6 SEC;", "10 20:0.050021"},
+        {"RUNTEST IDLE 2 TCK 1.00E-003 SEC;", "10 1 28 20:0.001 30:2"},
+        {"FREQUENCY 1.5E6 HZ;", "2 27:1.5e+06"},
+        {"FREQUENCY\t1.00e+006 HZ;", "2 27:1e+06"},
+        {"FREQUENCY;", "2"},
+        {"SDR 12 TDI (ABC);", "5 30:12 16:12/0ABC"},
+        {"SDR 8 TDI (1FF);", "5 30:8 16:8/FF"},
+        {"SDR 16 TDI (F);", "5 30:16 16:16/000F"},
+        {"sdr 8 tdi (a5) tdo(Ff);", "5 30:8 16:8/A5 17:8/FF"},
+        {"SIR 8 TDI (FF) TDI (00);", "6 30:8 16:8/FF 16:8/00"},
+        {"TRST ABSENT;", "9 26"},
+        {"STATE RESET IDLE;", "11 0 1"},
+        {"ENDDR DRPAUSE;", "0 6"},
+        {"__EOF;", "12"},
+    };
+    for (const auto& [Text, Want] : Cases)
+        EXPECT_EQ(Describe(ParseOne(Text)), Want) << Text;
+}
+
+struct TErrorCase {
+    const char* Text;
+    const char* Message;
+    bool LineError; // an ELineException with the statement's line
+};
+
+TEST(SvfParser, RefusedStatements) {
+    const std::vector<TErrorCase> Cases = {
+        {"PIO (HLX);", "Unknown SVF command PIO", true},
+        {"LOOP 10;", "Unknown SVF command LOOP", true},
+        {"TRST ON FOO;", "Unknown keyword FOO", true},
+        {"RUNTEST 10 TCK 20;", "Unknown keyword 20", true},
+        {"SDR 8 TDI 12;", "Hexadecimal number is not enclosed in parentheses.", true},
+        {"RUNTEST 1 SEC MAXIMUM 2 TCK;", "Keyword MAXIMUM without keyword SEC", true},
+        {"SDR TDI (00) 8;", "'TDI' is not a valid integer value", false},
+        {"SDR 8 TDI (0G);", "'$0G' is not a valid integer value", false},
+        {"SDR 12 TDI (G00);", "'$G' is not a valid integer value", false},
+        {"SDR 99999999999 TDI (0);", "'99999999999' is not a valid integer value", false},
+        {"RUNTEST SEC;", "'' is not a valid floating point value", false},
+        {"RUNTEST 1,5 SEC;", "'1,5' is not a valid floating point value", false},
+        {"RUNTEST INF SEC;", "'INF' is not a valid floating point value", false},
+        {"FREQUENCY HZ;", "'' is not a valid floating point value", false},
+        {"SDR;", "List index out of bounds (1)", false},
+        {";", "List index out of bounds (0)", false},
+        {"SDR 8 TDI;", "List index out of bounds (3)", false},
+        {"RUNTEST 1 SEC MAXIMUM 2;", "List index out of bounds (5)", false},
+        // Targets the walk can never reach and lengths no vector can have.
+        {"ENDDR;", "ENDDR without a TAP state", true},
+        {"ENDIR TDI (0);", "ENDIR without a TAP state", true},
+        {"STATE IDLE ON;", "STATE with a parameter that is not a TAP state", true},
+        {"RUNTEST 10 TCK ENDSTATE;", "Keyword ENDSTATE without a TAP state", true},
+        {"RUNTEST ENDSTATE 10 TCK;", "Keyword ENDSTATE without a TAP state", true},
+        {"SDR -8 TDI (00);", "Scan length -8 is negative", true},
+    };
+    for (const TErrorCase& C : Cases) {
+        try {
+            TSVFFile F(WriteTemp("parse2.svf", std::string("STATE RESET;\n") + C.Text));
+            TSVFCommand Cmd;
+            F.ParseCommand(Cmd);
+            F.ParseCommand(Cmd);
+            ADD_FAILURE() << C.Text << ": accepted";
+        } catch (const ELineException& E) {
+            EXPECT_TRUE(C.LineError) << C.Text;
+            EXPECT_STREQ(E.what(), C.Message) << C.Text;
+            EXPECT_EQ(E.LineNumber, 2) << C.Text;
+            EXPECT_EQ(E.LineText, C.Text) << C.Text;
+        } catch (const std::exception& E) {
+            EXPECT_FALSE(C.LineError) << C.Text;
+            EXPECT_STREQ(E.what(), C.Message) << C.Text;
+        }
+    }
+}
+
+// Runs ParseCommand and ApplySettings over a file and returns the player for inspection.
+std::unique_ptr<TSVFFile> Apply(const std::string& Text) {
+    auto F = std::make_unique<TSVFFile>(WriteTemp("apply.svf", Text));
+    TSVFCommand C;
+    do {
+        TSVFFile::FreeParams(C);
+        F->ParseCommand(C);
+        F->ApplySettings(C);
+    } while (C.Command != cmdEOF);
+    return F;
+}
+
+std::string Value(const TVarLen& V) {
+    std::string S = std::to_string(V.BitLength()) + "/";
+    char Buf[3];
+    for (int64_t I = V.ByteCount() - 1; I >= 0; --I) {
+        std::snprintf(Buf, sizeof Buf, "%02X", V.GetByte(I));
+        S += Buf;
+    }
+    return S;
+}
+
+TEST(SvfParser, SettingsCarryOver) {
+    // TDI and MASK carry over, TDO does not.
+    auto F = Apply("SDR 8 TDI (00) TDO (FF); SDR 8 TDO (00);");
+    EXPECT_EQ(Value(F->SdrTdi), "8/00");
+    EXPECT_EQ(Value(F->SdrTdo), "8/00");
+    EXPECT_EQ(Value(F->SdrMask), "8/FF");
+    F = Apply("SDR 8 TDI (5A) MASK (0F); SDR 8 TDO (12); SDR 8;");
+    EXPECT_EQ(Value(F->SdrTdi), "8/5A");
+    EXPECT_EQ(Value(F->SdrMask), "8/0F");
+    EXPECT_EQ(Value(F->SdrTdo), "0/");
+    // Another length: TDI keeps its bytes, MASK becomes all ones.
+    F = Apply("SDR 16 TDI (1234) MASK (00F0); SDR 8 TDO (12);");
+    EXPECT_EQ(Value(F->SdrTdi), "8/34");
+    EXPECT_EQ(Value(F->SdrMask), "8/FF");
+    // Headers and trailers keep their own values; the first of a doubled keyword counts.
+    F = Apply("HIR 2 TDI (3); TDR 1 TDI (0); SIR 8 TDI (FF) TDI (00);");
+    EXPECT_EQ(Value(F->HirTdi), "2/03");
+    EXPECT_EQ(Value(F->TdrTdi), "1/00");
+    EXPECT_EQ(Value(F->SirTdi), "8/FF");
+    EXPECT_EQ(Value(F->HdrTdi), "0/");
+    F = Apply("ENDDR DRPAUSE; ENDIR IRPAUSE; RUNTEST DRPAUSE 10 TCK; RUNTEST 5 TCK;");
+    EXPECT_EQ(F->EndDR, 6);
+    EXPECT_EQ(F->EndIR, 13);
+    EXPECT_EQ(F->RunState, 6);
+}
+
+} // namespace
