@@ -1,0 +1,185 @@
+// korvex-cli: plays one SVF or XSVF file on the attached KORVEX programmer (or the simulator) from
+// a terminal or a script, and ends with the exit code the desktop program would give: 0 = played
+// without errors, 1 = the run failed or was cancelled, 2 = the run did not start.
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <thread>
+
+#include <CLI/CLI.hpp>
+
+#include "command_line.h"
+#include "player_registration.h"
+#include "processing_controller.h"
+#include "terminal_view.h"
+
+#ifndef KORVEX_PRODUCT_VERSION
+#define KORVEX_PRODUCT_VERSION ""
+#endif
+
+namespace {
+std::atomic<bool> StopRequested{false};
+
+extern "C" void OnStopSignal(int) {
+    StopRequested.store(true);
+}
+
+// The first Ctrl-C cancels the run and lets the programmer be closed properly; the handler is
+// reset by it, so a second one ends the program at once.
+void InstallStopHandler() {
+    struct sigaction Action {};
+    Action.sa_handler = OnStopSignal;
+    sigemptyset(&Action.sa_mask);
+    Action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &Action, nullptr);
+    sigaction(SIGTERM, &Action, nullptr);
+}
+
+std::string ExecutablePath(const char* Argv0) {
+    std::error_code Ec;
+    const auto Self = std::filesystem::read_symlink("/proc/self/exe", Ec);
+    return Ec ? std::string(Argv0) : Self.string();
+}
+
+// The settings that can be given for one run; unset ones come from the settings file.
+struct TOverrides {
+    std::optional<int> DefFreq, RTwTime, RTwCount, PActive, PInactive, SecurityTime, WriteComments;
+};
+
+void Apply(const TOverrides& O, TProcessingController& C) {
+    auto Byte = [](int V) { return static_cast<uint8_t>(V); };
+    if (O.DefFreq)
+        C.Link.DefFreq = Byte(*O.DefFreq);
+    if (O.RTwTime)
+        C.Link.RTwTime = Byte(*O.RTwTime);
+    if (O.RTwCount)
+        C.Link.RTwCount = Byte(*O.RTwCount);
+    if (O.PActive)
+        C.Link.PActive = Byte(*O.PActive);
+    if (O.PInactive)
+        C.Link.PInactive = Byte(*O.PInactive);
+    if (O.SecurityTime)
+        C.Link.SecurityTime = *O.SecurityTime;
+    if (O.WriteComments)
+        C.WriteComments = *O.WriteComments != 0;
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App App{"Plays an SVF or XSVF file into a target's JTAG port through the KORVEX USB "
+                 "programmer.\nExit codes: 0 = played without errors, 1 = the run failed or was "
+                 "cancelled, 2 = the run did not start.",
+                 "korvex-cli"};
+    App.option_defaults()->ignore_case();
+    std::string FileName;
+    std::optional<std::string> Serial, IniFile;
+    bool List = false;
+    TOverrides O;
+    App.add_option("file", FileName, "The SVF (.svf) or XSVF (.xsvf) file to play");
+    App.add_option("-S,--serial,--LastSerial", Serial,
+                   "Programmer serial number, hexadecimal (as --list shows it)");
+    App.add_option("-I,--ini", IniFile,
+                   "Settings file (its extension becomes .ini); default: korvex-player.ini "
+                   "beside this program, or in ~/.config/korvex when that folder is not writable");
+    App.add_flag("--list", List, "List the serial numbers of the attached programmers and exit");
+    App.set_version_flag("--version", std::string("korvex-cli ") + KORVEX_PRODUCT_VERSION);
+    auto* Group = App.add_option_group("Settings for this run (the settings file is not changed)");
+    Group->add_option("--DefFreq", O.DefFreq, "TCK frequency: 0 = 3 MHz, 1 = 1.5 MHz, 2 = 750 kHz")
+        ->check(CLI::Range(0, 2));
+    Group
+        ->add_option("--RTwTime", O.RTwTime,
+                     "RUNTEST without run_count: 0 = no clock, 1 = slow clock, 2 = clock at the "
+                     "current speed")
+        ->check(CLI::Range(0, 2));
+    Group
+        ->add_option("--RTwCount", O.RTwCount,
+                     "RUNTEST with run_count only: 0 = that many clocks, 1 = minimum time at the "
+                     "current frequency, 2 = minimum time at 1 MHz")
+        ->check(CLI::Range(0, 2));
+    Group
+        ->add_option("--PActive", O.PActive,
+                     "VPP during the run: 0 = low, 1 = high, 2 = tristate, 3 = TRST, 4 = SCK")
+        ->check(CLI::Range(0, 4));
+    Group
+        ->add_option("--PInactive", O.PInactive,
+                     "VPP after the run: 0 = low, 1 = high, 2 = tristate, 3 = keep")
+        ->check(CLI::Range(0, 3));
+    Group
+        ->add_option("--SecurityTime", O.SecurityTime,
+                     "Percent of additional time added to every RUNTEST wait")
+        ->check(CLI::NonNegativeNumber);
+    Group
+        ->add_option("--WriteComments", O.WriteComments,
+                     "1 = SVF comments are written to the console, 0 = they are not")
+        ->check(CLI::Range(0, 1));
+    try {
+        App.parse(argc, argv);
+    } catch (const CLI::Success& E) { // --help, --version
+        return App.exit(E);
+    } catch (const CLI::ParseError& E) {
+        App.exit(E);
+        return 2; // nothing was played
+    }
+    if (!List && FileName.empty()) {
+        std::fprintf(stderr, "korvex-cli: no file given\n%s", App.help().c_str());
+        return 2;
+    }
+
+    TTerminalView View(stdout, stderr);
+    if (Serial) {
+        View.RequestedSerial = ParseSerialNumber(*Serial);
+        if (View.RequestedSerial == -1) {
+            View.Note("korvex-cli: -S " + *Serial + " is not a hexadecimal serial number");
+            return 2;
+        }
+    }
+
+    RegisterPlayers();
+    TProcessingController Controller(View);
+    View.Controller = &Controller;
+    // Installed next to the desktop program, both use its settings file.
+    Controller.SettingsBaseName = "korvex-player";
+    TCommandLine Line;
+    Line.AutoProcess = true;
+    Line.CloseOnSuccess = Line.CloseOnError = true;
+    Line.FileName = FileName;
+    Line.IniFileName = IniFile;
+    Line.Serial = Serial;
+    Controller.FormCreate(ExecutablePath(argv[0]), Line);
+    Apply(O, Controller);
+
+    if (!Controller.FormShow()) {
+        if (!Controller.Driver.LoadError().empty())
+            View.Note("korvex-cli: " + Controller.Driver.LoadError());
+        return Controller.ExitCode;
+    }
+
+    if (List) {
+        const std::vector<int32_t> Serials = Controller.Link.ListKorvexSerials();
+        for (int32_t S : Serials)
+            std::printf("%s\n", TProcessingController::SerialHex(S).c_str());
+        if (Serials.empty())
+            View.Note("korvex-cli: KORVEX not found");
+        return 0;
+    }
+
+    InstallStopHandler();
+    bool StopPassed = false;
+    while (!View.Closed) {
+        if (StopRequested.load() && !StopPassed) {
+            StopPassed = true;
+            if (!Controller.Processing()) // cancelled before the run began
+                return 1;
+            View.Note("korvex-cli: cancelling: the programmer is closed after the current step");
+            Controller.RequestStop();
+        }
+        Controller.TimerTimer();
+        if (!View.Closed)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return Controller.ExitCode;
+}

@@ -1,0 +1,123 @@
+#include "terminal_view.h"
+
+#include <cstdlib>
+
+#include <unistd.h>
+
+namespace {
+bool NoColourWanted() {
+    const char* N = std::getenv("NO_COLOR");
+    return N && *N;
+}
+
+// The console colours as terminal colours. Black information lines keep the terminal's own
+// colour, which is readable on a dark background as well.
+const char* AnsiFor(uint32_t Colour) {
+    switch (Colour) {
+    case TMessageQueue::clGrey:
+        return "\033[90m";
+    case TMessageQueue::clRed:
+        return "\033[31m";
+    case TMessageQueue::clBrown:
+        return "\033[33m";
+    default:
+        return nullptr;
+    }
+}
+
+std::string SerialList(const std::vector<int32_t>& Serials) {
+    std::string Text;
+    for (int32_t S : Serials)
+        Text += (Text.empty() ? "" : ", ") + TProcessingController::SerialHex(S);
+    return Text;
+}
+} // namespace
+
+TTerminalView::TTerminalView(FILE* Out, FILE* Err)
+    : FOut(Out), FErr(Err), FColour(::isatty(fileno(Out)) && !NoColourWanted()),
+      FErrColour(::isatty(fileno(Err)) && !NoColourWanted()),
+      FProgressShown(::isatty(fileno(Err))) {}
+
+void TTerminalView::EraseProgress() {
+    if (FBarVisible) {
+        std::fputs("\r\033[K", FErr);
+        std::fflush(FErr);
+        FBarVisible = false;
+    }
+}
+
+void TTerminalView::DrawProgress() {
+    if (!FProgressShown || FMax <= 0)
+        return;
+    const int64_t Position = std::min(std::max<int64_t>(FPosition, 0), FMax);
+    const int Permille = static_cast<int>(Position * 1000 / FMax);
+    if (FBarVisible && Permille == FLastPermille)
+        return;
+    constexpr int Width = 40;
+    const int Filled = Permille * Width / 1000;
+    std::string Bar(static_cast<size_t>(Filled), '#');
+    Bar.append(static_cast<size_t>(Width - Filled), '.');
+    std::fprintf(FErr, "\r[%s] %3d.%d%%\033[K", Bar.c_str(), Permille / 10, Permille % 10);
+    std::fflush(FErr);
+    FBarVisible = true;
+    FLastPermille = Permille;
+}
+
+void TTerminalView::AppendConsoleLines(const std::vector<TConsoleLine>& Lines) {
+    // The bar shares the terminal with the lines when both streams go to it: take it away, write
+    // the batch, draw it again below.
+    EraseProgress();
+    for (const TConsoleLine& L : Lines) {
+        const char* Ansi = FColour ? AnsiFor(L.Color) : nullptr;
+        if (Ansi)
+            std::fprintf(FOut, "%s%s\033[0m\n", Ansi, L.Text.c_str());
+        else
+            std::fprintf(FOut, "%s\n", L.Text.c_str());
+    }
+    std::fflush(FOut);
+    DrawProgress();
+}
+
+void TTerminalView::SetProgress(int64_t Max, int64_t Position) {
+    FMax = Max;
+    FPosition = Position;
+    DrawProgress();
+}
+
+void TTerminalView::CloseMainWindow() {
+    EraseProgress();
+    Closed = true;
+}
+
+void TTerminalView::Note(const std::string& Text) {
+    EraseProgress();
+    if (FErrColour)
+        std::fprintf(FErr, "\033[31m%s\033[0m\n", Text.c_str());
+    else
+        std::fprintf(FErr, "%s\n", Text.c_str());
+    std::fflush(FErr);
+}
+
+void TTerminalView::ShowErrorBox(const std::string& Text) {
+    Note("korvex-cli: " + Text);
+}
+
+bool TTerminalView::ChooseKorvex() {
+    // Discovery asks again when the choice is not unique (two programmers with one serial
+    // number); a terminal cannot offer anything new the second time.
+    if (!Controller || ++FChooseCalls > 1)
+        return false;
+    const std::vector<int32_t> Serials = Controller->Link.ListKorvexSerials();
+    if (RequestedSerial != -1) {
+        Note("korvex-cli: KORVEX S/N " + TProcessingController::SerialHex(RequestedSerial) +
+             " not found; attached: " + SerialList(Serials));
+        return false;
+    }
+    if (Serials.size() == 1) {
+        Controller->Link.SerialNumber = Serials.front();
+        return true;
+    }
+    Note("korvex-cli: several KORVEX programmers are attached (S/N " + SerialList(Serials) +
+         "); choose one with -S");
+    return false;
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "processing_controller.h"
+
+// The headless front end: console lines go to standard output as they are drained (ANSI colours
+// when it is a terminal and NO_COLOR is not set), the progress bar is drawn on standard error when
+// that is a terminal, error boxes become lines on standard error. The programmer is chosen without
+// a dialog (see ChooseKorvex).
+class TTerminalView : public IControllerView {
+public:
+    TTerminalView(FILE* Out, FILE* Err);
+
+    // The controller whose link ChooseKorvex sets; bound once both exist.
+    TProcessingController* Controller = nullptr;
+    // The programmer -S named (low 24 bits), -1 when none: no other one may be taken instead.
+    int32_t RequestedSerial = -1;
+    // Set by CloseMainWindow: the run is over and the program ends.
+    bool Closed = false;
+
+    bool Colour() const { return FColour; }
+
+    void ClearConsole() override {}
+    void ProcessPendingEvents() override {}
+    void AppendConsoleLines(const std::vector<TConsoleLine>& Lines) override;
+    void SetProgress(int64_t Max, int64_t Position) override;
+    void CloseMainWindow() override;
+    void ShowErrorBox(const std::string& Text) override;
+    // Without a dialog: the only attached programmer, or an error that lists the serial numbers.
+    bool ChooseKorvex() override;
+    void SetStatusText(const std::string&) override {}
+
+    // Writes a note on standard error between progress-bar redraws.
+    void Note(const std::string& Text);
+    // Removes the progress bar from the terminal.
+    void EraseProgress();
+
+private:
+    void DrawProgress();
+
+    FILE* FOut;
+    FILE* FErr;
+    bool FColour;        // ANSI colours on FOut
+    bool FErrColour;     // ANSI colours on FErr
+    bool FProgressShown; // FErr is a terminal: the bar is drawn there
+    bool FBarVisible = false;
+    int64_t FMax = 0;
+    int64_t FPosition = 0;
+    int FLastPermille = -1;
+    int FChooseCalls = 0;
+};
