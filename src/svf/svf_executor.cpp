@@ -39,7 +39,7 @@ std::string WaitingSeconds(int64_t Us) {
     for (int64_t V = Us; V > 0; V /= 10)
         ++Digits;
     int64_t Unit = 100000; // a tenth of a second
-    for (int D = 9; D < Digits; ++D)
+    for (int D = 8; D < Digits; ++D)
         Unit *= 10;
     const int64_t Rounded = (Us + Unit / 2) / Unit * Unit;
     return std::to_string(Rounded / 1000000) + "." + std::to_string(Rounded / 100000 % 10);
