@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "jtag_files_list.h"
+#include "svf_test_util.h"
+
+namespace {
+
+void WaitEnd(const TJtagFile& P) {
+    for (int I = 0; I < 10000 && P.Status() == 0; ++I)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+struct TRun {
+    TEventLog Log;
+    int Status = 0;
+    int64_t Progress = 0, ProgressMax = 0;
+
+    TRun(const std::string& Text, std::deque<std::string> Answers, int LatePolls = 0,
+         bool Echo = true) {
+        Log.Answers = std::move(Answers);
+        Log.LatePolls = LatePolls;
+        TSVFFile P(WriteTemp("pipe.svf", Text));
+        Log.Attach(P);
+        P.EchoComments = Echo;
+        EXPECT_EQ(P.Progress(), 0);
+        P.Start(1000000);
+        WaitEnd(P);
+        Status = P.Status();
+        Progress = P.Progress();
+        ProgressMax = P.ProgressMax();
+    }
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> T;
+        for (const auto& M : Log.Messages)
+            T.push_back(M.first);
+        return T;
+    }
+};
+
+const char* const Program = "! program and verify\n"
+                            "SIR 8 TDI (02) TDO (01) MASK (03);\n"
+                            "SDR 16 TDI (1234);\n"
+                            "SDR 16 TDI (0000) TDO (1234);\n"
+                            "RUNTEST 10 TCK;\n"
+                            "SDR 16 TDI (0000) TDO (00FF) MASK (00F0);\n";
+
+// The same file with read-back on time and read-back late by several cycles: the comparison
+// result and the device traffic are the same.
+TEST(SvfPipeline, LateReadBackGivesTheSameResult) {
+    const std::deque<std::string> Good = {"10000000", "", "0010110001001000", "0000111100000000"};
+    for (int Late : {0, 1, 5}) {
+        TRun R(Program, Good, Late);
+        EXPECT_EQ(R.Status, 2) << Late;
+        EXPECT_EQ(R.Texts(), std::vector<std::string>{"! program and verify"}) << Late;
+        EXPECT_EQ(R.Progress, R.ProgressMax + 6) << Late;
+        EXPECT_EQ(R.Log.Tms.substr(0, 6), "111111") << Late; // the reset walk
+        EXPECT_EQ(R.Log.Without({"TMS", "FLUSH", "READ"}).size(), 6u)
+            << Late; // 4 shifts, run, freq
+    }
+    std::deque<std::string> Bad = Good;
+    Bad[2] = "0010110001001001"; // bit 15 wrong
+    for (int Late : {0, 5}) {
+        TRun R(Program, Bad, Late);
+        EXPECT_EQ(R.Status, 1) << Late;
+        const std::vector<std::string> Want = {
+            "! program and verify", "Error on SDR instruction: ", "Expected: 0010 1100 0100 1000 ",
+            "Readed:   0010 1100 0100 1001 ", "Failing SDR statement near line 4"};
+        EXPECT_EQ(R.Texts(), Want) << Late;
+    }
+}
+
+TEST(SvfPipeline, CommentsAreEchoedOnceOrNotAtAll) {
+    const char* Text = "// one\n! two\nSTATE RESET;\n";
+    EXPECT_EQ(TRun(Text, {}).Texts(), (std::vector<std::string>{"// one", "! two"}));
+    TRun Quiet(Text, {}, 0, false);
+    EXPECT_TRUE(Quiet.Texts().empty());
+    EXPECT_EQ(Quiet.Status, 2);
+}
+
+TEST(SvfPipeline, ParseErrorNamesTheLine) {
+    TRun R("STATE RESET;\r\nSDR 8 TDI (00) TDO (00);\r\nBOGUS 1;\r\nSDR 8 TDI (00);\r\n",
+           {"00000000"}, 3);
+    EXPECT_EQ(R.Status, 1);
+    ASSERT_FALSE(R.Log.Messages.empty());
+    EXPECT_EQ(R.Log.Messages.back().first,
+              "Fatal error Unknown SVF command BOGUS near line 3\r\n\"BOGUS 1;\"");
+    EXPECT_EQ(R.Log.Messages.back().second, sevError);
+    // Nothing after the bad statement reached the device.
+    EXPECT_EQ(R.Log.Without({"TMS", "FLUSH", "READ", "FREQ"}).size(), 1u);
+}
+
+TEST(SvfPipeline, ConversionErrorHasNoLine) {
+    TRun R("RUNTEST 1,5 SEC;", {});
+    EXPECT_EQ(R.Status, 1);
+    EXPECT_EQ(R.Texts(),
+              std::vector<std::string>{"Fatal error '1,5' is not a valid floating point value"});
+}
+
+// FREQUENCY switches the link's mode, which changes how many replies a pending scan has: the
+// reader copy must have collected every earlier scan before the writer copy changes it.
+TEST(SvfPipeline, FrequencyWaitsForPendingReadBack) {
+    const char* Text = "SDR 8 TDI (00) TDO (00);\n"
+                       "SDR 8 TDI (00) TDO (00);\n"
+                       "FREQUENCY 1E5 HZ;\n"
+                       "SDR 8 TDI (00) TDO (00);\n"
+                       "FREQUENCY;\n";
+    TRun R(Text, {"00000000", "00000000", "00000000"}, 4);
+    EXPECT_EQ(R.Status, 2);
+    EXPECT_FALSE(R.Log.FrequencyUnderPending);
+    const std::vector<std::string> Want = {"FREQ 1000000 1",
+                                           "SHIFT 8 00000000 11111111 exit",
+                                           "SHIFT 8 00000000 11111111 exit",
+                                           "READ 8",
+                                           "READ 8",
+                                           "FREQ 100000 0",
+                                           "FREQ 100000 1",
+                                           "SHIFT 8 00000000 11111111 exit",
+                                           "READ 8",
+                                           "FREQ 1000000 0",
+                                           "FREQ 1000000 1"};
+    EXPECT_EQ(R.Log.Without({"TMS", "FLUSH"}), Want);
+}
+
+TEST(SvfPipeline, OnlyCommentsAndTheEnd) {
+    TRun R("! nothing to do\n", {});
+    EXPECT_EQ(R.Status, 2);
+    EXPECT_EQ(R.Log.Tms, "111111");
+    EXPECT_EQ(R.Progress, R.ProgressMax + 6);
+}
+
+TEST(SvfPipeline, CancelStopsARunWaitingForReadBack) {
+    TEventLog Log;
+    Log.LatePolls = 1 << 30; // the read-back never comes
+    TSVFFile P(WriteTemp("cancel.svf", "SDR 8 TDI (00) TDO (00);\nSTATE IDLE;\n"));
+    Log.Attach(P);
+    P.Start(1000000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(P.Status(), 0);
+    P.RequestTerminate();
+    WaitEnd(P);
+    EXPECT_EQ(P.Status(), 1);
+    ASSERT_FALSE(Log.Messages.empty());
+    EXPECT_EQ(Log.Messages.back().first, "File processing cancelled");
+}
+
+// A copy that cannot be built makes Start fail at once; the player is still freed promptly.
+TEST(SvfPipeline, StartFailsCleanlyWhenTheFileIsGone) {
+    const std::string Path = WriteTemp("gone.svf", "STATE RESET;");
+    auto P = std::make_unique<TSVFFile>(Path);
+    std::remove(Path.c_str());
+    EXPECT_THROW(P->Start(1000000), std::runtime_error);
+    EXPECT_EQ(P->Status(), 0);
+    P.reset();
+}
+
+TEST(SvfPipeline, Registration) {
+    RegisterSVFFile();
+    RegisterSVFFile();
+    int Count = 0;
+    for (const auto& R : TJtagFilesList::Global().Records())
+        Count += R.TypeName == "SVF";
+    EXPECT_EQ(Count, 1);
+    auto P = TJtagFilesList::Global().CreateForFile(".Svf", WriteTemp("reg.svf", "STATE RESET;"));
+    ASSERT_NE(P, nullptr);
+    EXPECT_EQ(P->GetFileType(), "SVF");
+    EXPECT_EQ(P->ProgressMax(), 12);
+}
+
+} // namespace
