@@ -1,0 +1,231 @@
+// End-to-end: SVF files played through the real programmer link on the simulated KORVEX, with
+// the simulator's scan-level trace as the witness of what reached the JTAG chain.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "jtag_files_list.h"
+#include "sim_harness.h"
+#include "svf_file.h"
+#include "svf_model.h"
+
+namespace {
+
+std::string DataFile(const std::string& Name) {
+    return std::string(KORVEX_TEST_DATA) + "/svf/" + Name;
+}
+
+TSimRun PlayFile(TSimHarness& H, const std::string& Path, int64_t Frequency = 3000000) {
+    RegisterSVFFile();
+    auto File = TJtagFilesList::Global().CreateForFile(".svf", Path);
+    return H.Play(*File, Frequency);
+}
+
+TSimRun PlayText(TSimHarness& H, const std::string& Text, int64_t Frequency = 3000000) {
+    const std::string Path = H.Folder() + "/play.svf";
+    std::ofstream(Path, std::ios::binary) << Text;
+    return PlayFile(H, Path, Frequency);
+}
+
+std::vector<std::string> TraceLines(const std::string& Trace, const std::string& Prefix) {
+    std::vector<std::string> Out;
+    std::istringstream In(Trace);
+    for (std::string L; std::getline(In, L);)
+        if (L.rfind(Prefix, 0) == 0)
+            Out.push_back(L);
+    return Out;
+}
+
+std::string Joined(const std::vector<std::string>& Lines) {
+    std::string S;
+    for (const auto& L : Lines)
+        S += L + "\n";
+    return S;
+}
+
+// Three devices from TDI to TDO: A (IR 4), the target B (IR 8), C (IR 5). Bits shifted first
+// travel furthest, so the header pads C and the trailer pads A.
+const char* const Chain = "tap irlen=4 idcode=0x11111093\n"
+                          "tap irlen=8 idcode=0x0A6B5093\n"
+                          "tap irlen=5 idcode=0x22222093\n";
+
+TEST(SvfOnSimulator, IdcodeOfAChainWithPadding) {
+    TSimHarness H(Chain);
+    const TSimRun R = PlayFile(H, DataFile("idcode_chain.svf"));
+    EXPECT_EQ(R.Status, 2) << Joined(R.Lines);
+    const std::string Trace = R.Trace;
+    // IR: 5 + 8 + 4 bits, BYPASS around IDCODE; DR: 1 + 32 + 1 bits.
+    EXPECT_NE(Trace.find("SHIFT IR 17 TDI 1FFDF"), std::string::npos) << Trace;
+    EXPECT_NE(Trace.find("SHIFT DR 34 TDI 000000000 TDO "), std::string::npos) << Trace;
+    EXPECT_TRUE(TraceLines(Trace, "ERROR").empty()) << Trace;
+}
+
+TEST(SvfOnSimulator, ProgramThenVerify) {
+    TSimHarness H;
+    TSimRun R = PlayFile(H, DataFile("program_verify.svf"));
+    EXPECT_EQ(R.Status, 2) << Joined(R.Lines);
+    EXPECT_NE(R.Trace.find("SHIFT DR 32 TDI 00000000 TDO 5EC0FFEE"), std::string::npos);
+
+    R = PlayFile(H, DataFile("program_verify_wrong_bit.svf"));
+    EXPECT_EQ(R.Status, 1);
+    // The expected value 5EC0FFEF, bit 0 first, against what the register really holds.
+    const std::vector<std::string> Want = {
+        "Error on SDR instruction: ", "Expected: 1111 0111 1111 1111 0000 0011 0111 1010 ",
+        "Readed:   0111 0111 1111 1111 0000 0011 0111 1010 ", "Failing SDR statement near line 12"};
+    std::vector<std::string> Got;
+    for (const auto& M : R.Messages)
+        if (M.Severity == 2)
+            Got.push_back(M.Text);
+    EXPECT_EQ(Got, Want);
+}
+
+// Late read-back (the programmer's replies held back) changes nothing but the timing.
+TEST(SvfOnSimulator, DelayedReadBackGivesTheSameResult) {
+    TSimHarness H;
+    const TSimRun Fast = PlayFile(H, DataFile("program_verify.svf"));
+    H.Configure("reply_delay_polls 7\n");
+    const TSimRun Slow = PlayFile(H, DataFile("program_verify.svf"));
+    EXPECT_EQ(Fast.Status, 2);
+    EXPECT_EQ(Slow.Status, 2);
+    EXPECT_EQ(TraceLines(Fast.Trace, "SHIFT"), TraceLines(Slow.Trace, "SHIFT"));
+    H.Configure("reply_delay_ms 3\n");
+    const TSimRun Late = PlayFile(H, DataFile("program_verify_wrong_bit.svf"));
+    EXPECT_EQ(Late.Status, 1);
+    EXPECT_TRUE(Late.HasLine("Failing SDR statement near line 12"));
+}
+
+TEST(SvfOnSimulator, RuntestForms) {
+    const std::string Text = "RUNTEST 1000 TCK;\n"
+                             "RUNTEST DRPAUSE 20 SCK ENDSTATE IDLE;\n"
+                             "RUNTEST IDLE 2 TCK 1.5E-3 SEC;\n"
+                             "RUNTEST RESET 100 TCK;\n"
+                             "RUNTEST IDLE 1E-2 SEC MAXIMUM 1 SEC;\n";
+    TSimHarness H;
+    // Counts as clocks at the current speed, waits without TCK, no margin.
+    H.Link().RTwCount = 0;
+    H.Link().RTwTime = 0;
+    H.Link().SecurityTime = 0;
+    TSimRun R = PlayText(H, Text);
+    EXPECT_EQ(R.Status, 2) << Joined(R.Lines);
+    EXPECT_NE(R.Trace.find("STATE IDLE\nCLOCKS 1000\n"), std::string::npos) << R.Trace;
+    EXPECT_NE(R.Trace.find("STATE DRPAUSE\nCLOCKS 20\n"), std::string::npos) << R.Trace;
+    // The walk to RESET ends with three TMS-high clocks already in RESET.
+    EXPECT_NE(R.Trace.find("STATE RESET\nCLOCKS 103\n"), std::string::npos) << R.Trace;
+    const auto Waits = TraceLines(R.Trace, "WAIT");
+    ASSERT_EQ(Waits.size(), 2u) << R.Trace;
+    // Pauses are 512/3 us each, rounded up: at least the time asked for.
+    EXPECT_GE(std::stoll(Waits[0].substr(5)), 1500);
+    EXPECT_GE(std::stoll(Waits[1].substr(5)), 10000);
+
+    // The defaults: counts taken as microseconds, waited on the slow clock with a 100 % margin.
+    TSimHarness D;
+    R = PlayText(D, Text);
+    EXPECT_EQ(R.Status, 2);
+    EXPECT_NE(R.Trace.find("FREQ 93750"), std::string::npos) << R.Trace;
+    EXPECT_TRUE(TraceLines(R.Trace, "WAIT").empty());
+}
+
+TEST(SvfOnSimulator, TrstOnVpp) {
+    const std::string Text = "TRST ON;\nTRST OFF;\nTRST Z;\nTRST ABSENT;\nTRST ON;\n";
+    TSimHarness H;
+    H.Link().PActive = 3; // VPP is TRST, released when the connection opens
+    TSimRun R = PlayText(H, Text);
+    EXPECT_EQ(R.Status, 2);
+    EXPECT_EQ(TraceLines(R.Trace, "VPP"),
+              (std::vector<std::string>{"VPP 0", "VPP 3", "VPP 2", "VPP 0", "VPP 3"}))
+        << R.Trace;
+    for (uint8_t Active : {0, 1, 2, 4}) {
+        TSimHarness O;
+        O.Link().PActive = Active;
+        R = PlayText(O, Text);
+        EXPECT_EQ(R.Status, 2);
+        int Warnings = 0;
+        for (const auto& M : R.Messages)
+            Warnings += M.Text == "Warning: TRST pin disabled but SVF file contains TRST command";
+        EXPECT_EQ(Warnings, 4) << int(Active);
+    }
+}
+
+// 100 kHz is below the programmer's fast speeds: it works by dividing bit-level commands, with
+// one reply per captured bit instead of one per four. A scan read back in either mode verifies.
+TEST(SvfOnSimulator, FrequencyIntoDividerModeAndBack) {
+    const std::string Text = "SIR 8 TDI (FE);\n"
+                             "SDR 32 TDI (00000000) TDO (0A6B5093);\n"
+                             "FREQUENCY 1E5 HZ;\n"
+                             "SDR 32 TDI (00000000) TDO (0A6B5093);\n"
+                             "FREQUENCY;\n"
+                             "SDR 32 TDI (00000000) TDO (0A6B5093);\n";
+    TSimHarness H("reply_delay_polls 3\n");
+    TSimRun R = PlayText(H, Text);
+    EXPECT_EQ(R.Status, 2) << Joined(R.Lines);
+    EXPECT_EQ(TraceLines(R.Trace, "SHIFT DR 32 TDI 00000000 TDO 0A6B5093").size(), 3u) << R.Trace;
+    EXPECT_EQ(H.SummaryValue("errors"), 0);
+    // The divider-mode scan takes far longer on the device than the fast ones.
+    EXPECT_GT(H.SummaryValue("device_us"), 32 * 10);
+}
+
+TEST(SvfOnSimulator, ParseErrorNamesItsLine) {
+    TSimHarness H;
+    const TSimRun R = PlayText(H, "! a comment\nSIR 8 TDI (FE);\nSDR 32 TDI (0) TDO (0A6B5093);\n"
+                                  "SDR 32 TDI (0)\n   TOO (0);\nSDR 32 TDI (0);\n");
+    EXPECT_EQ(R.Status, 1);
+    EXPECT_TRUE(R.HasLine("Fatal error Unknown keyword TOO near line 5\r\n\"   TOO (0);\""))
+        << Joined(R.Lines);
+    EXPECT_EQ(TraceLines(R.Trace, "SHIFT DR").size(), 1u);
+}
+
+TEST(SvfOnSimulator, Demo) {
+    TSimHarness H;
+    const TSimRun R = PlayFile(H, std::string(KORVEX_TEST_DATA) + "/../../examples/demo.svf");
+    EXPECT_EQ(R.Status, 2) << Joined(R.Lines);
+    EXPECT_TRUE(TraceLines(R.Trace, "ERROR").empty());
+}
+
+// Every SVF file of the corpus plays to success, the simulated target answering each scan with
+// the TDO an independent reading of the file expects; the two with statements this player does
+// not support are refused with the line of that statement.
+TEST(SvfOnSimulator, Corpus) {
+    int Played = 0;
+    std::vector<std::filesystem::path> Files;
+    for (const auto& E : std::filesystem::directory_iterator(KORVEX_CORPUS))
+        if (E.path().extension() == ".svf")
+            Files.push_back(E.path());
+    std::sort(Files.begin(), Files.end());
+    for (const auto& Path : Files) {
+        const std::string Name = Path.filename().string();
+        TSimHarness H;
+        const auto Scans = svfmodel::Scans(Path.string());
+        const std::string Script = H.Folder() + "/tdo.txt";
+        std::ofstream(Script) << svfmodel::Script(Scans);
+        H.Configure("tdo_script " + Script + "\n");
+        H.Link().RTwTime = 0; // waits as pauses: the same time, fewer command bytes
+        const TSimRun R = PlayFile(H, Path.string());
+        const auto Errors = TraceLines(R.Trace, "ERROR");
+        std::string Refused;
+        for (const auto& [Statement, Line] : svfmodel::Statements(Path.string())) {
+            const auto W = svfmodel::Words(Statement);
+            if (!W.empty() && (W[0] == "LOOP" || W[0] == "PIOMAP" || W[0] == "PIO")) {
+                Refused = "Fatal error Unknown SVF command " + W[0] + " near line " +
+                          std::to_string(Line) + "\r\n";
+                break;
+            }
+        }
+        if (Name == "gw4302-loop_REU_impl1.svf" || Name == "vhdlsvf_test-commands.svf") {
+            ASSERT_FALSE(Refused.empty()) << Name;
+            EXPECT_EQ(R.Status, 1) << Name;
+            EXPECT_TRUE(R.HasLine(Refused)) << Name << "\n" << Joined(R.Lines);
+            continue;
+        }
+        EXPECT_TRUE(Refused.empty()) << Name;
+        EXPECT_EQ(R.Status, 2) << Name << "\n" << Joined(R.Lines);
+        EXPECT_TRUE(Errors.empty()) << Name << "\n" << Joined(Errors);
+        EXPECT_EQ(TraceLines(R.Trace, "SHIFT").size(), Scans.size()) << Name;
+        ++Played;
+    }
+    EXPECT_EQ(Played, 21);
+}
+
+} // namespace
