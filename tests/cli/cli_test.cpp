@@ -1,0 +1,259 @@
+// korvex-cli run as a process on the simulated programmer, as a script or a production line runs
+// it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+const char* const IdcodeOk =
+    "SIR 8 TDI (FE);\nSDR 32 TDI (00000000) TDO (0A6B5093) MASK (FFFFFFFF);\n";
+
+std::string ReadAll(const fs::path& P) {
+    std::ifstream In(P, std::ios::binary);
+    std::stringstream S;
+    S << In.rdbuf();
+    return S.str();
+}
+
+struct TResult {
+    int ExitCode = -1;
+    std::string Out, Err;
+};
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Dir = fs::temp_directory_path() /
+              ("korvex-cli-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(Dir);
+        Sim("");
+        Ini = (Dir / "settings.ini").string();
+    }
+    void TearDown() override { fs::remove_all(Dir); }
+
+    void Sim(const std::string& Config) {
+        std::ofstream(Dir / "sim.cfg")
+            << Config << "trace " << (Dir / "trace.txt").string() << "\n";
+    }
+    std::string File(const std::string& Name, const std::string& Text) {
+        const std::string Path = (Dir / Name).string();
+        std::ofstream(Path, std::ios::binary) << Text;
+        return Path;
+    }
+
+    // Starts korvex-cli with Args (the settings file of this test unless -I is among them);
+    // standard output goes to OutFd when given, else to a file, standard error to a file.
+    pid_t Spawn(std::vector<std::string> Args, int OutFd = -1,
+                const std::vector<std::pair<std::string, std::string>>& Env = {}) {
+        if (std::find(Args.begin(), Args.end(), "-I") == Args.end()) {
+            Args.insert(Args.begin(), Ini);
+            Args.insert(Args.begin(), "-I");
+        }
+        const std::string Exe = std::string(KORVEX_BINARY_DIR) + "/src/cli/korvex-cli";
+        const std::string Out = (Dir / "out.txt").string(), Err = (Dir / "err.txt").string();
+        const pid_t Pid = ::fork();
+        if (Pid == 0) {
+            ::setenv("KORVEX_D2XX", KORVEX_SIM_LIBRARY, 1);
+            ::setenv("KORVEX_SIM", (Dir / "sim.cfg").c_str(), 1);
+            ::unsetenv("NO_COLOR");
+            for (const auto& [K, V] : Env)
+                ::setenv(K.c_str(), V.c_str(), 1);
+            const int O =
+                OutFd >= 0 ? OutFd : ::open(Out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int E = ::open(Err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(O, 1);
+            ::dup2(E, 2);
+            std::vector<char*> Argv{const_cast<char*>(Exe.c_str())};
+            for (auto& A : Args)
+                Argv.push_back(A.data());
+            Argv.push_back(nullptr);
+            ::execv(Exe.c_str(), Argv.data());
+            ::_exit(127);
+        }
+        return Pid;
+    }
+    // Waits for the process (at most Limit) and collects what it wrote.
+    TResult Wait(pid_t Pid, std::chrono::seconds Limit = std::chrono::seconds(30)) {
+        TResult R;
+        int Status = 0;
+        const auto Deadline = std::chrono::steady_clock::now() + Limit;
+        while (::waitpid(Pid, &Status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > Deadline) {
+                ::kill(Pid, SIGKILL);
+                ::waitpid(Pid, &Status, 0);
+                ADD_FAILURE() << "korvex-cli did not end";
+                return R;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        R.ExitCode = WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
+        R.Out = ReadAll(Dir / "out.txt");
+        R.Err = ReadAll(Dir / "err.txt");
+        return R;
+    }
+    TResult Run(const std::vector<std::string>& Args) { return Wait(Spawn(Args)); }
+
+    fs::path Dir;
+    std::string Ini;
+};
+} // namespace
+
+TEST_F(Cli, ExitCodesAndPlainOutputWhenPiped) {
+    const std::string Ok = File("ok.svf", std::string("! hello\n") + IdcodeOk);
+    const std::string Bad = File("bad.svf", "SIR 8 TDI (FE);\nSDR 8 TDI (00) TDO (FF);\n");
+    const std::string Txt = File("notes.txt", "");
+    const struct {
+        std::vector<std::string> Args;
+        int ExitCode;
+        std::string LastLine;
+    } Rows[] = {
+        {{Ok}, 0, "File processing completed successfully"},
+        {{Bad}, 1, "!! ERROR !! File processing failed"},
+        {{Txt}, 2, "Fatal error \"No registered class for file type \"TXT\"\""},
+        {{(Dir / "missing.svf").string()}, 2, ""}, // the file cannot be opened
+    };
+    for (const auto& R : Rows) {
+        SCOPED_TRACE(R.Args.back());
+        const TResult Res = Run(R.Args);
+        EXPECT_EQ(Res.ExitCode, R.ExitCode) << Res.Out << Res.Err;
+        EXPECT_EQ(Res.Out.find('\033'), std::string::npos) << "no colour into a pipe or file";
+        EXPECT_EQ(Res.Out.rfind("Using KORVEX S/N 012345\nReading file " + R.Args.back() + "\n", 0),
+                  0u)
+            << Res.Out;
+        if (!R.LastLine.empty()) {
+            EXPECT_EQ(Res.Out.substr(Res.Out.size() - R.LastLine.size() - 1), R.LastLine + "\n");
+        }
+    }
+    // A setting for this run only: no comment lines, and the settings file is left alone.
+    const TResult Quiet = Run({"--WriteComments", "0", Ok});
+    EXPECT_EQ(Quiet.ExitCode, 0);
+    EXPECT_EQ(Quiet.Out.find("! hello"), std::string::npos) << Quiet.Out;
+    EXPECT_NE(Run({Ok}).Out.find("\n! hello\n"), std::string::npos);
+    EXPECT_FALSE(fs::exists(Ini));
+}
+
+TEST_F(Cli, DidNotStart) {
+    const std::string Ok = File("ok.svf", IdcodeOk);
+    // No driver library.
+    TResult R = Wait(Spawn({Ok}, -1, {{"KORVEX_D2XX", (Dir / "none.so").string()}}));
+    EXPECT_EQ(R.ExitCode, 2);
+    EXPECT_NE(R.Err.find("USB drivers not found or bad version."), std::string::npos) << R.Err;
+    // No programmer attached.
+    Sim("no_devices\n");
+    R = Run({Ok});
+    EXPECT_EQ(R.ExitCode, 2);
+    EXPECT_NE(R.Err.find("KORVEX not found"), std::string::npos) << R.Err;
+    // Bad arguments.
+    EXPECT_EQ(Run({"--DefFreq", "3", Ok}).ExitCode, 2);
+    EXPECT_EQ(Run({}).ExitCode, 2);
+    EXPECT_EQ(Run({"-S", "xyz", Ok}).ExitCode, 2);
+}
+
+TEST_F(Cli, ProgrammerChoiceWithoutADialog) {
+    const std::string Ok = File("ok.svf", IdcodeOk);
+    Sim("device A6012345\ndevice A6010ABC\n");
+    TResult R = Run({Ok});
+    EXPECT_EQ(R.ExitCode, 2);
+    EXPECT_NE(R.Err.find("012345"), std::string::npos) << R.Err;
+    EXPECT_NE(R.Err.find("010ABC"), std::string::npos) << R.Err;
+    EXPECT_EQ(R.Out, "");
+
+    R = Run({"--list"});
+    EXPECT_EQ(R.ExitCode, 0);
+    EXPECT_EQ(R.Out, "012345\n010ABC\n");
+
+    R = Run({"-s", "010abc", Ok});
+    EXPECT_EQ(R.ExitCode, 0) << R.Err;
+    EXPECT_EQ(R.Out.rfind("Using KORVEX S/N 010ABC\n", 0), 0u) << R.Out;
+
+    // -S names one that is not attached: no other programmer is taken instead.
+    R = Run({"-S", "777777", Ok});
+    EXPECT_EQ(R.ExitCode, 2);
+    EXPECT_NE(R.Err.find("777777"), std::string::npos) << R.Err;
+    EXPECT_NE(R.Err.find("012345, 010ABC"), std::string::npos) << R.Err;
+
+    // The remembered programmer, when attached, needs no choice.
+    std::ofstream(Ini) << "[Params]\nLastSerial=68284\n";
+    R = Run({Ok});
+    EXPECT_EQ(R.ExitCode, 0) << R.Err;
+    EXPECT_EQ(R.Out.rfind("Using KORVEX S/N 010ABC\n", 0), 0u) << R.Out;
+
+    // The only one attached is taken even when another one is remembered.
+    Sim("device A6012345\n");
+    R = Run({Ok});
+    EXPECT_EQ(R.ExitCode, 0) << R.Err;
+    EXPECT_EQ(R.Out.rfind("Using KORVEX S/N 012345\n", 0), 0u) << R.Out;
+}
+
+TEST_F(Cli, ColoursOnATerminalUnlessNoColor) {
+    const std::string Bad = File("bad.svf", "! note\nSIR 8 TDI (FE);\nSDR 8 TDI (00) TDO (FF);\n");
+    for (bool NoColor : {false, true}) {
+        int Master = -1, Slave = -1;
+        ASSERT_EQ(::openpty(&Master, &Slave, nullptr, nullptr, nullptr), 0);
+        const pid_t Pid =
+            Spawn({Bad}, Slave,
+                  NoColor ? std::vector<std::pair<std::string, std::string>>{{"NO_COLOR", "1"}}
+                          : std::vector<std::pair<std::string, std::string>>{});
+        ::close(Slave);
+        std::string Out;
+        char Buffer[4096];
+        for (ssize_t N; (N = ::read(Master, Buffer, sizeof Buffer)) > 0;)
+            Out.append(Buffer, static_cast<size_t>(N)); // ends with EIO once the child is gone
+        ::close(Master);
+        EXPECT_EQ(Wait(Pid).ExitCode, 1);
+        if (NoColor) {
+            EXPECT_EQ(Out.find('\033'), std::string::npos) << Out;
+        } else {
+            EXPECT_NE(Out.find("\033[31m!! ERROR !! File processing failed\033[0m"),
+                      std::string::npos)
+                << Out;
+            EXPECT_NE(Out.find("\033[90m! note\033[0m"), std::string::npos) << Out;
+            EXPECT_EQ(Out.rfind("Using KORVEX S/N 012345\r\n", 0), 0u) << "black stays plain";
+        }
+    }
+}
+
+TEST_F(Cli, CtrlCCancelsAndClosesTheProgrammer) {
+    std::string Long = "SIR 8 TDI (FE);\n";
+    for (int I = 0; I < 200; ++I)
+        Long += "RUNTEST 10000000 TCK;\n";
+    const std::string F = File("long.svf", Long);
+    const auto Begin = std::chrono::steady_clock::now();
+    const pid_t Pid = Spawn({"--RTwCount", "0", "--PActive", "2", "--PInactive", "0", F});
+    // Wait until the run is under way.
+    const auto Deadline = Begin + std::chrono::seconds(10);
+    while (ReadAll(Dir / "out.txt").find("Reading file") == std::string::npos &&
+           std::chrono::steady_clock::now() < Deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_EQ(::kill(Pid, SIGINT), 0);
+    const TResult R = Wait(Pid);
+    EXPECT_EQ(R.ExitCode, 1) << R.Out << R.Err;
+    EXPECT_LT(std::chrono::steady_clock::now() - Begin, std::chrono::seconds(10))
+        << "cancelled, not played to the end";
+    EXPECT_NE(R.Out.find("!! ERROR !! File processing failed"), std::string::npos) << R.Out;
+    // The closing bytes reached the device: VPP low (PInactive 0) after the run, then closed.
+    const std::string Trace = ReadAll(Dir / "trace.txt");
+    const auto Vpp = Trace.rfind("VPP 2");
+    ASSERT_NE(Vpp, std::string::npos) << Trace;
+    EXPECT_NE(Trace.find("TOTAL", Vpp), std::string::npos) << Trace;
+}
+
+TEST_F(Cli, Version) {
+    const TResult R = Run({"--version"});
+    EXPECT_EQ(R.ExitCode, 0);
+    EXPECT_EQ(R.Out, "korvex-cli 1.6\n");
+}
