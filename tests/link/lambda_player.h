@@ -2,16 +2,56 @@
 
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "jtag_file.h"
 #include "tap_state.h"
+
+// Moves a TAP and shifts scans through a set of events: what a player does, in a few lines.
+class TTapDriver {
+public:
+    explicit TTapDriver(TJtagEvents Events) : E(std::move(Events)) {}
+
+    void Goto(uint8_t Target) {
+        WalkTapState(State, Target, E.OnClockTms,
+                     [] { throw std::runtime_error("bad TAP state"); });
+    }
+    // Queues one scan of Tdi (bit i at index i) in Shift-DR or Shift-IR and walks on to End.
+    void Queue(bool Ir, const std::vector<uint8_t>& Tdi, const std::vector<uint8_t>& Capture,
+               uint8_t End = tsIDLE) {
+        Goto(Ir ? tsIRSHIFT : tsDRSHIFT);
+        E.OnShift(Tdi.data(), Capture.data(), static_cast<int64_t>(Tdi.size()), true);
+        State = Ir ? tsIREXIT1 : tsDREXIT1;
+        Goto(End);
+    }
+    // Collects the read-back of the oldest queued scan.
+    std::vector<uint8_t> Collect(const std::vector<uint8_t>& Capture) {
+        std::vector<uint8_t> Tdo(Capture.size(), 0);
+        E.OnFlush();
+        while (!E.OnReadCaptured(Tdo.data(), Capture.data(), static_cast<int64_t>(Tdo.size())))
+            ;
+        for (uint8_t& B : Tdo)
+            B = B ? 1 : 0;
+        return Tdo;
+    }
+    // One scan with every bit read back.
+    std::vector<uint8_t> Scan(bool Ir, const std::vector<uint8_t>& Tdi, uint8_t End = tsIDLE) {
+        const std::vector<uint8_t> All(Tdi.size(), 1);
+        Queue(Ir, Tdi, All, End);
+        return Collect(All);
+    }
+
+    TJtagEvents E;
+    uint8_t State = tsRESET;
+};
 
 // A player whose whole "file" is a function: it resets the TAP like the real players and then
 // runs Body once on the worker thread. Lets link tests drive full runs through the harness.
 class TLambdaPlayer : public TJtagFile {
 public:
-    using TBody = std::function<void(TLambdaPlayer& Self)>;
+    using TBody = std::function<void(TLambdaPlayer& Self, TTapDriver& Tap)>;
     explicit TLambdaPlayer(TBody Body) : TJtagFile("lambda"), FBody(std::move(Body)) {}
 
     static std::string FileType() { return "LAMBDA"; }
@@ -24,47 +64,22 @@ public:
         if (OnSetFrequency)
             OnSetFrequency(DefaultFrequency, true);
         Thread->Resume([this] {
-            bool Done = false;
+            TTapDriver Tap(TJtagEvents{OnMessage, OnShift, OnReadCaptured, OnFlush, OnClockTms,
+                                       OnWaitTime, OnRunClocks, OnSetTrst, OnSetFrequency});
             RunPlayerLoop(
                 *Thread, OnMessage,
-                [this] {
-                    Goto(tsRESET);
+                [&] {
+                    for (int I = 0; I < 6; ++I)
+                        OnClockTms(0, 1);
                     OnFlush();
                 },
-                [this, &Done] {
-                    if (Done)
-                        return false;
-                    FBody(*this);
-                    Done = true;
+                [&] {
+                    FBody(*this, Tap);
+                    OnFlush();
                     return false;
                 });
         });
     }
-
-    // Walks the TAP with the players' walk.
-    void Goto(uint8_t Target) {
-        WalkTapState(State, Target, OnClockTms, [] { throw std::runtime_error("bad TAP state"); });
-    }
-
-    // Shifts Bits (bit i of Tdi at index i) in Shift-DR or Shift-IR, ending in Exit1, then walks
-    // to End; with Capture set reads every bit back.
-    std::vector<uint8_t> Scan(bool Ir, const std::vector<uint8_t>& Tdi, bool Capture,
-                              uint8_t End = tsIDLE) {
-        Goto(Ir ? tsIRSHIFT : tsDRSHIFT);
-        const std::vector<uint8_t> Flags(Tdi.size(), Capture ? 1 : 0);
-        std::vector<uint8_t> Tdo(Tdi.size(), 0);
-        OnShift(Tdi.data(), Flags.data(), static_cast<int64_t>(Tdi.size()), true);
-        State = Ir ? tsIREXIT1 : tsDREXIT1;
-        Goto(End);
-        if (Capture) {
-            OnFlush();
-            while (!OnReadCaptured(Tdo.data(), Flags.data(), static_cast<int64_t>(Tdi.size())))
-                ;
-        }
-        return Tdo;
-    }
-
-    uint8_t State = tsRESET;
 
 private:
     TBody FBody;
@@ -78,10 +93,26 @@ inline std::vector<uint8_t> BitsOf(uint64_t Value, int Count) {
     return Bits;
 }
 
-inline uint64_t ValueOf(const std::vector<uint8_t>& Bits) {
+inline uint64_t ValueOf(const std::vector<uint8_t>& Bits, size_t From = 0, size_t Count = 64) {
     uint64_t V = 0;
-    for (size_t I = 0; I < Bits.size() && I < 64; ++I)
-        if (Bits[I])
+    for (size_t I = 0; I < Count && From + I < Bits.size(); ++I)
+        if (Bits[From + I])
             V |= 1ull << I;
     return V;
+}
+
+// The trace lines that start with Prefix.
+inline std::vector<std::string> TraceLines(const std::string& Trace, const std::string& Prefix) {
+    std::vector<std::string> Out;
+    size_t Pos = 0;
+    while (Pos < Trace.size()) {
+        size_t End = Trace.find('\n', Pos);
+        if (End == std::string::npos)
+            End = Trace.size();
+        std::string Line = Trace.substr(Pos, End - Pos);
+        if (Line.rfind(Prefix, 0) == 0)
+            Out.push_back(Line);
+        Pos = End + 1;
+    }
+    return Out;
 }

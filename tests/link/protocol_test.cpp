@@ -1,0 +1,288 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "korvex_link.h"
+#include "usbplow.h"
+
+// Byte-exact command streams. Nothing here opens a device: every case stays below one queue's
+// worth of bytes and looks at the queue itself.
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+class Protocol : public ::testing::Test {
+protected:
+    TUsbDriver Driver; // never loaded
+    TKorvexLink Link{Driver};
+
+    Bytes Queued() const { return Bytes(Link.QueueData(), Link.QueueData() + Link.QueueLength()); }
+    Bytes Take() {
+        Bytes B = Queued();
+        Link.ClearQueue();
+        return B;
+    }
+    void Shift(const Bytes& Tdi, const Bytes& Capture, bool Exit) {
+        Link.OnShift(Tdi.data(), Capture.data(), static_cast<int64_t>(Tdi.size()), Exit);
+    }
+    static Bytes Repeat(uint8_t B, size_t N) { return Bytes(N, B); }
+    static Bytes Cat(std::initializer_list<Bytes> Parts) {
+        Bytes All;
+        for (const Bytes& P : Parts)
+            All.insert(All.end(), P.begin(), P.end());
+        return All;
+    }
+};
+
+} // namespace
+
+TEST_F(Protocol, ShiftStreamsInFastMode) {
+    struct TCase {
+        const char* Name;
+        Bytes Tdi, Capture;
+        bool Exit;
+        Bytes Expected;
+    };
+    const TCase Cases[] = {
+        {"six bits, the documented example",
+         {1, 0, 1, 1, 0, 1},
+         {0, 0, 0, 0, 0, 0},
+         true,
+         {0xCB, 0xCF, 0x36, 0xCB, 0xEC, 0xCF, 0xCA}},
+        {"one bit with exit", {1}, {0}, true, {0xEC, 0xCB, 0xCF}},
+        {"one bit with exit, captured", {0}, {1}, true, {0xEC, 0xCA, 0xDE}},
+        {"one bit without exit keeps TMS low", {1}, {1}, false, {0xE8, 0xCB, 0xDF}},
+        {"two bits: no group", {0, 1}, {1, 1}, false, {0xCA, 0xDE, 0xCB, 0xE8, 0xDF, 0xCA}},
+        {"five bits: one group of three",
+         {1, 1, 0, 1, 0},
+         {0, 0, 0, 0, 0},
+         true,
+         {0xCB, 0xCF, 0x25, 0xCA, 0xEC, 0xCE, 0xCA}},
+        {"ten bits, capture in the second group only",
+         {0, 1, 1, 1, 1, 0, 0, 0, 1, 0},
+         {0, 0, 0, 0, 0, 0, 0, 1, 0, 0},
+         true,
+         {0xCA, 0xCE, 0x3F, 0x78, 0xCA, 0xEC, 0xCE, 0xCA}},
+        {"non-zero TDI bytes count as one",
+         {7, 0, 0x80, 2, 1, 0},
+         {0, 0, 0, 0, 0, 0},
+         false,
+         {0xCB, 0xCF, 0x3E, 0xCA, 0xE8, 0xCE, 0xCA}},
+    };
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        Shift(C.Tdi, C.Capture, C.Exit);
+        EXPECT_THAT(Take(), ElementsAreArray(C.Expected));
+    }
+}
+
+TEST_F(Protocol, ZeroBitScanQueuesNothingAndReadsBackAtOnce) {
+    Shift({}, {}, true);
+    EXPECT_EQ(Link.QueueLength(), 0u);
+    uint8_t Tdo = 0x55;
+    EXPECT_TRUE(Link.OnReadCaptured(&Tdo, nullptr, 0));
+    // Nothing captured: no reply to wait for, no device needed.
+    const Bytes Flags(9, 0);
+    Bytes Out(9, 0x55);
+    EXPECT_TRUE(Link.OnReadCaptured(Out.data(), Flags.data(), 9));
+    EXPECT_EQ(Out, Bytes(9, 0x55));
+}
+
+TEST_F(Protocol, ShiftStreamInDividerMode) {
+    ASSERT_EQ(Link.OnSetFrequency(500000, false), 500000);
+    ASSERT_EQ(Link.Divider(), 2);
+    Shift({1, 0, 1}, {0, 1, 0}, true);
+    EXPECT_THAT(Take(), ElementsAre(0xCB, 0xCF, 0xCF,             // first bit
+                                    0xCA, 0xCA, 0xCE, 0xDE,       // middle bit, captured
+                                    0xCB, 0xCB, 0xEC, 0xCF, 0xCF, // last bit, TMS high
+                                    0xCA, 0xCA));
+    Shift({0}, {1}, true);
+    EXPECT_THAT(Take(), ElementsAre(0xEC, 0xCA, 0xCE, 0xDE));
+}
+
+TEST_F(Protocol, ClockTmsInBothModes) {
+    Link.OnClockTms(0, 1);
+    Link.OnClockTms(0, 0);
+    EXPECT_THAT(Take(), ElementsAre(0xEC, 0xCA, 0xCE, 0xCA, 0xE8, 0xCA, 0xCE, 0xCA));
+    Link.OnSetFrequency(333334, false);
+    ASSERT_EQ(Link.Divider(), 3);
+    Link.OnClockTms(0, 1);
+    EXPECT_THAT(Take(), ElementsAre(0xEC, 0xCA, 0xCE, 0xCE, 0xCE, 0xCA, 0xCA, 0xCA));
+}
+
+TEST_F(Protocol, FrequencySelection) {
+    struct TCase {
+        int64_t Request, Frequency, Divider;
+        uint8_t Select;
+    };
+    const TCase Cases[] = {
+        {3000000, 3000000, 0, 0xA8}, {12000000, 3000000, 0, 0xA8}, {2999999, 1500000, 0, 0xA9},
+        {1500000, 1500000, 0, 0xA9}, {750000, 750000, 0, 0xAA},    {749999, 500000, 2, 0xA8},
+        {333334, 333333, 3, 0xA8},   {300000, 250000, 4, 0xA8},    {200000, 200000, 5, 0xA8},
+        {166667, 166667, 6, 0xA8},   {100000, 100000, 10, 0xA8},   {7813, 7812, 128, 0xA8},
+        {1, 1, 1000000, 0xA8},
+    };
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Request);
+        EXPECT_EQ(Link.OnSetFrequency(C.Request, false), C.Frequency);
+        EXPECT_EQ(Link.Frequency, C.Frequency);
+        EXPECT_EQ(Link.Divider(), C.Divider);
+        EXPECT_EQ(Link.RequestedFrequency(), C.Request);
+        EXPECT_EQ(Link.QueueLength(), 0u) << "Send false queues nothing";
+        Link.OnSetFrequency(C.Request, true);
+        EXPECT_THAT(Take(), ElementsAre(C.Select));
+    }
+}
+
+TEST_F(Protocol, NonPositiveFrequencyIsAClearError) {
+    Link.OnSetFrequency(750000, false);
+    for (int64_t Bad : {int64_t{0}, int64_t{-5}}) {
+        try {
+            Link.OnSetFrequency(Bad, true);
+            ADD_FAILURE() << "no error for " << Bad;
+        } catch (const std::runtime_error& E) {
+            EXPECT_THAT(E.what(), HasSubstr("must be positive"));
+        }
+    }
+    EXPECT_EQ(Link.Frequency, 750000) << "a refused request changes nothing";
+    EXPECT_EQ(Link.QueueLength(), 0u);
+}
+
+TEST_F(Protocol, WaitTimeStreams) {
+    Link.SecurityTime = 0;
+    Link.RTwTime = 0;
+    Link.OnWaitTime(false, 1000, 0);
+    EXPECT_EQ(Take(), Repeat(0x80, 7));
+    Link.OnWaitTime(false, 0, 0);
+    EXPECT_EQ(Take(), Repeat(0x80, 1));
+
+    // Slow clock: TMS set, 93 clocks at 93,750 Hz, the speed in effect restored.
+    Link.RTwTime = 1;
+    Link.OnSetFrequency(3000000, false);
+    Link.OnWaitTime(false, 1000, 0);
+    EXPECT_EQ(Take(), Cat({{0xE8, 0xAB}, Repeat(0x30, 23), {0x00, 0xA8}}));
+    Link.OnSetFrequency(1500000, false);
+    Link.OnWaitTime(true, 1000, 1);
+    EXPECT_EQ(Take(), Cat({{0xEC, 0xAB}, Repeat(0x30, 23), {0x00, 0xA9}}));
+
+    // Clocks at the current speed.
+    Link.RTwTime = 2;
+    Link.OnSetFrequency(750000, false);
+    Link.OnWaitTime(false, 1000, 1);
+    EXPECT_EQ(Take(), Cat({Repeat(0x30, 187), {0x10}}));
+    // A slow request falls back to clocks at the current (divider) speed even with RTwTime 1.
+    Link.RTwTime = 1;
+    Link.OnSetFrequency(50000, false);
+    Link.OnWaitTime(false, 100, 1);
+    Bytes Clock = Cat({Repeat(0xCE, 20), Repeat(0xCA, 20)});
+    Bytes Five;
+    for (int I = 0; I < 5; ++I)
+        Five.insert(Five.end(), Clock.begin(), Clock.end());
+    EXPECT_EQ(Take(), Five);
+}
+
+TEST_F(Protocol, WaitMarginRoundsHalvesToEven) {
+    // At 3 MHz a wait of T microseconds is 3T clocks, so the clock count shows T exactly.
+    auto Clocks = [](const Bytes& Stream) {
+        int64_t N = 0;
+        for (uint8_t B : Stream)
+            N += ((B >> 4) & 3) + 1;
+        return N;
+    };
+    Link.RTwTime = 2;
+    Link.OnSetFrequency(3000000, false);
+    struct TCase {
+        int32_t Margin;
+        int64_t Time, Expected;
+    };
+    // 3 * 1.5 = 4.5 -> 4; 5 * 1.5 = 7.5 -> 8; 1000 * 2; -100 % leaves nothing to wait.
+    const TCase Cases[] = {
+        {50, 3, 4}, {50, 5, 8}, {100, 1000, 2000}, {0, 1000, 1000}, {-100, 50, 0}};
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Time);
+        Link.SecurityTime = C.Margin;
+        Link.OnWaitTime(false, C.Time, 0);
+        EXPECT_EQ(Clocks(Take()), 3 * C.Expected);
+    }
+    // The default margin of 100 % doubles a pause wait too: 2000 us = 13 pauses.
+    Link.SecurityTime = 100;
+    Link.RTwTime = 0;
+    Link.OnWaitTime(false, 1000, 0);
+    EXPECT_EQ(Take(), Repeat(0x80, 13));
+}
+
+TEST_F(Protocol, RunClocksFollowsItsOption) {
+    Link.SecurityTime = 0;
+    Link.RTwTime = 0;
+    Link.OnSetFrequency(3000000, false);
+    Link.RTwCount = 0;
+    Link.OnRunClocks(false, 10, 1);
+    EXPECT_THAT(Take(), ElementsAre(0x30, 0x30, 0x10));
+    Link.RTwCount = 1; // 3000 clocks at 3 MHz = 1000 us = 7 pauses
+    Link.OnRunClocks(false, 3000, 0);
+    EXPECT_EQ(Take(), Repeat(0x80, 7));
+    Link.RTwCount = 2; // the count is microseconds
+    Link.OnRunClocks(false, 1000, 0);
+    EXPECT_EQ(Take(), Repeat(0x80, 7));
+    Link.RTwCount = 7;
+    Link.OnRunClocks(false, 1000, 0);
+    EXPECT_EQ(Link.QueueLength(), 0u);
+}
+
+TEST_F(Protocol, RunClocksAsTimeNeedsAFrequency) {
+    Link.RTwCount = 1;
+    EXPECT_THROW(Link.OnRunClocks(false, 100, 0), std::runtime_error);
+}
+
+TEST_F(Protocol, TrstKeepsTheTmsLevelOfTheLastPinCommand) {
+    std::vector<std::pair<std::string, uint8_t>> Messages;
+    Link.QueueMessage = [&](const std::string& T, uint8_t S) { Messages.emplace_back(T, S); };
+    Link.PActive = 2;
+    Link.OnSetTrst(true, true);
+    EXPECT_EQ(Link.QueueLength(), 0u);
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].first, "Warning: TRST pin disabled but SVF file contains TRST command");
+    EXPECT_EQ(Messages[0].second, 3);
+
+    Link.PActive = 3;
+    Link.OnClockTms(0, 1); // TAP held in RESET by TMS high
+    Take();
+    Link.OnSetTrst(true, true);
+    EXPECT_THAT(Take(), ElementsAre(0xEF));
+    Link.OnSetTrst(false, true);
+    EXPECT_THAT(Take(), ElementsAre(0xEE));
+    Link.OnClockTms(0, 0);
+    Take();
+    Link.OnSetTrst(false, false);
+    EXPECT_THAT(Take(), ElementsAre(0xE8));
+    EXPECT_EQ(Link.PinState(), 0);
+    // Later pin commands carry the new state.
+    Link.OnSetTrst(true, true);
+    Take();
+    Shift({1}, {0}, true);
+    EXPECT_THAT(Take(), ElementsAre(0xEF, 0xCB, 0xCF));
+}
+
+TEST_F(Protocol, FlushWithoutConnectionIsAClearError) {
+    Link.OnClockTms(0, 1);
+    try {
+        Link.OnFlush();
+        ADD_FAILURE() << "flush without a connection succeeded";
+    } catch (const std::runtime_error& E) {
+        EXPECT_THAT(E.what(), HasSubstr("not open"));
+    }
+    EXPECT_EQ(Link.QueueLength(), 0u);
+    Link.OnFlush(); // an empty queue needs no device
+}
+
+TEST(LinkDefaults, DefaultFrequencyForEachSetting) {
+    EXPECT_EQ(TKorvexLink::DefaultFrequencyFor(0), 3000000);
+    EXPECT_EQ(TKorvexLink::DefaultFrequencyFor(1), 1500000);
+    EXPECT_EQ(TKorvexLink::DefaultFrequencyFor(2), 750000);
+    EXPECT_EQ(TKorvexLink::DefaultFrequencyFor(9), 750000);
+}
