@@ -370,8 +370,14 @@ void TXSVFFile::RunWorker(TThread& T) {
             return false;
         W.ReadCommand(CW);
         W.Decode(CW);
-        if (!W.ExecuteReadWrite(CW))
+        if (!W.ExecuteReadWrite(CW)) {
             T.Failed.store(true);
+            // The failed command ends with its retry path and run-test step; send them, so the
+            // device is left in Run-Test/Idle rather than halfway through a retry. Nothing after
+            // this command is executed.
+            if (W.OnFlush)
+                W.OnFlush();
+        }
         W.FProgress.Add(1);
         W.IsComplete(CW); // sends what XCOMPLETE leaves queued
         return true;

@@ -118,10 +118,14 @@ TEST(XsvfRun, PipelinedReadBackIsComparedUnderTheMask) {
         std::vector<uint64_t> Answers;
         int Status;
     } Cases[] = {
-        {Masked, {0x00A5, 0x00A5}, 2}, {Masked, {0xFFA5, 0x12A5}, 2}, // the high byte is masked out
-        {Masked, {0x00A4, 0x00A5}, 1}, {Masked, {0x00A5, 0x0025}, 1}, // XSDR compares with the last
-                                                                      // expected value
-        {Full, {0x5A, 0x00}, 2},       {Full, {0x5B, 0x00}, 1},       {Full, {0x5A, 0x80}, 1},
+        {Masked, {0x00A5, 0x00A5}, 2},
+        {Masked, {0xFFA5, 0x12A5}, 2}, // the high byte is masked out
+        {Masked, {0x00A4, 0x00A5}, 1},
+        {Masked, {0x00A5, 0x0025}, 1}, // XSDR compares with the last
+                                       // expected value
+        {Full, {0x5A, 0x00}, 2},
+        {Full, {0x5B, 0x00}, 1},
+        {Full, {0x5A, 0x80}, 1},
     };
     for (const auto& K : Cases) {
         SCOPED_TRACE(testing::Message()
@@ -242,8 +246,10 @@ TEST(XsvfRun, Xc9500GivesUpAfterTheRepeatCount) {
         const std::string T = R.AfterReset();
         ASSERT_GE(T.size(), K.TraceEnd.size());
         EXPECT_EQ(T.substr(T.size() - K.TraceEnd.size()), K.TraceEnd);
-        // The opening flush, one per attempt, and none for the XSDR the run never reached.
-        EXPECT_EQ(Count(R.Trace, "FLUSH"), 2 + K.Attempts);
+        // The opening flush, one per attempt, one that sends the failed command's last steps, and
+        // none for the XSDR the run never reached.
+        EXPECT_EQ(Count(R.Trace, "FLUSH"), 3 + K.Attempts);
+        EXPECT_EQ(R.Trace.back(), "FLUSH");
     }
 }
 
