@@ -28,8 +28,9 @@ extern "C" void OnStopSignal(int) {
     StopRequested.store(true);
 }
 
-// The first Ctrl-C cancels the run and lets the programmer be closed properly; the handler is
-// reset by it, so a second one ends the program at once.
+// The first Ctrl-C (or a kill, or the terminal going away) cancels the run and lets the
+// programmer be closed properly, so VPP ends in its after-run state instead of wherever the run
+// left it; the handler is reset by it, so a second one ends the program at once.
 void InstallStopHandler() {
     struct sigaction Action {};
     Action.sa_handler = OnStopSignal;
@@ -37,6 +38,10 @@ void InstallStopHandler() {
     Action.sa_flags = SA_RESETHAND;
     sigaction(SIGINT, &Action, nullptr);
     sigaction(SIGTERM, &Action, nullptr);
+    sigaction(SIGHUP, &Action, nullptr);
+    // A reader that goes away ("korvex-cli f.svf | head -1") must not kill us mid-run with the
+    // programmer still driving the target: the lines are lost, the run and its exit code are not.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 std::string ExecutablePath(const char* Argv0) {

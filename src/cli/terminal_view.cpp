@@ -25,6 +25,18 @@ const char* AnsiFor(uint32_t Colour) {
     }
 }
 
+// Text from a vector file (its comments) goes to a terminal: control characters in it could move
+// the cursor, retitle the window or worse, so they are shown as "?".
+std::string Printable(const std::string& Text) {
+    std::string Out = Text;
+    for (char& C : Out) {
+        const auto U = static_cast<unsigned char>(C);
+        if ((U < 0x20 && C != '\t') || U == 0x7F)
+            C = '?';
+    }
+    return Out;
+}
+
 std::string SerialList(const std::vector<int32_t>& Serials) {
     std::string Text;
     for (int32_t S : Serials)
@@ -34,7 +46,8 @@ std::string SerialList(const std::vector<int32_t>& Serials) {
 } // namespace
 
 TTerminalView::TTerminalView(FILE* Out, FILE* Err)
-    : FOut(Out), FErr(Err), FColour(::isatty(fileno(Out)) && !NoColourWanted()),
+    : FOut(Out), FErr(Err), FOutTerminal(::isatty(fileno(Out))),
+      FColour(FOutTerminal && !NoColourWanted()),
       FErrColour(::isatty(fileno(Err)) && !NoColourWanted()),
       FProgressShown(::isatty(fileno(Err))) {}
 
@@ -68,11 +81,12 @@ void TTerminalView::AppendConsoleLines(const std::vector<TConsoleLine>& Lines) {
     // the batch, draw it again below.
     EraseProgress();
     for (const TConsoleLine& L : Lines) {
+        const std::string Text = FOutTerminal ? Printable(L.Text) : L.Text;
         const char* Ansi = FColour ? AnsiFor(L.Color) : nullptr;
         if (Ansi)
-            std::fprintf(FOut, "%s%s\033[0m\n", Ansi, L.Text.c_str());
+            std::fprintf(FOut, "%s%s\033[0m\n", Ansi, Text.c_str());
         else
-            std::fprintf(FOut, "%s\n", L.Text.c_str());
+            std::fprintf(FOut, "%s\n", Text.c_str());
     }
     std::fflush(FOut);
     DrawProgress();

@@ -44,6 +44,7 @@ private:
 
     FILE* FOut;
     FILE* FErr;
+    bool FOutTerminal;   // FOut is a terminal: control characters are masked
     bool FColour;        // ANSI colours on FOut
     bool FErrColour;     // ANSI colours on FErr
     bool FProgressShown; // FErr is a terminal: the bar is drawn there

@@ -199,7 +199,9 @@ TEST_F(Cli, ProgrammerChoiceWithoutADialog) {
 }
 
 TEST_F(Cli, ColoursOnATerminalUnlessNoColor) {
-    const std::string Bad = File("bad.svf", "! note\nSIR 8 TDI (FE);\nSDR 8 TDI (00) TDO (FF);\n");
+    // A comment that would retitle the terminal window if it reached the terminal raw.
+    const std::string Bad = File("bad.svf", "! note\n! \033]0;owned\007\nSIR 8 TDI (FE);\n"
+                                            "SDR 8 TDI (00) TDO (FF);\n");
     for (bool NoColor : {false, true}) {
         int Master = -1, Slave = -1;
         ASSERT_EQ(::openpty(&Master, &Slave, nullptr, nullptr, nullptr), 0);
@@ -214,6 +216,7 @@ TEST_F(Cli, ColoursOnATerminalUnlessNoColor) {
             Out.append(Buffer, static_cast<size_t>(N)); // ends with EIO once the child is gone
         ::close(Master);
         EXPECT_EQ(Wait(Pid).ExitCode, 1);
+        EXPECT_NE(Out.find("! ?]0;owned?"), std::string::npos) << Out;
         if (NoColor) {
             EXPECT_EQ(Out.find('\033'), std::string::npos) << Out;
         } else {
@@ -256,4 +259,16 @@ TEST_F(Cli, Version) {
     const TResult R = Run({"--version"});
     EXPECT_EQ(R.ExitCode, 0);
     EXPECT_EQ(R.Out, "korvex-cli 1.6\n");
+}
+
+TEST_F(Cli, ReaderGoneDoesNotAbandonTheRun) {
+    // "korvex-cli f.svf | head -0": the lines cannot be written, the run still ends properly.
+    const std::string Ok = File("ok.svf", IdcodeOk);
+    int Pipe[2];
+    ASSERT_EQ(::pipe(Pipe), 0);
+    ::close(Pipe[0]);
+    const TResult R = Wait(Spawn({Ok}, Pipe[1]));
+    ::close(Pipe[1]);
+    EXPECT_EQ(R.ExitCode, 0);
+    EXPECT_NE(ReadAll(Dir / "trace.txt").find("TOTAL"), std::string::npos);
 }
