@@ -180,6 +180,25 @@ TEST(XsvfOnSimulator, ScansLongerThanThePendingReplyLimitWorkInBothModes) {
     }
 }
 
+TEST(XsvfOnSimulator, ReadBackThatNeverArrivesFailsTheRunInBothModes) {
+    std::string Text = Description("idcode.txt");
+    for (const char* Repeat : {"XREPEAT 0", "XREPEAT 2"}) {
+        SCOPED_TRACE(Repeat);
+        const size_t At = Text.find("XREPEAT");
+        Text.replace(At, Text.find('\n', At) - At, Repeat);
+        TSim H("reply_delay_ms 600000\n"); // the programmer stops answering
+        H.Link().ReplyTimeout = std::chrono::milliseconds(300);
+        TXSVFFile P(MakeXsvf("silent.xsvf", Text));
+        const auto Begin = std::chrono::steady_clock::now();
+        const TSimRun R = H.Play(P, 3000000, std::chrono::seconds(20));
+        EXPECT_EQ(R.Status, 1);
+        ASSERT_FALSE(R.Lines.empty());
+        EXPECT_EQ(R.Lines.back().rfind("Fatal error ", 0), 0u) << R.Lines.back();
+        EXPECT_FALSE(R.HasLine("Harness")); // ended by the link's time-out, not by the harness
+        EXPECT_LT(std::chrono::steady_clock::now() - Begin, std::chrono::seconds(10));
+    }
+}
+
 TEST(XsvfOnSimulator, AnUnsupportedOpcodeIsRefusedBeforeAnyByteIsWritten) {
     TSimHarness H("");
     H.Link().ChooseKorvex = [&H] {
