@@ -365,3 +365,17 @@ TEST_F(Controller, MissingDriverEndsWithExitCode2) {
     EXPECT_EQ(View.Closes, 1);
     EXPECT_EQ(View.Errors, std::vector<std::string>{"USB drivers not found or bad version."});
 }
+
+TEST_F(Controller, BothPlayersRegisteredSvfFirst) {
+    RegisterPlayers(); // a second call registers nothing more
+    const auto& Records = TJtagFilesList::Global().Records();
+    ASSERT_GE(Records.size(), 2u);
+    EXPECT_EQ(Records[0].TypeName, "SVF");
+    EXPECT_EQ(Records[1].TypeName, "XSVF");
+    EXPECT_TRUE(Records.size() == 2 || Records[2].TypeName != "SVF");
+    Start({});
+    const TOpenDialogFilter F = C->OpenDialogFilter();
+    EXPECT_EQ(F.Filter.rfind("SVF files (*.svf)|*.SVF|XSVF files (*.xsvf)|*.XSVF|", 0), 0u)
+        << F.Filter;
+    EXPECT_EQ(F.FilterIndex, static_cast<int>(Records.size()) + 1);
+}
