@@ -100,11 +100,12 @@ public:
     char PeekChar();
     void FillBuffer();
     // The next statement: comments removed (and echoed), separators collapsed to single blanks,
-    // blanks around parentheses, upper case, without its ";". The reference stays valid until
-    // the next call.
-    const std::string& ReadStatement();
+    // blanks around parentheses, upper case, without its ";". The view stays valid until the
+    // next call.
+    std::string_view ReadStatement();
     // The words of a normalised statement; the views point into Statement.
     static std::vector<std::string_view> SplitWords(std::string_view Statement);
+    static void SplitWords(std::string_view Statement, std::vector<std::string_view>& Words);
     // The raw text of the line with that 0-based index. Rewinds the file: only for error reports.
     std::string ReadLineText(int32_t LineIndex);
 
@@ -168,8 +169,10 @@ private:
     int64_t FCharsRead = 0;
     TProgressCounter FProgress; // FCharsRead as the UI thread sees it
 
-    std::string FStatement;
+    std::string FStatement; // raw buffer of ReadStatement; FStatementLength characters used
+    size_t FStatementLength = 0;
     std::string FComment;
+    std::vector<std::string_view> FWords;           // words of the statement being parsed
     std::vector<uint8_t> FTdi, FCapture, FCaptured; // per-scan bit arrays, reused between scans
 };
 

@@ -94,7 +94,7 @@ inline uint8_t HexOf(char C) {
 // an index beyond the list fails as the list class of the standard library does.
 class TWords {
 public:
-    explicit TWords(std::vector<std::string_view> W) : FWords(std::move(W)) {}
+    explicit TWords(std::vector<std::string_view>& W) : FWords(W) {}
     int Count() const { return static_cast<int>(FWords.size()); }
     std::string_view At(int Index) const {
         if (Index < 0 || Index >= Count())
@@ -108,7 +108,7 @@ public:
     }
 
 private:
-    std::vector<std::string_view> FWords;
+    std::vector<std::string_view>& FWords;
 };
 
 // Decimal 32-bit integers; the number text never depends on the user's locale.
@@ -203,7 +203,8 @@ void TSVFFile::FreeParams(TSVFCommand& Command) {
 }
 
 void TSVFFile::ParseCommand(TSVFCommand& Command) {
-    TWords W(SplitWords(ReadStatement()));
+    SplitWords(ReadStatement(), FWords);
+    TWords W(FWords);
     Command.Parameters.clear();
     auto LineError = [this](const std::string& Message) { RaiseLineError(Message); };
 
@@ -237,12 +238,14 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
         const std::string_view Word = W.At(A);
         if (Word.empty())
             continue;
+        // Values and numbers are most of the words; no keyword starts with "(" or a digit.
         const TKeyword* Match = nullptr;
-        for (const TKeyword& K : ParamKeywords)
-            if (K.Word == Word) {
-                Match = &K;
-                break;
-            }
+        if (Word.front() != '(' && !(Word.front() >= '0' && Word.front() <= '9'))
+            for (const TKeyword& K : ParamKeywords)
+                if (K.Word.front() == Word.front() && K.Word == Word) {
+                    Match = &K;
+                    break;
+                }
         if (!Match)
             continue;
         W.Take(A);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -136,95 +137,139 @@ void TSVFFile::EchoComment(std::string& Comment) {
     Comment.clear();
 }
 
-const std::string& TSVFFile::ReadStatement() {
-    std::string& S = FStatement;
-    S.clear();
+std::string_view TSVFFile::ReadStatement() {
+    // The statement is built in FStatement used as a raw buffer of FStatementLength characters:
+    // each input character adds at most two (a blank before or after a parenthesis and the
+    // character), so room for twice the block is made once per block and the inner loop writes
+    // through a pointer without any checks.
+    FStatementLength = 0;
     FComment.clear();
     bool InComment = false;
     bool InParens = false;
+    bool Ended = false;
 
-    for (;;) {
-        // Fast paths over the current block. Bitstream files hold megabytes of hexadecimal
-        // digits in one statement; copying whole runs keeps the reader far from per-character
-        // bookkeeping. They change nothing the character-by-character path below would not.
+    while (!Ended) {
         if (FBufferPos >= FBufferFill)
             FillBuffer();
-        const char* B = FBuffer.data();
-        int P = FBufferPos;
-        int Q = P;
-        if (!InComment) {
-            while (Q < FBufferFill && Tables.Plain[Code(B[Q])])
-                ++Q;
-            if (Q > P) {
-                if (!S.empty() && S.back() == ')')
-                    S.push_back(' ');
-                const size_t Old = S.size();
-                S.append(B + P, static_cast<size_t>(Q - P));
-                for (size_t I = Old; I < S.size(); ++I)
-                    S[I] = Tables.Upper[Code(S[I])];
-            }
-        } else if (!FAtEof) {
-            while (Q < FBufferFill && B[Q] != CR && B[Q] != LF)
-                ++Q;
-            FComment.append(B + P, static_cast<size_t>(Q - P));
-        }
-        if (Q > P) {
-            FCharsRead += Q - P;
-            FBufferPos = Q;
-            FLastWasCR = false;
-            if (FBufferPos >= FBufferFill)
-                FillBuffer();
-            continue;
-        }
+        const size_t Need =
+            FStatementLength + 2 * static_cast<size_t>(FBufferFill - FBufferPos) + 2;
+        if (FStatement.size() < Need)
+            FStatement.resize(std::max(Need, FStatement.size() * 2));
+        char* const Base = FStatement.data();
+        char* Out = Base + FStatementLength;
+        const char* const B = FBuffer.data();
+        const int Fill = FBufferFill;
+        int Pos = FBufferPos;
+        // The whole block is the end marker or none of it is. The marker never belongs to a
+        // comment: a comment that runs into the end of the file ends there, and with it the
+        // statement.
+        const bool Marker = FAtEof;
+        bool Refilled = false;
 
-        // One character at a time. The end marker never belongs to a comment: a comment that
-        // runs into the end of the file ends there, so the statement ends at the marker.
-        const bool FromMarker = FAtEof;
-        const char Ch = NextChar();
-        if (InComment && FromMarker) {
-            EchoComment(FComment);
-            InComment = false;
-        }
-        if ((Ch == '/' && PeekChar() == '/') || Ch == '!')
-            InComment = true;
-        if (Ch == CR || Ch == LF) {
+        while (Pos < Fill) {
+            const char Ch = B[Pos];
+            if (InComment) {
+                if (Marker) {
+                    EchoComment(FComment);
+                    InComment = false;
+                } else if (Ch != CR && Ch != LF) {
+                    int Q = Pos + 1;
+                    while (Q < Fill && B[Q] != CR && B[Q] != LF)
+                        ++Q;
+                    FComment.append(B + Pos, static_cast<size_t>(Q - Pos));
+                    FLastWasCR = false;
+                    Pos = Q;
+                    continue;
+                }
+            } else if (Tables.Plain[Code(Ch)]) {
+                // Hexadecimal digits and keywords in runs: copied and upper-cased in one go.
+                int Q = Pos + 1;
+                while (Q < Fill && Tables.Plain[Code(B[Q])])
+                    ++Q;
+                if (Out != Base && Out[-1] == ')')
+                    *Out++ = ' ';
+                for (int I = Pos; I < Q; ++I) {
+                    const char C = B[I];
+                    *Out++ =
+                        static_cast<char>(C ^ ((static_cast<unsigned char>(C - 'a') < 26) << 5));
+                }
+                FLastWasCR = false;
+                Pos = Q;
+                continue;
+            }
+
+            ++Pos;
+            // CR LF, a lone CR and a lone LF each end one line, so files from any system number
+            // their lines as an editor does.
+            if (Ch == CR) {
+                ++FLineIndex;
+                FLastWasCR = true;
+            } else {
+                if (Ch == LF && !FLastWasCR)
+                    ++FLineIndex;
+                FLastWasCR = false;
+            }
+
+            if (Ch == '!')
+                InComment = true;
+            else if (Ch == '/') {
+                char Next;
+                if (Pos < Fill)
+                    Next = B[Pos];
+                else {
+                    // The "/" ends the block: look into the next one, as NextChar would.
+                    FCharsRead += Pos - FBufferPos;
+                    FBufferPos = Pos;
+                    FillBuffer();
+                    Next = FBuffer[static_cast<size_t>(FBufferPos)];
+                    Refilled = true;
+                }
+                if (Next == '/')
+                    InComment = true;
+            }
+            if (Ch == CR || Ch == LF) {
+                if (InComment)
+                    EchoComment(FComment);
+                InComment = false;
+                FComment.clear();
+            }
             if (InComment)
-                EchoComment(FComment);
-            InComment = false;
-            FComment.clear();
-        }
-        if (InComment) {
-            FComment.push_back(Ch);
-            continue;
-        }
-        if (Ch == '(')
-            InParens = true;
-        else if (Ch == ')')
-            InParens = false;
-        if (Tables.Separator[Code(Ch)]) {
-            // Runs of separators become one blank; inside parentheses they vanish, since a
-            // hexadecimal value may be wrapped over many lines. Leading ones are dropped.
-            if (!S.empty() && S.back() != ' ' && !InParens)
-                S.push_back(' ');
-        } else {
-            // Parentheses stand apart from their neighbours: TDI(0F)MASK(FF) reads as
-            // TDI (0F) MASK (FF).
-            if (!S.empty() && S.back() != ' ' && (Ch == '(' || S.back() == ')'))
-                S.push_back(' ');
-            S.push_back(Tables.Upper[Code(Ch)]);
-            if (Ch == ';')
+                FComment.push_back(Ch);
+            else if (Ch == '(' || Ch == ')' || !Tables.Separator[Code(Ch)]) {
+                InParens = Ch == '(' ? true : Ch == ')' ? false : InParens;
+                // Parentheses stand apart from their neighbours: TDI(0F)MASK(FF) reads as
+                // TDI (0F) MASK (FF).
+                if (Out != Base && Out[-1] != ' ' && (Ch == '(' || Out[-1] == ')'))
+                    *Out++ = ' ';
+                *Out++ = Tables.Upper[Code(Ch)];
+                if (Ch == ';')
+                    Ended = true;
+            } else if (Out != Base && Out[-1] != ' ' && !InParens)
+                // Runs of separators become one blank; inside parentheses they vanish, since a
+                // hexadecimal value may be wrapped over many lines. Leading ones are dropped.
+                *Out++ = ' ';
+            if (Refilled || Ended)
                 break;
         }
+        FStatementLength = static_cast<size_t>(Out - Base);
+        if (!Refilled) {
+            FCharsRead += Pos - FBufferPos;
+            FBufferPos = Pos;
+            // Look ahead at once, as NextChar does, so AtEof turns true as soon as the file's
+            // last byte has been handed out.
+            if (FBufferPos >= FBufferFill)
+                FillBuffer();
+        }
     }
-    S.pop_back(); // the ";"
-    while (!S.empty() && S.back() == ' ')
-        S.pop_back();
+    --FStatementLength; // the ";"
+    while (FStatementLength > 0 && FStatement[FStatementLength - 1] == ' ')
+        --FStatementLength;
     PublishProgress();
-    return S;
+    return {FStatement.data(), FStatementLength};
 }
 
-std::vector<std::string_view> TSVFFile::SplitWords(std::string_view Statement) {
-    std::vector<std::string_view> Words;
+void TSVFFile::SplitWords(std::string_view Statement, std::vector<std::string_view>& Words) {
+    Words.clear();
     size_t Start = 0;
     while (Start < Statement.size()) {
         size_t End = Statement.find(' ', Start);
@@ -234,6 +279,11 @@ std::vector<std::string_view> TSVFFile::SplitWords(std::string_view Statement) {
             Words.push_back(Statement.substr(Start, End - Start));
         Start = End + 1;
     }
+}
+
+std::vector<std::string_view> TSVFFile::SplitWords(std::string_view Statement) {
+    std::vector<std::string_view> Words;
+    SplitWords(Statement, Words);
     return Words;
 }
 

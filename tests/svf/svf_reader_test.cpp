@@ -144,7 +144,7 @@ TEST(SvfReader, LargeStatementAcrossBlocks) {
         Text += Hex.substr(I, 61) + (I % 2 ? "\r\n\t" : " \n");
     Text += ") ; STATE IDLE;";
     TSVFFile F(WriteTemp("large.svf", Text));
-    const std::string S = F.ReadStatement();
+    const std::string S(F.ReadStatement());
     std::string Upper = Hex;
     for (char& C : Upper)
         C = static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
