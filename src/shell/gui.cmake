@@ -17,3 +17,11 @@ qt_add_resources(korvex_shell_qt korvex_texts
   PREFIX /korvex
   BASE ${CMAKE_CURRENT_LIST_DIR}/resources
   FILES ${CMAKE_CURRENT_LIST_DIR}/resources/help.html ${CMAKE_CURRENT_LIST_DIR}/resources/options.html)
+
+# The main window needs the processing controller, which is built with the programmer link.
+if(TARGET korvex_link)
+  target_sources(korvex_shell_qt PRIVATE ${CMAKE_CURRENT_LIST_DIR}/main_form.cpp)
+
+  add_executable(korvex-player ${CMAKE_CURRENT_LIST_DIR}/qt_main.cpp)
+  target_link_libraries(korvex-player PRIVATE korvex_shell_qt)
+endif()
