@@ -147,9 +147,9 @@ TConfig ParseConfig(const std::string& Text) {
             C.ChainModel = false;
             C.TdoConstant = Int(0) ? 1 : 0;
         } else if (Key == "trace") {
-            C.TracePath = Arg(0);
+            C.TracePath = Arg(0) == "-" ? "" : Arg(0);
         } else if (Key == "summary") {
-            C.SummaryPath = Arg(0);
+            C.SummaryPath = Arg(0) == "-" ? "" : Arg(0);
         } else if (Key == "tdo_script") {
             C.Script = ReadScript(Arg(0));
             C.HasScript = true;

@@ -55,6 +55,8 @@ private:
     void Reply(uint8_t B);
     void SpeedSelect(int64_t Hz, int64_t TicksPerClock);
     void GroupShift(uint8_t B);
+    // Counts a run of group shifts from From on without stepping the model; returns its end.
+    size_t CountGroupShifts(const uint8_t* Bytes, size_t From, size_t Count);
 
     // Trace.
     bool Tracing() const { return FTrace != nullptr; }
@@ -82,6 +84,7 @@ private:
     };
     std::vector<TBatch> FBatches;
     size_t FVisibleEnd = 0;
+    int64_t FLostReplies = 0; // in the current write, reported once at its end
     int64_t FPolls = 0;
 
     // The current Shift-IR/Shift-DR visit.

@@ -248,3 +248,47 @@ TEST_F(SimLink, QueueIsWrittenWhenFull) {
     // Start, frequency and reset in one write, the full queue in one, the closing bytes in one.
     EXPECT_EQ(H->SummaryValue("writes"), 3);
 }
+
+TEST_F(SimLink, DeviceTimeAndSpeedChanges) {
+    Open("");
+    L->OnFlush();
+    L->CloseKorvex();
+    const int64_t Base = H->SummaryValue("device_us");
+
+    // 7,500 clocks at 750 kHz are 10 ms; a 1000 us wait on the slow clock is 93 clocks of
+    // 93,750 Hz (992 us); 7 pauses are 1195 us.
+    Open("");
+    L->OnSetFrequency(750000, true);
+    L->RTwCount = 0;
+    L->OnRunClocks(false, 7500, 1);
+    L->RTwTime = 1;
+    L->SecurityTime = 0;
+    L->OnWaitTime(false, 1000, 1);
+    L->RTwTime = 0;
+    L->OnWaitTime(false, 1000, 1);
+    const std::string Trace = Close();
+    EXPECT_THAT(TraceLines(Trace, "FREQ"),
+                ElementsAre("FREQ 3000000", "FREQ 750000", "FREQ 93750", "FREQ 750000",
+                            "FREQ 3000000")); // the closing bytes select 3 MHz
+    EXPECT_THAT(TraceLines(Trace, "CLOCKS"), ElementsAre("CLOCKS 6", "CLOCKS 7500", "CLOCKS 93"));
+    EXPECT_THAT(TraceLines(Trace, "WAIT"), ElementsAre("WAIT 1195"));
+    const int64_t Extra = H->SummaryValue("device_us") - Base;
+    EXPECT_NEAR(static_cast<double>(Extra), 10000 + 992 + 1195, 5);
+}
+
+TEST_F(SimLink, ProtocolViolationsAreTraced) {
+    Open("reply_buffer 100");
+    L->ReplyTimeout = std::chrono::milliseconds(200);
+    L->WriteKorvexByte(0x93); // never sent by the host: still answers one byte
+    L->WriteKorvexByte(0xE3);
+    // 1000 captured bits in fast mode are about 250 replies: more than this device holds.
+    const std::vector<uint8_t> Bits(1000, 1);
+    Tap->Queue(false, Bits, Bits);
+    EXPECT_THROW(Tap->Collect(Bits), std::runtime_error);
+    const std::string Trace = Close();
+    const auto Errors = TraceLines(Trace, "ERROR");
+    ASSERT_EQ(Errors.size(), 3u) << Trace;
+    EXPECT_EQ(Errors[0], "ERROR unknown command byte 0x93");
+    EXPECT_EQ(Errors[1], "ERROR unknown command byte 0xE3");
+    EXPECT_THAT(Errors[2], HasSubstr("ERROR reply overflow: the device's buffer of 100 reply"));
+}
