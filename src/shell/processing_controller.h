@@ -42,7 +42,8 @@ public:
 
 // The road of one run, free of any GUI: programmer found and opened, player created and started,
 // progress and messages handed to the view every tick, outcome reported, connection closed, exit
-// code set. The Qt main window and korvex-cli each own one and call TimerTimer every 100 ms.
+// code set. The Qt main window and korvex-cli each own one and call TimerTimer from a timer (the
+// window every 100 ms, korvex-cli every 50 ms).
 class TProcessingController {
 public:
     explicit TProcessingController(IControllerView& View);
