@@ -164,7 +164,9 @@ int TSVFFile::CheckCommand(const TSVFCommand& Command) {
 
 int TSVFFile::CompareScan(bool Dr) {
     const int64_t N = ComposeScan(Dr, false);
-    FCaptured.assign(static_cast<size_t>(N), 0);
+    // Only captured positions are written by the read-back and only those are compared or
+    // shown, so the array is not cleared between scans (a bitstream scan is megabytes).
+    FCaptured.resize(static_cast<size_t>(N));
     if (!OnReadCaptured)
         throw std::logic_error("No read-back handler assigned for a file that shifts data");
     // Called even when nothing is compared: read-back is collected one per shift, in order.

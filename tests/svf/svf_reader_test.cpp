@@ -59,6 +59,17 @@ TEST(SvfReader, Tokenizer) {
          {"! rest; of line"}},
         {"single slash is ordinary", "A/B;", {"A/B", "__EOF"}, {}},
         {"separators collapse", "SIR\t8 \t TDI\t(aa)  ;", {"SIR|8|TDI|(AA)", "__EOF"}, {}},
+        // Separators and special characters at any position of a long run.
+        {"long runs",
+         "abcdefghijklmnopqrstu\xffvwxyz0123456789ABCDEFGHIJ\tklmnopqrstuvwxyz012345(6);",
+         {"ABCDEFGHIJKLMNOPQRSTU|VWXYZ0123456789ABCDEFGHIJ|KLMNOPQRSTUVWXYZ012345|(6)", "__EOF"},
+         {}},
+        {"bytes above 127 are significant",
+         "a\xe9" "bcdefghijklmnopqrstuvwxyz!c\n;",
+         {"A\xe9"
+          "BCDEFGHIJKLMNOPQRSTUVWXYZ",
+          "__EOF"},
+         {"!c"}},
         {"adjacent values", "X(12)(34);", {"X|(12)|(34)", "__EOF"}, {}},
         {"empty statements", ";;B;", {"", "", "B", "__EOF"}, {}},
         {"empty file", "", {"__EOF"}, {}},
