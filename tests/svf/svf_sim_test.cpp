@@ -184,6 +184,22 @@ TEST(SvfOnSimulator, Demo) {
     EXPECT_TRUE(TraceLines(R.Trace, "ERROR").empty());
 }
 
+// The scripted answers are really compared: the same file with every read-back bit high fails.
+TEST(SvfOnSimulator, CorpusScriptIsChecked) {
+    const std::string Path = std::string(KORVEX_CORPUS) + "/mrjtag_idcode.svf";
+    auto Scans = svfmodel::Scans(Path);
+    ASSERT_FALSE(Scans.empty());
+    for (auto& S : Scans)
+        S.Hex = std::string(S.Hex.size(), 'F');
+    TSimHarness H;
+    const std::string Script = H.Folder() + "/tdo.txt";
+    std::ofstream(Script) << svfmodel::Script(Scans);
+    H.Configure("tdo_script " + Script + "\n");
+    const TSimRun R = PlayFile(H, Path);
+    EXPECT_EQ(R.Status, 1);
+    EXPECT_TRUE(R.HasLine("Error on S")) << Joined(R.Lines);
+}
+
 // Every SVF file of the corpus plays to success, the simulated target answering each scan with
 // the TDO an independent reading of the file expects; the two with statements this player does
 // not support are refused with the line of that statement.
