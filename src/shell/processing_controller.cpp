@@ -148,7 +148,9 @@ void TProcessingController::ProcessLastFile() {
 
 bool TProcessingController::CanProcessLastFile() const {
     std::error_code Ec;
-    return !LastFileName.empty() && std::filesystem::exists(LastFileName, Ec);
+    // A folder of that name is not a file to play.
+    return !LastFileName.empty() && std::filesystem::exists(LastFileName, Ec) &&
+           !std::filesystem::is_directory(LastFileName, Ec);
 }
 
 void TProcessingController::EndRun(int Status) {

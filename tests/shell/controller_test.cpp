@@ -255,7 +255,10 @@ TEST_F(Controller, CloseFlagsActAlone) {
 
 TEST_F(Controller, ConsoleClearedForEveryRunThatGetsPastDiscovery) {
     const std::string F = File("ok.svf", IdcodeOk);
-    Start({"-F", F});
+    Start({"-F", Dir.string()});
+    EXPECT_FALSE(C->CanProcessLastFile()) << "a folder is not a file to play";
+    C->LastFileName = F;
+    EXPECT_TRUE(C->CanProcessLastFile());
     C->ProcessLastFile();
     Tick();
     C->ProcessLastFile();
