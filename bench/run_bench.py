@@ -2,7 +2,7 @@
 """Plays the benchmark files through korvex-cli and, side by side, through OpenOCD.
 
     run_bench.py --build BUILD_DIR [--work DIR] [--repeat N] [--scale F] [--smoke]
-                 [--no-openocd] [--no-micro] [--json FILE]
+                 [--no-openocd] [--openocd-xsvf] [--no-micro] [--json FILE]
 
 For every file it reports SVF MB/s (10^6 bytes of file per second of host CPU time), shifted
 Mbit/s, peak RSS, host CPU seconds, the simulator's device-time estimate at 3 MHz and the host
@@ -195,6 +195,8 @@ def main():
     p.add_argument("--scale", type=float, default=1.0, help="multiplies every file size")
     p.add_argument("--smoke", action="store_true")
     p.add_argument("--no-openocd", action="store_true")
+    p.add_argument("--openocd-xsvf", action="store_true",
+                   help="also play the XSVF files through OpenOCD (slow: about 1 MB/s)")
     p.add_argument("--no-micro", action="store_true")
     p.add_argument("--no-chain", action="store_true")
     p.add_argument("--json", help="write every figure to this file")
@@ -237,7 +239,7 @@ def main():
                     runs.setdefault((c.name, ext, mode), []).append(r)
                     if not r["ok"]:
                         failures.append(("korvex-cli", mode, path, r.get("log", "")))
-                if tools.openocd and c.openocd:
+                if tools.openocd and c.openocd and (ext == "svf" or args.openocd_xsvf):
                     r = run_openocd(tools, args.work, c.files["const1"][fmt_index])
                     runs.setdefault((c.name, ext, "openocd"), []).append(r)
                     if not r["ok"]:
