@@ -26,6 +26,8 @@ constexpr std::array<TExpanded, 256> ExpandTable = MakeExpandTable();
 // Out[0..Count) = bits 0..Count-1 of Value; bits beyond its storage are 0.
 void ExpandValue(const TVarLen& Value, int64_t Count, std::vector<uint8_t>& Out) {
     Out.resize(static_cast<size_t>(Count));
+    if (Count == 0)
+        return;
     uint8_t* Dst = Out.data();
     const uint8_t* Src = Value.Data();
     const int64_t Stored = std::min<int64_t>(Count, Value.ByteCount() * 8);

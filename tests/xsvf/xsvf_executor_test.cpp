@@ -282,21 +282,3 @@ TEST(XsvfRun, ReadBackThatNeverArrivesFailsTheRunInBothModes) {
         EXPECT_EQ(R.MessageTexts().back(), "Fatal error No reply from the programmer");
     }
 }
-
-TEST(XsvfExecutor, ReadWriteOfXsdrOutsideTheXc9500MethodIsAnInternalError) {
-    TXSVFFile P(MakeXsvf("internal.xsvf", "XSDRSIZE 8\nXSDR 00\nXSDRTDO 00 00\nXCOMPLETE"));
-    TXSVFCommand C;
-    for (const char* Message :
-         {"", "Internal error DoCommandReadWrite [1]", "Internal error DoCommandReadWrite [2]"}) {
-        P.ReadCommand(C);
-        P.Decode(C);
-        if (*Message == 0)
-            continue;
-        try {
-            P.ExecuteReadWrite(C);
-            ADD_FAILURE() << "no error for " << Message;
-        } catch (const std::exception& E) {
-            EXPECT_STREQ(E.what(), Message);
-        }
-    }
-}
