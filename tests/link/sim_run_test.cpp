@@ -51,3 +51,21 @@ TEST(SimRun, ProgrammerNotFound) {
     EXPECT_FALSE(R.Opened);
     EXPECT_TRUE(R.HasLine("KORVEX not found"));
 }
+
+TEST(SimRun, LinkWarningsReachTheConsoleInOrder) {
+    TSimHarness H;
+    H.Link().PActive = 2; // VPP tristate: TRST commands are not carried out
+    TLambdaPlayer P([](TLambdaPlayer& Self, TTapDriver&) {
+        Self.OnMessage("before", sevInfo);
+        Self.OnSetTrst(true, true);
+        Self.OnMessage("after", sevComment);
+    });
+    const TSimRun R = H.Play(P);
+    EXPECT_EQ(R.Status, 2);
+    ASSERT_EQ(R.Messages.size(), 3u);
+    EXPECT_EQ(R.Lines[0], "before");
+    EXPECT_EQ(R.Messages[1].Text, "Warning: TRST pin disabled but SVF file contains TRST command");
+    EXPECT_EQ(R.Messages[1].Severity, sevWarning);
+    EXPECT_EQ(R.Lines[2], "after");
+    EXPECT_TRUE(TraceLines(R.Trace, "VPP").size() == 1) << "VPP set once at open, never by TRST";
+}
