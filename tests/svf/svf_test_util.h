@@ -1,20 +1,35 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "svf_file.h"
 
 // Helpers shared by the SVF player tests: temporary files and a recording of the events.
 
+// A file of its own for every call: CTest runs the cases of one program in parallel processes.
 inline std::string WriteTemp(const std::string& Name, const std::string& Text) {
-    const std::string Path = std::string(::testing::TempDir()) + Name;
+    // Removed when the test program ends.
+    static struct TCleanup {
+        std::vector<std::string> Paths;
+        ~TCleanup() {
+            for (const std::string& P : Paths)
+                std::remove(P.c_str());
+        }
+    } Cleanup;
+    static int Counter = 0;
+    const std::string Path = std::string(::testing::TempDir()) + "svf-" +
+                             std::to_string(::getpid()) + "-" + std::to_string(++Counter) + "-" +
+                             Name;
     std::ofstream(Path, std::ios::binary) << Text;
+    Cleanup.Paths.push_back(Path);
     return Path;
 }
 
