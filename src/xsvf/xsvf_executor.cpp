@@ -75,8 +75,14 @@ void TXSVFFile::BuildTdiBits() {
     ExpandValue(TdiValue, TdiValue.BitLength(), FTdiBits);
 }
 
+// Files keep one mask for long runs of scans (a whole bitstream), so the expanded mask is kept
+// until XTDOMASK or XSDRSIZE changes it.
 const uint8_t* TXSVFFile::MaskBits() {
-    ExpandValue(TdoMask, TdiValue.BitLength(), FMaskBits);
+    const auto Count = static_cast<size_t>(TdiValue.BitLength());
+    if (!FMaskBitsValid || FMaskBits.size() != Count) {
+        ExpandValue(TdoMask, TdiValue.BitLength(), FMaskBits);
+        FMaskBitsValid = true;
+    }
     return FMaskBits.data();
 }
 
@@ -197,7 +203,8 @@ TXSVFFile::TReadResult TXSVFFile::ReadBackAndCompare(bool Full) {
     if (!FReadPrepared) {
         // Built once per command: a read-back that is not there yet is asked for again on every
         // pass, and a long scan must not be rebuilt each time.
-        FTdoBits.assign(static_cast<size_t>(Count), 0);
+        // Only captured positions are written and compared; the rest need no clearing.
+        FTdoBits.resize(static_cast<size_t>(Count));
         if (!Full)
             MaskBits();
         FReadPrepared = true;

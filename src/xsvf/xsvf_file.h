@@ -143,6 +143,7 @@ private:
     std::vector<uint8_t> FTdoBits;
     std::vector<uint8_t> FOnes;  // capture every bit
     std::vector<uint8_t> FZeros; // capture no bit
+    bool FMaskBitsValid = false; // FMaskBits holds TdoMask as it is now
     bool FReadPrepared = false;  // the reader's arrays already hold the current command's capture
 };
 

@@ -215,6 +215,7 @@ void TXSVFFile::Decode(const TXSVFCommand& Command) {
     switch (Command[0]) {
     case XTDOMASK:
         LoadValue(Command, 1, TdoMask.BitLength(), TdoMask);
+        FMaskBitsValid = false;
         break;
     case XRUNTEST:
         RunTestTime = BigEndian32(Command, 1);
@@ -234,6 +235,7 @@ void TXSVFFile::Decode(const TXSVFCommand& Command) {
             throw std::runtime_error("XSDRSIZE " + std::to_string(Bits) +
                                      " is longer than the whole file");
         TdoMask.SetBitLength(Bits);
+        FMaskBitsValid = false;
         break;
     }
     case XENDIR:
