@@ -53,11 +53,16 @@ std::array<TSVFFile::TScanPart, 3> TSVFFile::ScanParts(bool Dr) const {
     return {{{HirTdi, HirTdo, HirMask}, {SirTdi, SirTdo, SirMask}, {TirTdi, TirTdo, TirMask}}};
 }
 
+int64_t TSVFFile::ScanLength(bool Dr) const {
+    int64_t N = 0;
+    for (const TScanPart& P : ScanParts(Dr))
+        N += P.Tdi.BitLength();
+    return N;
+}
+
 int64_t TSVFFile::ComposeScan(bool Dr, bool WithTdi) {
     const auto Parts = ScanParts(Dr);
-    int64_t N = 0;
-    for (const TScanPart& P : Parts)
-        N += P.Tdi.BitLength();
+    const int64_t N = ScanLength(Dr);
     FCapture.resize(static_cast<size_t>(N));
     if (WithTdi)
         FTdi.resize(static_cast<size_t>(N));
@@ -96,7 +101,7 @@ bool TSVFFile::ExecuteCommand(const TSVFCommand& Command) {
         ShiftScan(Dr);
         // A scan of no bits clocks nothing: the TAP is still in the shift state, and the walk
         // to the end state has to start from there.
-        if (!FCapture.empty())
+        if (ScanLength(Dr) != 0)
             CurrentState = Dr ? tsDREXIT1 : tsIREXIT1;
         GotoState(Dr ? EndDR : EndIR);
         break;

@@ -150,6 +150,7 @@ private:
         const TVarLen& Mask;
     };
     std::array<TScanPart, 3> ScanParts(bool Dr) const;
+    int64_t ScanLength(bool Dr) const; // header, scan and trailer together
     // Fills FCapture with the compare flags of the scan (and FTdi with its bits when WithTdi).
     int64_t ComposeScan(bool Dr, bool WithTdi);
     void ReadBlock();
