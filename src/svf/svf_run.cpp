@@ -7,6 +7,7 @@
 // compares it. The writer never waits for the USB round trip; the reader catches up as the
 // read-back arrives.
 
+#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -35,9 +36,15 @@ public:
             return false;
         bool Progressed = WriterStep();
         Progressed = ReaderStep() || Progressed;
-        // Only the read-back is awaited here; give the device side the processor meanwhile.
-        if (!Progressed)
+        // Only the read-back is awaited here. USB delivers it in steps of at least 125 us, and a
+        // device busy with a long wait answers only after it: poll at once for a while, then
+        // in short sleeps, so a long wait does not keep a processor core spinning.
+        if (Progressed)
+            IdlePasses = 0;
+        else if (++IdlePasses < 256)
             std::this_thread::yield();
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
         return true;
     }
 
@@ -98,6 +105,7 @@ private:
     bool WParsed = false; // WC holds a statement parsed but not yet executed
     int64_t WDone = 0;    // statements the writer has executed
     int64_t RDone = 0;    // statements the reader has checked
+    int IdlePasses = 0;   // passes in a row that waited for read-back
 };
 
 } // namespace
