@@ -35,9 +35,20 @@ constexpr uint8_t BitReplyMask = 0x08;
 
 // Reply bytes each command produces, by its high nibble.
 constexpr uint8_t ReplyTable[16] = {0, 0, 0, 0, 1, 1, 1, 1, 0, 1, 0, 0, 0, 1, 0, 1};
+// The same table as a bit mask (bit n set: high nibble n answers), for loops the compiler can
+// vectorise.
+constexpr uint32_t ReplyMask = 0xA2F0;
 constexpr int RepliesOf(uint8_t Command) {
-    return ReplyTable[Command >> 4];
+    return (ReplyMask >> (Command >> 4)) & 1;
 }
+static_assert(
+    [] {
+        for (unsigned N = 0; N < 16; ++N)
+            if (((ReplyMask >> N) & 1) != ReplyTable[N])
+                return false;
+        return true;
+    }(),
+    "the reply mask must match the reply table");
 
 // A group shift of Clocks (1 to 4) clocks with the TDI levels in the low bits.
 constexpr uint8_t Group(unsigned Clocks, unsigned TdiBits, bool ReadBack) {
