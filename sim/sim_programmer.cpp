@@ -117,6 +117,14 @@ size_t TProgrammer::Read(uint8_t* Buffer, size_t Count) {
     if (FReplyRead == FReplies.size() && FBatches.empty()) {
         FReplies.clear();
         FReplyRead = FVisibleEnd = 0;
+    } else if (FReplyRead >= (1u << 20)) {
+        // Delayed batches keep the buffer from ever running empty: drop what was read.
+        FReplies.erase(FReplies.begin(),
+                       FReplies.begin() + static_cast<std::ptrdiff_t>(FReplyRead));
+        for (TBatch& B : FBatches)
+            B.End -= FReplyRead;
+        FVisibleEnd -= FReplyRead;
+        FReplyRead = 0;
     }
     return N;
 }
