@@ -61,6 +61,21 @@ TEST_F(SimLink, OpenQueuesTheStartSequenceWithTheVppOfTheRun) {
     }
 }
 
+TEST_F(SimLink, BytesLeftByAFailedRunAreNotSentToTheNextConnection) {
+    TSimHarness Sim;
+    TKorvexLink& Link = Sim.Link();
+    ASSERT_TRUE(Link.OpenKorvex());
+    Link.OnFlush();
+    Link.OnClockTms(0, 1); // queued, then the run ends without a flush
+    Link.CloseKorvex();
+    ASSERT_TRUE(Link.OpenKorvex());
+    EXPECT_THAT(std::vector<uint8_t>(Link.QueueData(), Link.QueueData() + Link.QueueLength()),
+                ElementsAre(0xA7, 0xA8, 0xB0, 0xB8, 0xEC));
+    Link.OnFlush();
+    Link.CloseKorvex();
+    EXPECT_THAT(TraceLines(Sim.TraceText(), "ERROR"), IsEmpty());
+}
+
 TEST_F(SimLink, VppAfterTheRun) {
     struct TCase {
         uint8_t Active, Inactive;
