@@ -3,6 +3,7 @@
 add_library(korvex_shell_qt STATIC
   ${CMAKE_CURRENT_LIST_DIR}/qt_dialog_seam.cpp
   ${CMAKE_CURRENT_LIST_DIR}/qt_radio_group.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/qt_console_view.cpp
   ${CMAKE_CURRENT_LIST_DIR}/options_form.cpp
   ${CMAKE_CURRENT_LIST_DIR}/help_form.cpp
   ${CMAKE_CURRENT_LIST_DIR}/selection_form.cpp

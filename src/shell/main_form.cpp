@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <ctime>
 
 #include <QAction>
 #include <QApplication>
@@ -13,20 +14,17 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QScreen>
-#include <QScrollBar>
 #include <QStatusBar>
-#include <QTextBlock>
-#include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include "help_form.h"
 #include "ini_file.h"
 #include "options_form.h"
+#include "qt_console_view.h"
 #include "qt_dialog_seam.h"
 #include "selection_form.h"
 
@@ -43,6 +41,12 @@ public:
 private:
     bool& FFlag;
 };
+// Processor time of the calling thread.
+std::chrono::microseconds ThreadCpuTime() {
+    timespec T{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &T);
+    return std::chrono::microseconds(int64_t(T.tv_sec) * 1000000 + T.tv_nsec / 1000);
+}
 } // namespace
 
 QString MainFormCaption(const QString& Version) {
@@ -63,6 +67,26 @@ TQtNameFilters QtNameFilters(const TOpenDialogFilter& Filter) {
     }
     Out.Selected = Out.Filters.value(Filter.FilterIndex - 1, Out.Filters.value(0));
     return Out;
+}
+
+void TTickStats::Add(std::chrono::microseconds Wall, std::chrono::microseconds Cpu) {
+    ++Count;
+    Total += Wall;
+    Max = std::max(Max, Wall);
+    TotalCpu += Cpu;
+    MaxCpu = std::max(MaxCpu, Cpu);
+    const auto Ms = static_cast<size_t>(Wall.count() / 1000);
+    ++PerMillisecond[std::min(Ms, PerMillisecond.size() - 1)];
+}
+
+int TTickStats::PercentileMs(double Fraction) const {
+    int64_t Seen = 0;
+    for (size_t Ms = 0; Ms < PerMillisecond.size(); ++Ms) {
+        Seen += PerMillisecond[Ms];
+        if (Seen >= Fraction * static_cast<double>(Count))
+            return static_cast<int>(Ms) + 1;
+    }
+    return static_cast<int>(PerMillisecond.size());
 }
 
 TJtagMainForm::TJtagMainForm(const std::string& ExecutablePath,
@@ -129,21 +153,12 @@ void TJtagMainForm::CreateLayout() {
     BevelRow->addWidget(Bevel1);
     Column->addLayout(BevelRow);
 
-    MainMemo = new QPlainTextEdit(Central);
+    MainMemo = new TConsoleView(Central);
     MainMemo->setObjectName(QStringLiteral("MainMemo"));
-    MainMemo->setReadOnly(true);
-    MainMemo->setUndoRedoEnabled(false); // a console of millions of lines needs no undo history
-    MainMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
-    MainMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    MainMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QFont Mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     Mono.setStyleHint(QFont::Monospace);
     Mono.setPointSize(9);
     MainMemo->setFont(Mono);
-    QPalette P = MainMemo->palette();
-    P.setColor(QPalette::Base, Qt::white);
-    P.setColor(QPalette::Text, Qt::black);
-    MainMemo->setPalette(P);
     auto* MemoRow = new QHBoxLayout;
     MemoRow->setContentsMargins(4, 3, 4, 4);
     MemoRow->addWidget(MainMemo);
@@ -283,20 +298,21 @@ void TJtagMainForm::TimerTimer() {
     if (FInController)
         return;
     const auto Begin = std::chrono::steady_clock::now();
+    const auto BeginCpu = ThreadCpuTime();
     {
         TBusy Busy(FInController);
         Controller.TimerTimer();
     }
     UpdateRunState();
     FTickStats.Add(std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - Begin));
+                       std::chrono::steady_clock::now() - Begin),
+                   ThreadCpuTime() - BeginCpu);
 }
 
 // --- IControllerView ----------------------------------------------------------------------------
 
 void TJtagMainForm::ClearConsole() {
-    MainMemo->clear();
-    FConsoleEmpty = true;
+    MainMemo->Clear();
 }
 
 void TJtagMainForm::ProcessPendingEvents() {
@@ -306,35 +322,8 @@ void TJtagMainForm::ProcessPendingEvents() {
 }
 
 void TJtagMainForm::AppendConsoleLines(const std::vector<TConsoleLine>& Lines) {
-    if (Lines.empty())
-        return;
-    QScrollBar* Bar = MainMemo->verticalScrollBar();
-    const bool AtEnd = Bar->value() == Bar->maximum();
-
-    // One edit block for the whole batch, and one insertion per run of lines of the same colour:
-    // the document lays itself out once per tick however many lines arrived.
-    QTextCursor Cursor(MainMemo->document());
-    Cursor.movePosition(QTextCursor::End);
-    Cursor.beginEditBlock();
-    size_t I = 0;
-    while (I < Lines.size()) {
-        const uint32_t Color = Lines[I].Color;
-        QString Run;
-        for (; I < Lines.size() && Lines[I].Color == Color; ++I) {
-            if (!FConsoleEmpty)
-                Run += u'\n';
-            Run += QString::fromStdString(Lines[I].Text);
-            FConsoleEmpty = false;
-        }
-        QTextCharFormat Format;
-        Format.setForeground(QColor::fromRgb(Color));
-        Cursor.insertText(Run, Format);
-    }
-    Cursor.endEditBlock();
-
-    // Follow the output unless the user scrolled back to read something.
-    if (AtEnd)
-        Bar->setValue(Bar->maximum());
+    FTickStats.MaxLines = std::max(FTickStats.MaxLines, Lines.size());
+    MainMemo->AppendLines(Lines);
 }
 
 void TJtagMainForm::SetProgress(int64_t Max, int64_t Position) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -16,9 +17,9 @@ class QFileDialog;
 class QFrame;
 class QLabel;
 class QMenu;
-class QPlainTextEdit;
 class QProgressBar;
 class QTimer;
+class TConsoleView;
 class THelpForm;
 
 // "JTAG SVF Player for KORVEX" plus a space and the version ("1.6"); a missing version leaves the
@@ -34,17 +35,21 @@ struct TQtNameFilters {
 };
 TQtNameFilters QtNameFilters(const TOpenDialogFilter& Filter);
 
-// How long the timer ticks took, controller and console drain included.
+// How long the timer ticks took, controller and console drain included, and the largest batch
+// of console lines one tick appended. Wall time includes any wait for a processor on a busy
+// machine; the thread's processor time is what the tick itself cost.
 struct TTickStats {
     int64_t Count = 0;
     std::chrono::microseconds Max{0};
     std::chrono::microseconds Total{0};
-    void Add(std::chrono::microseconds D) {
-        ++Count;
-        Total += D;
-        if (D > Max)
-            Max = D;
-    }
+    std::chrono::microseconds MaxCpu{0};
+    std::chrono::microseconds TotalCpu{0};
+    std::array<int64_t, 201> PerMillisecond{}; // wall time by whole milliseconds, last: 200 and up
+    size_t MaxLines = 0;
+
+    void Add(std::chrono::microseconds Wall, std::chrono::microseconds Cpu);
+    // The smallest whole number of milliseconds that at least Fraction of the ticks stayed within.
+    int PercentileMs(double Fraction) const;
 };
 
 // The main window: a thin view of the processing controller. It owns the controller, shows its
@@ -65,7 +70,7 @@ public:
     QWidget* MainPanel;
     QProgressBar* MainProgress;
     QFrame* Bevel1;
-    QPlainTextEdit* MainMemo;
+    TConsoleView* MainMemo;
     QLabel* MainStatus; // the status bar's one panel
     QFileDialog* OpenDialog;
     QTimer* Timer;
@@ -122,7 +127,6 @@ private:
     void SaveWindowPlacement();
 
     bool FShown = false;
-    bool FConsoleEmpty = true;
     // Set while a controller call is under way: a timer tick that arrives while RunFile lets the
     // window paint must not start a second call into the controller.
     bool FInController = false;

@@ -20,9 +20,6 @@ TRadioGroup* MakeGroup(QWidget* Parent, const char* Name, const QString& Caption
     G->setObjectName(QString::fromLatin1(Name));
     G->SetItems(Items);
     G->setGeometry(Geometry);
-    QFont F = G->font();
-    F.setPointSize(9);
-    G->setFont(F);
     return G;
 }
 
@@ -34,6 +31,8 @@ TOptionsForm::TOptionsForm(QWidget* Owner) : QDialog(Owner) {
     setObjectName(QStringLiteral("OptionsForm"));
     setWindowTitle(QStringLiteral("SVF & XSVF Player Options"));
     setFixedSize(656, 600);
+    // Small type throughout: the longest item, "interpret as RUNTEST min_time with scale current
+    // frequency", has to fit the 399 pixel groups in the usual sans-serif fonts.
     QFont F = font();
     F.setPointSize(8);
     setFont(F);

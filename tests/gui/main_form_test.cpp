@@ -3,11 +3,9 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QTemporaryDir>
-#include <QTextBlock>
 #include <QTextBrowser>
 #include <QtTest>
 
@@ -15,6 +13,7 @@
 #include "main_form.h"
 #include "options_form.h"
 #include "player_registration.h"
+#include "qt_console_view.h"
 #include "qt_dialog_seam.h"
 #include "qt_radio_group.h"
 #include "selection_form.h"
@@ -32,12 +31,11 @@ QString WriteFile(const QString& Path, const QByteArray& Content) {
 }
 
 QStringList ConsoleLines(const TJtagMainForm& W) {
-    return W.MainMemo->toPlainText().split(u'\n');
+    return W.MainMemo->Text().split(u'\n');
 }
 
 QColor LineColor(const TJtagMainForm& W, int Line) {
-    const QTextBlock B = W.MainMemo->document()->findBlockByNumber(Line);
-    return B.begin().fragment().charFormat().foreground().color();
+    return W.MainMemo->LineColor(Line);
 }
 
 int FindLine(const TJtagMainForm& W, const QString& Start) {
@@ -182,8 +180,6 @@ void TMainFormTest::MenuCaptionsAndShortcuts() {
     QVERIFY(!W->Stop1->isEnabled()); // only during a run
 
     // The window's parts.
-    QVERIFY(W->MainMemo->isReadOnly());
-    QCOMPARE(W->MainMemo->lineWrapMode(), QPlainTextEdit::NoWrap);
     QVERIFY(QFontInfo(W->MainMemo->font()).fixedPitch());
     QCOMPARE(W->MainPanel->height(), 49);
     QCOMPARE(W->Timer->interval(), 100);
@@ -322,7 +318,7 @@ void TMainFormTest::WholeRunFromProcessLastFile() {
     // A second run clears the console first, and finds the chosen programmer without a dialog.
     W->MenuProcess->trigger();
     QCOMPARE(Dialogs.size(), 1);
-    QCOMPARE(W->MainMemo->toPlainText(), QString());
+    QCOMPARE(W->MainMemo->Text(), QString());
     Tick(*W);
     QCOMPARE(ConsoleLines(*W).first(), QStringLiteral("Using KORVEX S/N 012345"));
     QVERIFY(WaitForLine(*W, "File processing completed successfully"));
@@ -409,14 +405,14 @@ void TMainFormTest::NoProgrammerKeepsConsole() {
     W->show();
     W->MenuProcessClick();
     QVERIFY(WaitForLine(*W, "File processing completed successfully"));
-    const QString Before = W->MainMemo->toPlainText();
+    const QString Before = W->MainMemo->Text();
 
     SetSim("no_devices\n");
     W->MenuProcessClick();
     QCOMPARE(ErrorBoxes, QStringList{"KORVEX not found"});
     QVERIFY(!W->Controller.Processing());
     Tick(*W);
-    QCOMPARE(W->MainMemo->toPlainText(), Before);
+    QCOMPARE(W->MainMemo->Text(), Before);
 }
 
 void TMainFormTest::SelectKorvexSetsSerial() {
