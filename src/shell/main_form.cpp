@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <ctime>
 
 #include <QAction>
@@ -301,7 +302,9 @@ void TJtagMainForm::TimerTimer() {
     const auto BeginCpu = ThreadCpuTime();
     {
         TBusy Busy(FInController);
+        FUnattended = !Controller.Processing() && Controller.AutoProcess && Controller.CloseOnError;
         Controller.TimerTimer();
+        FUnattended = false;
     }
     UpdateRunState();
     FTickStats.Add(std::chrono::duration_cast<std::chrono::microseconds>(
@@ -350,6 +353,12 @@ void TJtagMainForm::CloseMainWindow() {
 }
 
 void TJtagMainForm::ShowErrorBox(const std::string& Text) {
+    if (FUnattended) {
+        // The message goes where a script and a later look at the window can see it.
+        std::fprintf(stderr, "korvex-player: %s\n", Text.c_str());
+        Controller.Messages.QueueMessage(Text, sevError);
+        return;
+    }
     KorvexDialogs::ShowErrorBox(this, QString::fromStdString(Text));
 }
 
@@ -372,7 +381,10 @@ void TJtagMainForm::showEvent(QShowEvent* Event) {
     if (FShown)
         return;
     FShown = true;
-    if (!Controller.FormShow()) {
+    FUnattended = Controller.AutoProcess && Controller.CloseOnError;
+    const bool DriverLoaded = Controller.FormShow();
+    FUnattended = false;
+    if (!DriverLoaded) {
         // Without a driver there is nothing to run: an automatic run must not start searching.
         Timer->stop();
     }

@@ -130,5 +130,8 @@ private:
     // Set while a controller call is under way: a timer tick that arrives while RunFile lets the
     // window paint must not start a second call into the controller.
     bool FInController = false;
+    // Set while the automatic run of -P with -CC is being started: nobody is there to answer a
+    // box, and a box would keep the program from closing with its exit code.
+    bool FUnattended = false;
     TTickStats FTickStats;
 };

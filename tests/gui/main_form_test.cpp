@@ -524,14 +524,20 @@ void TMainFormTest::UnattendedRunExitCodes_data() {
     QTest::addColumn<QString>("File");
     QTest::addColumn<QByteArray>("Content");
     QTest::addColumn<int>("ExitCode");
+    QTest::addColumn<bool>("Driver");
     QTest::newRow("completed") << QByteArray("tdo_constant 0\n") << "run_ok.svf"
-                               << QByteArray("SDR 8 TDI(00) TDO(00) MASK(FF);\n") << 0;
+                               << QByteArray("SDR 8 TDI(00) TDO(00) MASK(FF);\n") << 0 << true;
     QTest::newRow("failed") << QByteArray("tdo_constant 0\n") << "run_bad.svf"
-                            << QByteArray("SDR 8 TDI(00) TDO(FF) MASK(FF);\n") << 1;
+                            << QByteArray("SDR 8 TDI(00) TDO(FF) MASK(FF);\n") << 1 << true;
     QTest::newRow("unknown type") << QByteArray("tdo_constant 0\n") << "run.txt"
-                                  << QByteArray("nothing\n") << 2;
+                                  << QByteArray("nothing\n") << 2 << true;
     QTest::newRow("file missing") << QByteArray("tdo_constant 0\n") << "run_missing.svf"
-                                  << QByteArray() << 2;
+                                  << QByteArray() << 2 << true;
+    // No box waits for an answer when the run is unattended.
+    QTest::newRow("no programmer") << QByteArray("no_devices\n") << "run_nodev.svf"
+                                   << QByteArray("SIR 8 TDI(01);\n") << 2 << true;
+    QTest::newRow("no driver") << QByteArray("tdo_constant 0\n") << "run_nodrv.svf"
+                               << QByteArray("SIR 8 TDI(01);\n") << 2 << false;
 }
 
 void TMainFormTest::UnattendedRunExitCodes() {
@@ -539,12 +545,13 @@ void TMainFormTest::UnattendedRunExitCodes() {
     QFETCH(QString, File);
     QFETCH(QByteArray, Content);
     QFETCH(int, ExitCode);
+    QFETCH(bool, Driver);
     const QString Path =
         Content.isEmpty() ? Dir.filePath(File) : WriteFile(Dir.filePath(File), Content);
     const QString Config = WriteFile(Dir.filePath("unattended.cfg"), Sim);
     QProcess P;
     QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
-    Env.insert("KORVEX_D2XX", KORVEX_SIM_LIBRARY);
+    Env.insert("KORVEX_D2XX", Driver ? QString(KORVEX_SIM_LIBRARY) : Dir.filePath("none.so"));
     Env.insert("KORVEX_SIM", Config);
     Env.insert("QT_QPA_PLATFORM", "offscreen");
     P.setProcessEnvironment(Env);
@@ -553,6 +560,10 @@ void TMainFormTest::UnattendedRunExitCodes() {
     QVERIFY(P.waitForFinished(20000));
     QCOMPARE(P.exitStatus(), QProcess::NormalExit);
     QCOMPARE(P.exitCode(), ExitCode);
+    if (!Driver)
+        QVERIFY(P.readAllStandardError().contains("USB drivers not found or bad version."));
+    if (Sim.startsWith("no_devices"))
+        QVERIFY(P.readAllStandardError().contains("KORVEX not found"));
 }
 
 QTEST_MAIN(TMainFormTest)
