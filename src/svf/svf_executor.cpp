@@ -74,7 +74,7 @@ int64_t TSVFFile::ComposeScan(bool Dr, bool WithTdi) {
         // A bit is captured exactly when it will be compared.
         if (P.Tdo.BitLength() != 0)
             ExpandBits(P.Mask, FCapture.data() + Offset, Len);
-        else
+        else if (Len > 0)
             std::memset(FCapture.data() + Offset, 0, static_cast<size_t>(Len));
         Offset += Len;
     }
