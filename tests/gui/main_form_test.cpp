@@ -58,6 +58,7 @@ private slots:
 
     void MenuCaptionsAndShortcuts();
     void TitleWithAndWithoutVersion();
+    void ProgressBarRanges();
     void FilterForTwoTypes_data();
     void FilterForTwoTypes();
     void BareOOpensTheOpenDialog();
@@ -194,6 +195,26 @@ void TMainFormTest::TitleWithAndWithoutVersion() {
     QCoreApplication::setApplicationVersion(QString());
     auto W = MakeForm({});
     QCOMPARE(W->windowTitle(), QStringLiteral("JTAG SVF Player for KORVEX "));
+}
+
+void TMainFormTest::ProgressBarRanges() {
+    auto W = MakeForm({});
+    const struct {
+        int64_t Max, Position;
+        double Fraction;
+    } Rows[] = {
+        {1000, 250, 0.25},
+        {int64_t(6) << 30, int64_t(3) << 30, 0.5}, // a file of 6 GB: beyond the bar's int range
+        {int64_t(6) << 30, int64_t(6) << 30, 1.0},
+        {1000, 5000, 1.0}, // never past the end
+        {0, 0, 1.0},       // the end of an empty file: a full bar, not a busy indicator
+    };
+    for (const auto& R : Rows) {
+        W->SetProgress(R.Max, R.Position);
+        QVERIFY(W->MainProgress->maximum() > 0);
+        const double Shown = double(W->MainProgress->value()) / W->MainProgress->maximum();
+        QVERIFY2(qAbs(Shown - R.Fraction) < 0.001, qPrintable(QString::number(Shown)));
+    }
 }
 
 void TMainFormTest::FilterForTwoTypes_data() {
