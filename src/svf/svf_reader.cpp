@@ -92,7 +92,10 @@ TSVFFile::TSVFFile(const std::string& FileName) : TJtagFile(FileName) {
 }
 
 TSVFFile::~TSVFFile() {
-    // The worker owns the copies and touches them until it has ended; join it first.
+    // The worker owns the copies and touches them until it has ended; join it first. A run
+    // still going when its owner lets go of the player has no one left to report to: stop it
+    // at its next pass rather than wait for a read-back that may never come.
+    RequestTerminate();
     Thread.reset();
     if (FFileHandle >= 0)
         ::close(FFileHandle);

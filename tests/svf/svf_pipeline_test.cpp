@@ -147,6 +147,18 @@ TEST(SvfPipeline, CancelStopsARunWaitingForReadBack) {
     EXPECT_EQ(Log.Messages.back().first, "File processing cancelled");
 }
 
+// Letting go of a player whose run waits for read-back that never comes does not hang.
+TEST(SvfPipeline, FreeingARunningPlayerReturns) {
+    TEventLog Log;
+    Log.LatePolls = 1 << 30;
+    auto P = std::make_unique<TSVFFile>(WriteTemp("free.svf", "SDR 8 TDI (00) TDO (00);\n"));
+    Log.Attach(*P);
+    P->Start(1000000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(P->Status(), 0);
+    P.reset();
+}
+
 // A copy that cannot be built makes Start fail at once; the player is still freed promptly.
 TEST(SvfPipeline, StartFailsCleanlyWhenTheFileIsGone) {
     const std::string Path = WriteTemp("gone.svf", "STATE RESET;");
