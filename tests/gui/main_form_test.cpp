@@ -69,6 +69,7 @@ private slots:
     void ClosingRefusedDuringRunAndStop();
     void NoProgrammerKeepsConsole();
     void SelectKorvexSetsSerial();
+    void SelectionDialogAgainUntilOneIsChosen();
     void OptionsThroughTheMenu();
     void HelpWithF1AndEscape();
     void DriverMissingClosesWithTwo();
@@ -464,6 +465,37 @@ void TMainFormTest::SelectKorvexSetsSerial() {
     QCOMPARE(Dialogs.size(), 2);
     QVERIFY(WaitForLine(*W, "File processing completed successfully"));
     QCOMPARE(ConsoleLines(*W).first(), QStringLiteral("Using KORVEX S/N A601ABCD"));
+}
+
+void TMainFormTest::SelectionDialogAgainUntilOneIsChosen() {
+    SetSim("device A6012345\ndevice A601ABCD\ntdo_constant 0\n");
+    const QString File = WriteFile(Dir.filePath("two.svf"), "SIR 8 TDI(01);\n");
+    auto W = MakeForm({"-F", File});
+    W->show();
+    // OK with nothing selected names no programmer among two: the dialog comes back; then the
+    // second one is picked.
+    int Shown = 0;
+    AnswerDialog = [&](QDialog& D) {
+        if (++Shown == 2)
+            static_cast<TJTAGKorvexSelectionForm&>(D).RadioGroup->Button(1)->click();
+        return int(QDialog::Accepted);
+    };
+    W->MenuProcessClick();
+    QCOMPARE(Dialogs.size(), 2);
+    QVERIFY(W->Controller.Processing());
+    QCOMPARE(W->MainStatus->text(), QStringLiteral("Using KORVEX S/N 01ABCD"));
+    QVERIFY(WaitForLine(*W, "File processing completed successfully"));
+    QCOMPARE(ConsoleLines(*W).first(), QStringLiteral("Using KORVEX S/N 01ABCD"));
+
+    // Cancel: no run, no message, the console keeps the last run.
+    W->Controller.Link.SerialNumber = 0x777777; // not attached
+    const QString Before = W->MainMemo->Text();
+    AnswerDialog = nullptr;
+    W->MenuProcessClick();
+    QCOMPARE(Dialogs.size(), 3);
+    QVERIFY(!W->Controller.Processing());
+    QVERIFY(ErrorBoxes.isEmpty());
+    QCOMPARE(W->MainMemo->Text(), Before);
 }
 
 void TMainFormTest::OptionsThroughTheMenu() {
