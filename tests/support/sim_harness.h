@@ -24,7 +24,7 @@
 #include "korvex_link.h"
 #include "usbplow.h"
 
-struct TConsoleLine {
+struct TSimMessage {
     std::string Text;
     uint8_t Severity;
 };
@@ -32,7 +32,7 @@ struct TConsoleLine {
 struct TSimRun {
     int Status = 0;      // 2 success, 1 failure (also when the programmer was not found/opened)
     bool Opened = false; // OpenKorvex succeeded
-    std::vector<TConsoleLine> Messages; // OnMessage and the link's warnings, in order
+    std::vector<TSimMessage> Messages; // OnMessage and the link's warnings, in order
     std::vector<std::string> Lines;     // the same texts only
     std::string Trace;                  // the simulator's trace of the run
     std::string Summary;                // the simulator's totals ("tck_cycles 123" lines)
