@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "jtag_files_list.h"
+#include "usbplow.h"
 
 namespace fs = std::filesystem;
 
@@ -33,27 +34,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args) {
 }
 
 int32_t ParseSerialNumber(const std::string& Hex) {
-    if (Hex.empty())
-        return -1;
-    uint64_t Value = 0;
-    int Significant = 0;
-    for (char C : Hex) {
-        int Digit;
-        if (C >= '0' && C <= '9')
-            Digit = C - '0';
-        else if (C >= 'a' && C <= 'f')
-            Digit = C - 'a' + 10;
-        else if (C >= 'A' && C <= 'F')
-            Digit = C - 'A' + 10;
-        else
-            return -1;
-        if (Significant > 0 || Digit != 0)
-            ++Significant;
-        if (Significant > 16) // does not fit in 64 bits
-            return -1;
-        Value = Value << 4 | static_cast<uint64_t>(Digit);
-    }
-    return static_cast<int32_t>(Value & 0xFFFFFF);
+    return SerialValueOf(Hex);
 }
 
 std::string SettingsFileNameFor(const std::string& Name) {
