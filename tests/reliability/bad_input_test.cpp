@@ -1,6 +1,6 @@
 // The bad-input table: damaged, hostile and odd vector files played with korvex-cli on the
 // simulated programmer, each in a child process that is killed if it does not end and, outside
-// AddressSanitizer builds, cannot take more than 1 GB of address space. Every row names what the
+// sanitizer builds, cannot take more than 1 GB of address space. Every row names what the
 // user sees: the lines before the outcome (the fatal error and the line it points at), the exit
 // code, and proves the run ended on its own within a small memory budget.
 #include <gtest/gtest.h>
@@ -22,7 +22,7 @@ const std::string Passed = "File processing completed successfully";
 // Peak resident memory a run of these small files may reach: the program, the simulator and the
 // players' buffers. Sanitizer builds carry shadow memory and quarantine on top.
 int64_t RssBudgetKb() {
-    return UnderAddressSanitizer() ? 768 * 1024 : 160 * 1024;
+    return UnderSanitizer() ? 768 * 1024 : 160 * 1024;
 }
 
 struct TRow {

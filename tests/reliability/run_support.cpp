@@ -162,11 +162,11 @@ std::vector<std::string> TCliOutcome::Lines() const {
     return {All.begin() + static_cast<std::ptrdiff_t>(Skip), All.end()};
 }
 
-bool UnderAddressSanitizer() {
-#if defined(__SANITIZE_ADDRESS__)
+bool UnderSanitizer() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     return true;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
     return true;
 #else
     return false;
@@ -183,7 +183,7 @@ TCliOutcome RunCli(const TScratchFolder& Folder, const std::string& File,
     const std::string OutPath = Folder.Path() + "/cli-out.txt";
     const std::string ErrPath = Folder.Path() + "/cli-err.txt";
     const std::string Ini = Folder.Path() + "/cli-settings.ini";
-    const bool LimitMemory = !UnderAddressSanitizer();
+    const bool LimitMemory = !UnderSanitizer();
 
     const auto Began = Clock::now();
     const pid_t Pid = ::fork();

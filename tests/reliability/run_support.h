@@ -79,12 +79,13 @@ struct TCliOutcome {
 };
 
 // korvex-cli on File against the simulator (default configuration), killed after Limit. Outside
-// AddressSanitizer builds the child's address space is limited to AddressSpaceMb, so a hostile
+// sanitizer builds the child's address space is limited to AddressSpaceMb, so a hostile
 // length that tries to allocate without bound fails there instead of taking the machine's memory.
 TCliOutcome RunCli(const TScratchFolder& Folder, const std::string& File,
                    std::chrono::milliseconds Limit = std::chrono::seconds(20),
                    int64_t AddressSpaceMb = 1024);
 
-// True in builds instrumented by AddressSanitizer (they reserve terabytes of address space for
-// their shadow memory, so an address-space limit cannot be used there).
-bool UnderAddressSanitizer();
+// True in builds instrumented by AddressSanitizer or ThreadSanitizer: they reserve terabytes of
+// address space for their shadow memory, so an address-space limit cannot be used there, and they
+// need several times the memory of a plain build.
+bool UnderSanitizer();
