@@ -127,6 +127,10 @@ TEST(BadInput, SvfTable) {
           Quoted("SIR 8 TDI (FE) ! the statement never ends"), Failed}},
         {"a NUL byte inside a hexadecimal value (a separator)", Bad("nul_in_hex.svf"), 0, {Passed}},
         {"a file of 0 bytes", Bad("empty.svf"), 0, {Passed}},
+        {"scans of no bits",
+         Bad("scan_of_no_bits.svf"),
+         0,
+         {"! scans of no bits clock nothing and leave the TAP in the shift state", Passed}},
         {"a file of one 10 MB line", TenMb, 0, {Passed}},
     };
     for (const TRow& Row : Rows)
