@@ -193,3 +193,51 @@ TEST_F(FaultMatrix, RunsThatCannotStart) {
         EXPECT_EQ(R.Trace, "") << "no byte reached a programmer";
     }
 }
+
+// The XC9500 method waits for every read-back in a loop of its own (shift, flush, poll, retry),
+// apart from the pipeline: the link's limits must end that loop too.
+TEST_F(FaultMatrix, XsvfUnderTheXc9500MethodFailsCleanly) {
+    const unsigned char Program[] = {
+        0x07, 0x02,                                           // XREPEAT 2: the XC9500 method
+        0x02, 0x08, 0xFE,                                     // XSIR 8 bits: IDCODE
+        0x08, 0x00, 0x00, 0x00, 0x20,                         // XSDRSIZE 32
+        0x01, 0xFF, 0xFF, 0xFF, 0xFF,                         // XTDOMASK: every bit
+        0x09, 0,    0,    0,    0,    0x0A, 0x6B, 0x50, 0x93, // XSDRTDO 0 / the IDCODE
+        0x00,                                                 // XCOMPLETE
+    };
+    const std::string Xsvf = Run.Folder().Write(
+        "xc9500.xsvf", std::string(reinterpret_cast<const char*>(Program), sizeof Program));
+    const std::string Warning = "Warning: Using XC9500 programming method.";
+
+    const TRunOutcome Clean = Run.Play(Xsvf, "", ShortLimits);
+    ASSERT_FALSE(Clean.Hung);
+    EXPECT_EQ(Clean.ExitCode, 0);
+    EXPECT_TRUE(Clean.HasLine(Warning));
+    EXPECT_EQ(Clean.Console.back(), "File processing completed successfully");
+    EXPECT_TRUE(Has(Clean.Trace, IdcodeLine));
+
+    struct TCase {
+        const char* Fault;
+        const char* Config;
+        const char* Line;
+    };
+    const TCase Cases[] = {
+        {"replies stop", "reply_delay_ms 600000",
+         "Fatal error No read-back data from the KORVEX programmer for 400 ms: check the USB "
+         "connection and the target's power"},
+        {"the device is unplugged before the IDCODE scan", "vanish_after 40",
+         "Fatal error Cannot write to the KORVEX programmer (FT_Write status 2): check that it is "
+         "still connected"},
+    };
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Fault);
+        const TRunOutcome R = Run.Play(Xsvf, C.Config, ShortLimits);
+        ASSERT_FALSE(R.Hung);
+        EXPECT_EQ(R.ExitCode, 1);
+        ASSERT_GE(R.Console.size(), 2u);
+        EXPECT_EQ(R.Console[R.Console.size() - 2], C.Line);
+        EXPECT_EQ(R.Console.back(), "!! ERROR !! File processing failed");
+        EXPECT_FALSE(R.StillConnected);
+        EXPECT_LT(R.Took, 5s);
+    }
+}
