@@ -33,9 +33,9 @@ struct TSimRun {
     int Status = 0;      // 2 success, 1 failure (also when the programmer was not found/opened)
     bool Opened = false; // OpenKorvex succeeded
     std::vector<TSimMessage> Messages; // OnMessage and the link's warnings, in order
-    std::vector<std::string> Lines;     // the same texts only
-    std::string Trace;                  // the simulator's trace of the run
-    std::string Summary;                // the simulator's totals ("tck_cycles 123" lines)
+    std::vector<std::string> Lines;    // the same texts only
+    std::string Trace;                 // the simulator's trace of the run
+    std::string Summary;               // the simulator's totals ("tck_cycles 123" lines)
 
     bool HasLine(const std::string& Part) const;
 };
