@@ -16,8 +16,7 @@ using TShiftEvent =
     std::function<void(const uint8_t* Tdi, const uint8_t* Capture, int64_t Count, bool Exit)>;
 // Returns false while the programmer has not yet delivered every captured bit; nothing is
 // consumed then and the caller asks again later.
-using TReadCapturedEvent =
-    std::function<bool(uint8_t* Tdo, const uint8_t* Capture, int64_t Count)>;
+using TReadCapturedEvent = std::function<bool(uint8_t* Tdo, const uint8_t* Capture, int64_t Count)>;
 using TFlushEvent = std::function<void()>;
 using TClockTmsEvent = std::function<void(uint8_t Tdi, uint8_t Tms)>;
 using TWaitTimeEvent = std::function<void(bool Sck, int64_t TimeUs, uint8_t Tms)>;

@@ -6,7 +6,9 @@ TJtagFile::~TJtagFile() {
     Thread.reset();
 }
 
-int TJtagFile::Status() const { return Thread ? Thread->Status() : 0; }
+int TJtagFile::Status() const {
+    return Thread ? Thread->Status() : 0;
+}
 
 void TJtagFile::RequestTerminate() {
     if (Thread)

@@ -6,11 +6,15 @@
 namespace {
 
 constexpr std::array<std::string_view, TapStateCount> Names = {
-    "RESET",  "IDLE",    "DRSELECT", "DRCAPTURE", "DRSHIFT",   "DREXIT1", "DRPAUSE", "DREXIT2",
-    "DRUPDATE", "IRSELECT", "IRCAPTURE", "IRSHIFT", "IREXIT1", "IRPAUSE", "IREXIT2", "IRUPDATE"};
+    "RESET",    "IDLE",     "DRSELECT",  "DRCAPTURE", "DRSHIFT", "DREXIT1", "DRPAUSE", "DREXIT2",
+    "DRUPDATE", "IRSELECT", "IRCAPTURE", "IRSHIFT",   "IREXIT1", "IRPAUSE", "IREXIT2", "IRUPDATE"};
 
-bool InDrColumn(uint8_t S) { return S >= tsDRCAPTURE && S <= tsDRUPDATE; }
-bool InIrColumn(uint8_t S) { return S >= tsIRCAPTURE && S <= tsIRUPDATE; }
+bool InDrColumn(uint8_t S) {
+    return S >= tsDRCAPTURE && S <= tsDRUPDATE;
+}
+bool InIrColumn(uint8_t S) {
+    return S >= tsIRCAPTURE && S <= tsIRUPDATE;
+}
 
 } // namespace
 

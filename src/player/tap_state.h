@@ -29,7 +29,9 @@ enum TTapState : uint8_t {
 
 constexpr int TapStateCount = 16;
 
-inline bool IsTapState(int Code) { return Code >= 0 && Code < TapStateCount; }
+inline bool IsTapState(int Code) {
+    return Code >= 0 && Code < TapStateCount;
+}
 
 // The state names as SVF writes them ("RESET", "IDLE", "DRSELECT", ...).
 std::string_view TapStateName(uint8_t State);

@@ -9,9 +9,13 @@ void TVarLen::SetBitLength(int64_t Bits) {
     FBitLength = Bits;
 }
 
-void TVarLen::SetAllOnes() { std::fill(FBytes.begin(), FBytes.end(), uint8_t{0xFF}); }
+void TVarLen::SetAllOnes() {
+    std::fill(FBytes.begin(), FBytes.end(), uint8_t{0xFF});
+}
 
-void TVarLen::SetAllZeros() { std::fill(FBytes.begin(), FBytes.end(), uint8_t{0}); }
+void TVarLen::SetAllZeros() {
+    std::fill(FBytes.begin(), FBytes.end(), uint8_t{0});
+}
 
 void TVarLen::SetBit(int64_t Bit, bool Value) {
     if (Bit < 0 || (Bit >> 3) >= ByteCount())

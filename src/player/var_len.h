@@ -18,7 +18,8 @@ public:
     TVarLen& operator=(TVarLen&&) noexcept = default;
 
     int64_t BitLength() const { return FBitLength; }
-    // Resizes to Bits / 8 bytes (+1 for a partial byte); kept bytes keep their value, new ones are 0.
+    // Resizes to Bits / 8 bytes (+1 for a partial byte); kept bytes keep their value, new ones are
+    // 0.
     void SetBitLength(int64_t Bits);
     int64_t ByteCount() const { return static_cast<int64_t>(FBytes.size()); }
 

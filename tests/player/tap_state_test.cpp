@@ -12,7 +12,8 @@ std::string Walk(uint8_t From, uint8_t To, uint8_t* End = nullptr) {
     std::string Tms;
     uint8_t Current = From;
     WalkTapState(
-        Current, To, [&](uint8_t Tdi, uint8_t T) {
+        Current, To,
+        [&](uint8_t Tdi, uint8_t T) {
             EXPECT_EQ(Tdi, 0);
             Tms += static_cast<char>('0' + T);
         },
@@ -29,23 +30,40 @@ TEST(TapState, StepTable) {
     struct {
         uint8_t Current, Target, Tms, Next;
     } Rows[] = {
-        {tsRESET, tsIDLE, 0, tsIDLE},           {tsIDLE, tsDRSHIFT, 1, tsDRSELECT},
-        {tsDRSELECT, tsDRCAPTURE, 0, tsDRCAPTURE}, {tsDRSELECT, tsDRUPDATE, 0, tsDRCAPTURE},
-        {tsDRSELECT, tsIDLE, 1, tsIRSELECT},    {tsDRSELECT, tsIRSHIFT, 1, tsIRSELECT},
-        {tsIRSELECT, tsIRCAPTURE, 0, tsIRCAPTURE}, {tsIRSELECT, tsIRUPDATE, 0, tsIRCAPTURE},
-        {tsIRSELECT, tsDRSHIFT, 1, tsRESET},    {tsIRSELECT, tsIDLE, 1, tsRESET},
-        {tsDRCAPTURE, tsDRSHIFT, 0, tsDRSHIFT}, {tsDRCAPTURE, tsDRPAUSE, 1, tsDREXIT1},
-        {tsIRCAPTURE, tsIRSHIFT, 0, tsIRSHIFT}, {tsIRCAPTURE, tsIRPAUSE, 1, tsIREXIT1},
-        {tsDRSHIFT, tsIDLE, 1, tsDREXIT1},      {tsIRSHIFT, tsIDLE, 1, tsIREXIT1},
-        {tsDREXIT1, tsDRSHIFT, 0, tsDRPAUSE},   {tsDREXIT1, tsDRPAUSE, 0, tsDRPAUSE},
-        {tsDREXIT1, tsDREXIT2, 0, tsDRPAUSE},   {tsDREXIT1, tsIDLE, 1, tsDRUPDATE},
-        {tsIREXIT1, tsIRSHIFT, 0, tsIRPAUSE},   {tsIREXIT1, tsIRPAUSE, 0, tsIRPAUSE},
-        {tsIREXIT1, tsIREXIT2, 0, tsIRPAUSE},   {tsIREXIT1, tsIDLE, 1, tsIRUPDATE},
-        {tsDRPAUSE, tsIDLE, 1, tsDREXIT2},      {tsIRPAUSE, tsIDLE, 1, tsIREXIT2},
-        {tsDREXIT2, tsDRSHIFT, 0, tsDRSHIFT},   {tsDREXIT2, tsIDLE, 1, tsDRUPDATE},
-        {tsIREXIT2, tsIRSHIFT, 0, tsIRSHIFT},   {tsIREXIT2, tsIDLE, 1, tsIRUPDATE},
-        {tsDRUPDATE, tsIDLE, 0, tsIDLE},        {tsDRUPDATE, tsDRSHIFT, 1, tsDRSELECT},
-        {tsIRUPDATE, tsIDLE, 0, tsIDLE},        {tsIRUPDATE, tsIRSHIFT, 1, tsDRSELECT},
+        {tsRESET, tsIDLE, 0, tsIDLE},
+        {tsIDLE, tsDRSHIFT, 1, tsDRSELECT},
+        {tsDRSELECT, tsDRCAPTURE, 0, tsDRCAPTURE},
+        {tsDRSELECT, tsDRUPDATE, 0, tsDRCAPTURE},
+        {tsDRSELECT, tsIDLE, 1, tsIRSELECT},
+        {tsDRSELECT, tsIRSHIFT, 1, tsIRSELECT},
+        {tsIRSELECT, tsIRCAPTURE, 0, tsIRCAPTURE},
+        {tsIRSELECT, tsIRUPDATE, 0, tsIRCAPTURE},
+        {tsIRSELECT, tsDRSHIFT, 1, tsRESET},
+        {tsIRSELECT, tsIDLE, 1, tsRESET},
+        {tsDRCAPTURE, tsDRSHIFT, 0, tsDRSHIFT},
+        {tsDRCAPTURE, tsDRPAUSE, 1, tsDREXIT1},
+        {tsIRCAPTURE, tsIRSHIFT, 0, tsIRSHIFT},
+        {tsIRCAPTURE, tsIRPAUSE, 1, tsIREXIT1},
+        {tsDRSHIFT, tsIDLE, 1, tsDREXIT1},
+        {tsIRSHIFT, tsIDLE, 1, tsIREXIT1},
+        {tsDREXIT1, tsDRSHIFT, 0, tsDRPAUSE},
+        {tsDREXIT1, tsDRPAUSE, 0, tsDRPAUSE},
+        {tsDREXIT1, tsDREXIT2, 0, tsDRPAUSE},
+        {tsDREXIT1, tsIDLE, 1, tsDRUPDATE},
+        {tsIREXIT1, tsIRSHIFT, 0, tsIRPAUSE},
+        {tsIREXIT1, tsIRPAUSE, 0, tsIRPAUSE},
+        {tsIREXIT1, tsIREXIT2, 0, tsIRPAUSE},
+        {tsIREXIT1, tsIDLE, 1, tsIRUPDATE},
+        {tsDRPAUSE, tsIDLE, 1, tsDREXIT2},
+        {tsIRPAUSE, tsIDLE, 1, tsIREXIT2},
+        {tsDREXIT2, tsDRSHIFT, 0, tsDRSHIFT},
+        {tsDREXIT2, tsIDLE, 1, tsDRUPDATE},
+        {tsIREXIT2, tsIRSHIFT, 0, tsIRSHIFT},
+        {tsIREXIT2, tsIDLE, 1, tsIRUPDATE},
+        {tsDRUPDATE, tsIDLE, 0, tsIDLE},
+        {tsDRUPDATE, tsDRSHIFT, 1, tsDRSELECT},
+        {tsIRUPDATE, tsIDLE, 0, tsIDLE},
+        {tsIRUPDATE, tsIRSHIFT, 1, tsDRSELECT},
     };
     for (auto R : Rows) {
         const TTapStep S = TapStep(R.Current, R.Target);
@@ -59,15 +77,24 @@ TEST(TapState, Walks) {
         uint8_t From, To;
         const char* Tms;
     } Rows[] = {
-        {tsIDLE, tsDRSHIFT, "100"},      {tsIDLE, tsIRSHIFT, "1100"},
-        {tsDREXIT1, tsIDLE, "10"},       {tsDREXIT1, tsDRPAUSE, "0"},
-        {tsDRPAUSE, tsDRSHIFT, "10"},    {tsDREXIT1, tsDRSHIFT, "010"},
-        {tsIREXIT1, tsIRPAUSE, "0"},     {tsDRUPDATE, tsDRSHIFT, "100"},
-        {tsRESET, tsRESET, "111111"},    {tsIDLE, tsRESET, "111111"},
-        {tsIDLE, tsIDLE, ""},            {tsDRSHIFT, tsDRSHIFT, ""},
-        {tsDRPAUSE, tsDRPAUSE, "111010"}, {tsIRPAUSE, tsIRPAUSE, "1111010"},
-        {tsIRSELECT, tsDRSHIFT, "10100"}, {tsRESET, tsIDLE, "0"},
-        {tsIREXIT1, tsIDLE, "10"},       {tsDRPAUSE, tsIDLE, "110"},
+        {tsIDLE, tsDRSHIFT, "100"},
+        {tsIDLE, tsIRSHIFT, "1100"},
+        {tsDREXIT1, tsIDLE, "10"},
+        {tsDREXIT1, tsDRPAUSE, "0"},
+        {tsDRPAUSE, tsDRSHIFT, "10"},
+        {tsDREXIT1, tsDRSHIFT, "010"},
+        {tsIREXIT1, tsIRPAUSE, "0"},
+        {tsDRUPDATE, tsDRSHIFT, "100"},
+        {tsRESET, tsRESET, "111111"},
+        {tsIDLE, tsRESET, "111111"},
+        {tsIDLE, tsIDLE, ""},
+        {tsDRSHIFT, tsDRSHIFT, ""},
+        {tsDRPAUSE, tsDRPAUSE, "111010"},
+        {tsIRPAUSE, tsIRPAUSE, "1111010"},
+        {tsIRSELECT, tsDRSHIFT, "10100"},
+        {tsRESET, tsIDLE, "0"},
+        {tsIREXIT1, tsIDLE, "10"},
+        {tsDRPAUSE, tsIDLE, "110"},
     };
     for (auto R : Rows) {
         uint8_t End = 0xFF;
