@@ -210,18 +210,24 @@ void TKorvexLink::FlushKorvex() {
     }
 
     // A write may take only part of the buffer; the rest follows, never the whole queue again.
+    // The clock is read only once a write makes no progress: a run flushes after every
+    // statement, and two clock reads around each successful write are a measurable part of a
+    // file of short statements.
     uint32_t Done = 0;
-    auto LastProgress = Clock::now();
+    Clock::time_point Stalled{}; // since when writes make no progress; zero while they do
     while (Done < Length) {
         FT_DWORD Written = 0;
         const FT_STATUS Status =
             FDriver.FT_Write(FDeviceHandle, FQueue.data() + Done, Length - Done, &Written);
         if (Status == FT_OK && Written > 0) {
             Done += std::min<uint32_t>(Written, Length - Done);
-            LastProgress = Clock::now();
+            Stalled = {};
             continue;
         }
-        if (Clock::now() - LastProgress > WriteTimeout)
+        const auto Now = Clock::now();
+        if (Stalled == Clock::time_point{})
+            Stalled = Now;
+        else if (Now - Stalled > WriteTimeout)
             throw std::runtime_error("Cannot write to the KORVEX programmer (FT_Write " +
                                      StatusText(Status) + "): check that it is still connected");
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
