@@ -92,13 +92,18 @@ void TProgrammer::Write(const uint8_t* Bytes, size_t Count) {
               " reply bytes is full, " + std::to_string(FLostReplies) + " lost");
         FLostReplies = 0;
     }
-    FBatches.push_back({FReplies.size(), FPolls + FConfig.ReplyDelayPolls,
-                        Clock::now() + std::chrono::milliseconds(FConfig.ReplyDelayMs)});
+    // The clock is read only when replies are delayed by time: a run of short statements
+    // writes a batch per statement.
+    const Clock::time_point VisibleAt =
+        FConfig.ReplyDelayMs > 0 ? Clock::now() + std::chrono::milliseconds(FConfig.ReplyDelayMs)
+                                 : Clock::time_point{};
+    FBatches.push_back({FReplies.size(), FPolls + FConfig.ReplyDelayPolls, VisibleAt});
 }
 
 size_t TProgrammer::PollAvailable() {
     ++FPolls;
-    const auto Now = Clock::now();
+    // Without a time delay every batch is visible at the epoch already.
+    const auto Now = FConfig.ReplyDelayMs > 0 ? Clock::now() : Clock::time_point{};
     size_t Done = 0;
     for (; Done < FBatches.size(); ++Done) {
         const TBatch& B = FBatches[Done];
