@@ -63,6 +63,10 @@ int64_t TSVFFile::ScanLength(bool Dr) const {
 int64_t TSVFFile::ComposeScan(bool Dr, bool WithTdi) {
     const auto Parts = ScanParts(Dr);
     const int64_t N = ScanLength(Dr);
+    // Each length passed the parser's limit; header, scan and trailer together must as well.
+    if (N > MaxScanBits)
+        RaiseLineError("Scan of " + std::to_string(N) + " bits with header and trailer is longer " +
+                       "than " + std::to_string(MaxScanBits) + " bits");
     FCapture.resize(static_cast<size_t>(N));
     if (WithTdi)
         FTdi.resize(static_cast<size_t>(N));

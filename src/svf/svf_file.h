@@ -92,6 +92,12 @@ public:
 
     // Size of one block read from the file.
     static constexpr int BlockSize = 512;
+    // The longest scan played, header and trailer included: 2^28 bits, 90 s of TCK at 3 MHz,
+    // room for the bitstreams of the CPLDs and FPGAs this programmer serves shifted in one SDR.
+    // Every bit of a scan takes a byte in the event arrays of both copies and a command byte for
+    // the programmer, so a damaged or hostile length (SDR 2147483647) is refused with its line
+    // instead of taking gigabytes of memory and hours of shifting.
+    static constexpr int64_t MaxScanBits = int64_t{1} << 28;
     // What the reader delivers once the file is exhausted, as if it stood in the file.
     static constexpr std::string_view EndMarker = "__EOF;";
 

@@ -230,6 +230,9 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
         // A negative length has no meaning for a scan; refuse it before it reaches a vector.
         if (L < 0)
             RaiseLineError("Scan length " + std::to_string(L) + " is negative");
+        if (L > MaxScanBits)
+            RaiseLineError("Scan length " + std::to_string(L) + " is longer than " +
+                           std::to_string(MaxScanBits) + " bits");
         Append(pkInteger).Value = L;
         Length = L;
     }

@@ -22,7 +22,7 @@ const std::string Passed = "File processing completed successfully";
 // Peak resident memory a run of these small files may reach: the program, the simulator and the
 // players' buffers. Sanitizer builds carry shadow memory and quarantine on top.
 int64_t RssBudgetKb() {
-    return UnderSanitizer() ? 768 * 1024 : 160 * 1024;
+    return UnderSanitizer() ? 1024 * 1024 : 256 * 1024;
 }
 
 struct TRow {
@@ -85,6 +85,17 @@ TEST(BadInput, SvfTable) {
          Bad("length_beyond_32_bits.svf"),
          1,
          {"Fatal error '4294967296' is not a valid integer value", Failed}},
+        {"a huge length",
+         Bad("huge_length.svf"),
+         1,
+         {"Fatal error Scan length 2147483647 is longer than 268435456 bits near line 2",
+          Quoted("SDR 2147483647 TDI (00);"), Failed}},
+        {"header, scan and trailer too long together",
+         Bad("huge_scan_with_header_and_trailer.svf"),
+         1,
+         {"Fatal error Scan of 270000000 bits with header and trailer is longer than 268435456 "
+          "bits near line 3",
+          Quoted("SDR 90000000;"), Failed}},
         {"a negative length",
          Bad("negative_length.svf"),
          1,
@@ -135,6 +146,20 @@ TEST(BadInput, SvfTable) {
     };
     for (const TRow& Row : Rows)
         CheckRow(Folder, Row);
+}
+
+// A NUL byte in a keyword splits it; the line shown with the error holds the NUL as it stands in
+// the file.
+TEST(BadInput, SvfNulInKeyword) {
+    TScratchFolder Folder("bad-nul");
+    const TCliOutcome R = RunCli(Folder, Bad("nul_in_keyword.svf"), 30s);
+    ASSERT_FALSE(R.Hung);
+    EXPECT_EQ(R.ExitCode, 1);
+    const std::vector<std::string> L = R.Lines();
+    ASSERT_EQ(L.size(), 3u) << R.Out;
+    EXPECT_EQ(L[0], "Fatal error Unknown SVF command S near line 2");
+    EXPECT_EQ(L[1], Quoted(std::string("S\0DR 8;", 7)));
+    EXPECT_EQ(L[2], Failed);
 }
 
 namespace {
