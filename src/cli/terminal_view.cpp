@@ -83,10 +83,12 @@ void TTerminalView::AppendConsoleLines(const std::vector<TConsoleLine>& Lines) {
     for (const TConsoleLine& L : Lines) {
         const std::string Text = FOutTerminal ? Printable(L.Text) : L.Text;
         const char* Ansi = FColour ? AnsiFor(L.Color) : nullptr;
+        // Written by length, not as a C string: a line from a vector file may hold a NUL byte,
+        // and the rest of the line must still reach a file or a pipe.
         if (Ansi)
-            std::fprintf(FOut, "%s%s\033[0m\n", Ansi, Text.c_str());
-        else
-            std::fprintf(FOut, "%s\n", Text.c_str());
+            std::fputs(Ansi, FOut);
+        std::fwrite(Text.data(), 1, Text.size(), FOut);
+        std::fputs(Ansi ? "\033[0m\n" : "\n", FOut);
     }
     std::fflush(FOut);
     DrawProgress();
