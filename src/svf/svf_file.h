@@ -166,6 +166,14 @@ private:
     void EchoComment(std::string& Comment);
 
     int FFileHandle = -1;
+    // The system is asked for the file in pieces of ReadAheadSize, which are handed to the
+    // statement builder in blocks of BlockSize: a bitstream file then costs one system call per
+    // 64 KiB instead of one per block. Allocated at the first read (the player the registry
+    // holds never reads).
+    static constexpr size_t ReadAheadSize = 64 * 1024;
+    std::vector<char> FReadAhead;
+    size_t FReadAheadFill = 0;
+    size_t FReadAheadPos = 0;
     int64_t FileSize = 0;
     std::array<char, BlockSize> FBuffer{};
     int FBufferFill = 0;

@@ -102,23 +102,33 @@ TSVFFile::~TSVFFile() {
 }
 
 void TSVFFile::ReadBlock() {
-    ssize_t N;
-    do
-        N = ::read(FFileHandle, FBuffer.data(), FBuffer.size());
-    while (N < 0 && errno == EINTR);
-    if (N < 0) {
-        // A read error must never look like more data or like the end of the file: the run
-        // would play garbage or stop early and report success.
-        const int Err = errno;
-        throw std::runtime_error("Cannot read file " + FileName() + ": " +
-                                 std::generic_category().message(Err));
+    if (FReadAheadPos >= FReadAheadFill) {
+        if (FReadAhead.empty())
+            FReadAhead.resize(ReadAheadSize);
+        ssize_t N;
+        do
+            N = ::read(FFileHandle, FReadAhead.data(), FReadAhead.size());
+        while (N < 0 && errno == EINTR);
+        if (N < 0) {
+            // A read error must never look like more data or like the end of the file: the run
+            // would play garbage or stop early and report success.
+            const int Err = errno;
+            throw std::runtime_error("Cannot read file " + FileName() + ": " +
+                                     std::generic_category().message(Err));
+        }
+        FReadAheadPos = 0;
+        FReadAheadFill = static_cast<size_t>(N);
     }
+    const size_t N = std::min(FBuffer.size(), FReadAheadFill - FReadAheadPos);
     if (N == 0) {
         std::memcpy(FBuffer.data(), EndMarker.data(), EndMarker.size());
         FBufferFill = static_cast<int>(EndMarker.size());
         FAtEof = true;
-    } else
+    } else {
+        std::memcpy(FBuffer.data(), FReadAhead.data() + FReadAheadPos, N);
+        FReadAheadPos += N;
         FBufferFill = static_cast<int>(N);
+    }
 }
 
 void TSVFFile::FillBuffer() {
@@ -182,8 +192,10 @@ std::string_view TSVFFile::ReadStatement() {
             FillBuffer();
         const size_t Need =
             FStatementLength + 2 * static_cast<size_t>(FBufferFill - FBufferPos) + 2;
+        // A quarter more at a time: a bitstream statement is megabytes, and the buffer's spare
+        // room is resident memory (resizing writes it).
         if (FStatement.size() < Need)
-            FStatement.resize(std::max(Need, FStatement.size() * 2));
+            FStatement.resize(std::max(Need, FStatement.size() + FStatement.size() / 4));
         char* const Base = FStatement.data();
         char* Out = Base + FStatementLength;
         const char* const B = FBuffer.data();
@@ -319,6 +331,8 @@ std::string TSVFFile::ReadLineText(int32_t Index) {
     std::string Text;
     if (::lseek(FFileHandle, 0, SEEK_SET) < 0)
         return Text;
+    FReadAheadFill = 0;
+    FReadAheadPos = 0;
     FBufferFill = 0;
     FBufferPos = 0;
     FAtEof = false;
