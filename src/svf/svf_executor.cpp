@@ -2,6 +2,7 @@
 // events, and the captured TDO of every scan is compared under its mask.
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -21,6 +22,20 @@ constexpr std::array<std::array<uint8_t, 8>, 256> MakeBitTable() {
     return T;
 }
 constexpr std::array<std::array<uint8_t, 8>, 256> BitTable = MakeBitTable();
+
+// Eight read-back bytes (zero or non-zero) packed into one byte, byte 0 in bit 0: the compare of
+// a long scan runs over megabytes of them.
+static_assert(std::endian::native == std::endian::little,
+              "the eight-byte packing below assumes little-endian loads");
+inline unsigned PackEight(const uint8_t* P) {
+    uint64_t V;
+    std::memcpy(&V, P, 8);
+    // High bit of each byte set when the byte is non-zero; no carry crosses a byte.
+    const uint64_t NonZero =
+        (((V & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | V) & 0x8080808080808080ull;
+    // Byte j's bit lands on bit 56 + j; the partial products never overlap, so nothing carries.
+    return static_cast<unsigned>(((NonZero >> 7) * 0x0102040810204080ull) >> 56);
+}
 
 void ExpandBits(const TVarLen& V, uint8_t* Dst, int64_t Count) {
     const int64_t Whole = std::min(Count / 8, V.ByteCount());
@@ -190,8 +205,11 @@ int TSVFFile::CompareScan(bool Dr) {
                 // Eight bits at a time: packed read-back against expected value under the mask.
                 const int64_t K = std::min<int64_t>(8, Len - I);
                 unsigned Packed = 0;
-                for (int64_t B = 0; B < K; ++B)
-                    Packed |= (Got[I + B] != 0 ? 1u : 0u) << B;
+                if (K == 8)
+                    Packed = PackEight(Got + I);
+                else
+                    for (int64_t B = 0; B < K; ++B)
+                        Packed |= (Got[I + B] != 0 ? 1u : 0u) << B;
                 const unsigned Valid = (1u << K) - 1;
                 const unsigned Diff =
                     (Packed ^ P.Tdo.GetByte(I / 8)) & P.Mask.GetByte(I / 8) & Valid;
