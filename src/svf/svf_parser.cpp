@@ -159,7 +159,7 @@ void ParseHex(std::string_view Word, int64_t Bits, TVarLen& Out,
         const uint8_t Hi = HexOf(P[End - 2]);
         const uint8_t Lo = HexOf(P[End - 1]);
         if ((Hi | Lo) & 0xF0)
-            InvalidInteger("$" + std::string(P + End - 2, 2));
+            InvalidInteger(std::string("$").append(P + End - 2, 2));
         if (Index < Size)
             Bytes[Index] = static_cast<uint8_t>(Hi << 4 | Lo);
         ++Index;
@@ -168,7 +168,7 @@ void ParseHex(std::string_view Word, int64_t Bits, TVarLen& Out,
     if (End == 1) {
         const uint8_t Lo = HexOf(P[0]);
         if (Lo & 0xF0)
-            InvalidInteger("$" + std::string(P, 1));
+            InvalidInteger(std::string("$").append(P, 1));
         if (Index < Size)
             Bytes[Index] = Lo;
     }

@@ -98,7 +98,7 @@ inline std::vector<std::string> Words(const std::string& S) {
         if (C == '(') {
             if (!Cur.empty())
                 W.push_back(Cur);
-            Cur = "(";
+            Cur.assign(1, '(');
             InParens = true;
         } else if (C == ')') {
             W.push_back(Cur);

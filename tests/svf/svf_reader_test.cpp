@@ -19,8 +19,11 @@ std::vector<std::string> Statements(const std::string& Text,
     std::vector<std::string> Out;
     for (int I = 0; I < 100; ++I) {
         std::string Joined;
-        for (std::string_view W : TSVFFile::SplitWords(F.ReadStatement()))
-            Joined += (Joined.empty() ? "" : "|") + std::string(W);
+        for (std::string_view W : TSVFFile::SplitWords(F.ReadStatement())) {
+            if (!Joined.empty())
+                Joined += '|';
+            Joined.append(W);
+        }
         Out.push_back(Joined);
         if (Joined.find("__EOF") != std::string::npos)
             break;
