@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "bit_pack.h"
 #include "xsvf_file.h"
 
 namespace {
@@ -39,20 +40,6 @@ void ExpandValue(const TVarLen& Value, int64_t Count, std::vector<uint8_t>& Out)
         Dst[I] = static_cast<uint8_t>((Src[I >> 3] >> (I & 7)) & 1);
     if (Stored < Count)
         std::memset(Dst + Stored, 0, static_cast<size_t>(Count - Stored));
-}
-
-// Eight read-back bytes (zero or non-zero) packed into one byte, byte 0 in bit 0: the compare of
-// a long scan runs over megabytes of them.
-static_assert(std::endian::native == std::endian::little,
-              "the eight-byte packing below assumes little-endian loads");
-inline unsigned PackEight(const uint8_t* P) {
-    uint64_t V;
-    std::memcpy(&V, P, 8);
-    // High bit of each byte set when the byte is non-zero; no carry crosses a byte.
-    const uint64_t NonZero =
-        (((V & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | V) & 0x8080808080808080ull;
-    // Byte j's bit lands on bit 56 + j; the partial products never overlap, so nothing carries.
-    return static_cast<unsigned>(((NonZero >> 7) * 0x0102040810204080ull) >> 56);
 }
 
 // True when some bit i < Count with Mask bit set (every bit when Mask is null) differs between
