@@ -1,8 +1,5 @@
 #pragma once
 
-// CONTRACT HEADER (written before the implementation so the controller can be built against it).
-// The names below are fixed; the implementation may add members but must not rename or remove.
-
 #include <array>
 #include <atomic>
 #include <chrono>
