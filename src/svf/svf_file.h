@@ -180,6 +180,18 @@ private:
     int FBufferPos = 0;
     bool FAtEof = false;
     bool FLastWasCR = false; // a LF right after a CR ends the same line
+    // CR LF, a lone CR and a lone LF each end one line, so files from any system number their
+    // lines as an editor does.
+    void CountLine(char Ch) {
+        if (Ch == '\r') {
+            ++FLineIndex;
+            FLastWasCR = true;
+        } else {
+            if (Ch == '\n' && !FLastWasCR)
+                ++FLineIndex;
+            FLastWasCR = false;
+        }
+    }
     int32_t FLineIndex = 0;
     int64_t FCharsRead = 0;
     TProgressCounter FProgress; // FCharsRead as the UI thread sees it

@@ -144,16 +144,7 @@ char TSVFFile::NextChar() {
         FillBuffer();
     const char Ch = FBuffer[static_cast<size_t>(FBufferPos++)];
     ++FCharsRead;
-    // CR LF, a lone CR and a lone LF each end one line, so files from any system number their
-    // lines as an editor does.
-    if (Ch == CR) {
-        ++FLineIndex;
-        FLastWasCR = true;
-    } else {
-        if (Ch == LF && !FLastWasCR)
-            ++FLineIndex;
-        FLastWasCR = false;
-    }
+    CountLine(Ch);
     // Look ahead at once, so PeekChar always sees the next character and AtEof turns true as
     // soon as the file's last byte has been handed out.
     if (FBufferPos >= FBufferFill)
@@ -238,16 +229,7 @@ std::string_view TSVFFile::ReadStatement() {
             }
 
             ++Pos;
-            // CR LF, a lone CR and a lone LF each end one line, so files from any system number
-            // their lines as an editor does.
-            if (Ch == CR) {
-                ++FLineIndex;
-                FLastWasCR = true;
-            } else {
-                if (Ch == LF && !FLastWasCR)
-                    ++FLineIndex;
-                FLastWasCR = false;
-            }
+            CountLine(Ch);
 
             if (Ch == '!')
                 InComment = true;
