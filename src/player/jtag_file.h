@@ -33,6 +33,9 @@ public:
 
     // Report comments found in the file with OnMessage severity 1.
     bool EchoComments = true;
+    // False for a check of the file without a target: read-back is still collected, one per
+    // shift, but never compared, so every scan passes and the whole file is played.
+    bool CompareReadBack = true;
 
     // Creates the worker and its copies, sets the frequency and lets the worker run. Called once.
     virtual void Start(int64_t DefaultFrequency) = 0;
@@ -41,6 +44,11 @@ public:
     virtual std::string GetFileType() const = 0;
     virtual int64_t Progress() const = 0;
     virtual int64_t ProgressMax() const = 0;
+    // Statements (SVF) or commands (XSVF) the worker has executed so far.
+    virtual int64_t StatementsExecuted() const { return 0; }
+    // The line the worker has read up to (where an error without a line of its own was met);
+    // 0 for a format without lines.
+    virtual int32_t LineReached() const { return 0; }
 
     // Asks the worker to stop at its next pass; the run then fails as cancelled. Safe from any
     // thread; does nothing before Start.

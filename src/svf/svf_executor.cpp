@@ -99,6 +99,8 @@ void TSVFFile::ShiftScan(bool Dr) {
 }
 
 bool TSVFFile::ExecuteCommand(const TSVFCommand& Command) {
+    if (Command.Command != cmdEOF)
+        FStatementsDone.Add(1);
     switch (Command.Command) {
     case cmdSDR:
     case cmdSIR: {
@@ -183,6 +185,8 @@ int TSVFFile::CompareScan(bool Dr) {
     // Called even when nothing is compared: read-back is collected one per shift, in order.
     if (!OnReadCaptured(FCaptured.data(), FCapture.data(), N))
         return 2;
+    if (!CompareReadBack)
+        return 0;
     int64_t Offset = 0;
     for (const TScanPart& P : ScanParts(Dr)) {
         const int64_t Len = P.Tdi.BitLength();

@@ -89,6 +89,8 @@ public:
     void Start(int64_t DefaultFrequency) override;
     int64_t Progress() const override;
     int64_t ProgressMax() const override { return FileSize; }
+    int64_t StatementsExecuted() const override;
+    int32_t LineReached() const override;
 
     // Size of one block read from the file.
     static constexpr int BlockSize = 512;
@@ -194,7 +196,8 @@ private:
     }
     int32_t FLineIndex = 0;
     int64_t FCharsRead = 0;
-    TProgressCounter FProgress; // FCharsRead as the UI thread sees it
+    TProgressCounter FProgress;       // FCharsRead as the UI thread sees it
+    TProgressCounter FStatementsDone; // statements the writer copy has executed
 
     std::string FStatement; // raw buffer of ReadStatement; FStatementLength characters used
     size_t FStatementLength = 0;

@@ -133,6 +133,7 @@ void TSVFFile::Start(int64_t Frequency) {
     Rd.EchoComments = false;
     Rd.OnMessage = OnMessage;
     Rd.OnReadCaptured = OnReadCaptured;
+    Rd.CompareReadBack = CompareReadBack;
 
     DefaultFrequency = Frequency;
     Wr.DefaultFrequency = Frequency;
@@ -155,6 +156,16 @@ int64_t TSVFFile::Progress() const {
         return FProgress.Get();
     // The reader trails: this is how far the comparison has come.
     return std::min(T->Writer->FProgress.Get(), T->Reader->FProgress.Get());
+}
+
+int64_t TSVFFile::StatementsExecuted() const {
+    const auto* T = static_cast<const TSVFThread*>(Thread.get());
+    return T ? T->Writer->FStatementsDone.Get() : 0;
+}
+
+int32_t TSVFFile::LineReached() const {
+    const auto* T = static_cast<const TSVFThread*>(Thread.get());
+    return T ? T->Writer->FLineIndex + 1 : 0;
 }
 
 void RegisterSVFFile() {

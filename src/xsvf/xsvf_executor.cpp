@@ -220,6 +220,8 @@ TXSVFFile::TReadResult TXSVFFile::ReadBackAndCompare(bool Full) {
     if (!OnReadCaptured(FTdoBits.data(), Capture, Count))
         return rrNotReady;
     FReadPrepared = false;
+    if (!CompareReadBack)
+        return rrDone;
     return Differs(FTdoBits.data(), Full ? nullptr : &TdoMask, TdoExpected, Count) ? rrMismatch
                                                                                    : rrDone;
 }
@@ -256,7 +258,7 @@ bool TXSVFFile::Attempt() {
         throw std::runtime_error("No read-back handler assigned");
     while (!OnReadCaptured(FTdiBits.data(), Capture, Count))
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return !Differs(FTdiBits.data(), &TdoMask, TdoExpected, Count);
+    return !CompareReadBack || !Differs(FTdiBits.data(), &TdoMask, TdoExpected, Count);
 }
 
 // An XC9500 cell that did not take its value is given another programming pulse: leave the shift
@@ -338,6 +340,10 @@ int64_t TXSVFFile::Progress() const {
     return std::min(W, FRwThread->Reader->FProgress.Get());
 }
 
+int64_t TXSVFFile::StatementsExecuted() const {
+    return FRwThread ? FRwThread->Writer->FProgress.Get() : 0;
+}
+
 void TXSVFFile::Start(int64_t DefaultFrequency) {
     if (Thread)
         return;
@@ -355,6 +361,9 @@ void TXSVFFile::Start(int64_t DefaultFrequency) {
                                  OnRunClocks, OnSetTrst, OnSetFrequency});
     }
     T->Writer->XC9500Method = XC9500Method;
+    T->Writer->CompareReadBack = CompareReadBack;
+    if (T->Reader)
+        T->Reader->CompareReadBack = CompareReadBack;
     FRwThread = T.get();
     Thread = std::move(T);
     if (OnSetFrequency)

@@ -60,6 +60,7 @@ public:
     void Start(int64_t DefaultFrequency) override;
     int64_t Progress() const override;
     int64_t ProgressMax() const override { return FProgressMax; }
+    int64_t StatementsExecuted() const override;
 
     // --- Reading and decoding (every copy reads the file through its own handle) -------------
     // The next byte of the file; throws when the file has no more.
