@@ -1,0 +1,127 @@
+#include "run_report.h"
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <memory>
+
+#include <nlohmann/json.hpp>
+#include <openssl/evp.h>
+
+std::string IsoTime(std::chrono::system_clock::time_point T) {
+    const std::time_t Seconds = std::chrono::system_clock::to_time_t(T);
+    std::tm Utc{};
+    gmtime_r(&Seconds, &Utc);
+    char Text[32];
+    std::strftime(Text, sizeof Text, "%Y-%m-%dT%H:%M:%SZ", &Utc);
+    return Text;
+}
+
+std::string RunReportJson(const TRunReport& R) {
+    nlohmann::ordered_json J;
+    J["file"] = R.File;
+    J["sha256"] = R.Sha256;
+    J["serial"] = R.Serial;
+    J["driver"] = R.Driver;
+    J["result"] = R.Result;
+    J["exit_code"] = R.ExitCode;
+    J["start_time"] = IsoTime(R.StartTime);
+    J["duration_s"] = static_cast<double>(std::llround(R.DurationSeconds * 1000)) / 1000;
+    J["statements"] = R.Statements;
+    J["scans"] = R.Scans;
+    J["tck_cycles"] = R.TckCycles;
+    if (R.Failed) {
+        const TRunFailure& F = R.Failure;
+        J["failure"] = {{"message", F.Message},   {"line", F.Line}, {"command", F.Command},
+                        {"expected", F.Expected}, {"read", F.Read}, {"mask", F.Mask}};
+    } else {
+        J["failure"] = nullptr;
+    }
+    // Text from a file (a path, a message) need not be UTF-8: replace what is not.
+    return J.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string Sha256OfFile(const std::string& FileName) {
+    std::ifstream In(FileName, std::ios::binary);
+    if (!In)
+        return "";
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> Ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (!Ctx || EVP_DigestInit_ex(Ctx.get(), EVP_sha256(), nullptr) != 1)
+        return "";
+    std::vector<char> Buffer(1 << 16);
+    while (In) {
+        In.read(Buffer.data(), static_cast<std::streamsize>(Buffer.size()));
+        if (In.gcount() > 0 &&
+            EVP_DigestUpdate(Ctx.get(), Buffer.data(), static_cast<size_t>(In.gcount())) != 1)
+            return "";
+    }
+    if (In.bad())
+        return "";
+    unsigned char Digest[EVP_MAX_MD_SIZE];
+    unsigned int Length = 0;
+    if (EVP_DigestFinal_ex(Ctx.get(), Digest, &Length) != 1)
+        return "";
+    std::string Hex;
+    char Byte[3];
+    for (unsigned I = 0; I < Length; ++I) {
+        std::snprintf(Byte, sizeof Byte, "%02x", Digest[I]);
+        Hex += Byte;
+    }
+    return Hex;
+}
+
+namespace {
+// "TDO  (hex): 0A6B5093" -> "0A6B5093" when Text starts with Key.
+bool ValueAfter(const std::string& Text, const std::string& Key, std::string& Value) {
+    if (Text.rfind(Key, 0) != 0)
+        return false;
+    Value = Text.substr(Key.size());
+    return true;
+}
+
+int32_t NearLine(const std::string& Text) {
+    const std::string Key = " near line ";
+    const size_t P = Text.find(Key);
+    return P == std::string::npos ? 0 : std::atoi(Text.c_str() + P + Key.size());
+}
+} // namespace
+
+void TFailureCollector::Line(const std::string& Text, uint8_t Severity) {
+    if (FDone || Severity != sevError)
+        return;
+    if (ValueAfter(Text, "Expected (hex): ", FFailure.Expected) ||
+        ValueAfter(Text, "Read     (hex): ", FFailure.Read) ||
+        ValueAfter(Text, "Mask     (hex): ", FFailure.Mask) ||
+        ValueAfter(Text, "Failing XSVF command ", FFailure.Command))
+        return;
+    // The line that names the failure ends the report of the first one: a compare ends in
+    // "Failing SDR statement near line n", an XSVF retry or any other error in its own message.
+    if (Text.rfind("Error on S", 0) == 0 || Text.rfind("Expected: ", 0) == 0 ||
+        Text.rfind("Readed:   ", 0) == 0)
+        return;
+    FFailure.Message = Text.substr(0, Text.find("\r\n"));
+    FFailure.Line = NearLine(Text);
+    FDone = true;
+}
+
+TJtagEvents TRunCounters::Wrap(const TJtagEvents& Events) {
+    TJtagEvents E = Events;
+    E.OnShift = [this, Inner = Events.OnShift](const uint8_t* Tdi, const uint8_t* Capture,
+                                               int64_t Count, bool Exit) {
+        ++FScans;
+        FTck += Count;
+        if (Inner)
+            Inner(Tdi, Capture, Count, Exit);
+    };
+    E.OnClockTms = [this, Inner = Events.OnClockTms](uint8_t Tdi, uint8_t Tms) {
+        ++FTck;
+        if (Inner)
+            Inner(Tdi, Tms);
+    };
+    E.OnRunClocks = [this, Inner = Events.OnRunClocks](bool Sck, int64_t Count, uint8_t Tms) {
+        FTck += Count;
+        if (Inner)
+            Inner(Sck, Count, Tms);
+    };
+    return E;
+}

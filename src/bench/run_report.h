@@ -1,0 +1,73 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jtag_events.h"
+
+// What a script or a production line keeps of one run: the --json object and the --log transcript.
+
+// The first failing compare of a run, as the console reported it.
+struct TRunFailure {
+    std::string Message;  // "Failing SDR statement near line 12", "XSDRTDO operation failed ..."
+    int32_t Line = 0;     // SVF line; 0 for XSVF
+    std::string Command;  // XSVF: "#12 XSDRTDO"
+    std::string Expected; // hexadecimal, most significant digit first, as SVF writes values
+    std::string Read;
+    std::string Mask;
+};
+
+struct TRunReport {
+    std::string File;
+    std::string Sha256; // of the file's bytes; empty when it could not be read
+    std::string Serial; // programmer serial as --list shows it; empty when none was opened
+    std::string Driver; // the D2XX library loaded
+    std::string Result; // "passed", "failed", "not started"
+    int ExitCode = 0;
+    std::chrono::system_clock::time_point StartTime;
+    double DurationSeconds = 0;
+    int64_t Statements = 0;
+    int64_t Scans = 0;
+    int64_t TckCycles = 0;
+    bool Failed = false; // Failure holds the first failure
+    TRunFailure Failure;
+};
+
+// One JSON object on one line. Keys: file, sha256, serial, driver, result, exit_code, start_time
+// (UTC, ISO 8601), duration_s, statements, scans, tck_cycles, failure (null or an object with
+// message, line, command, expected, read, mask).
+std::string RunReportJson(const TRunReport& Report);
+
+// The SHA-256 of a file in lower-case hexadecimal; empty when it cannot be read.
+std::string Sha256OfFile(const std::string& FileName);
+
+// A time as "2026-12-08T22:55:01Z" (UTC).
+std::string IsoTime(std::chrono::system_clock::time_point T);
+
+// Watches the console lines of a run and keeps the first failure with its hex lines.
+class TFailureCollector {
+public:
+    void Line(const std::string& Text, uint8_t Severity);
+    bool Found() const { return FDone || !FFailure.Message.empty(); }
+    const TRunFailure& Failure() const { return FFailure; }
+
+private:
+    TRunFailure FFailure;
+    bool FDone = false; // the first failure is complete; later lines are not looked at
+};
+
+// Counts what the programmer is asked to do: wraps the events a player is given, passing every
+// call through. The counters are written on the player's worker thread and read after it ends.
+class TRunCounters {
+public:
+    // Returns Events with OnShift, OnClockTms and OnRunClocks counted on the way through.
+    TJtagEvents Wrap(const TJtagEvents& Events);
+    int64_t Scans() const { return FScans; }
+    int64_t TckCycles() const { return FTck; }
+
+private:
+    int64_t FScans = 0;
+    int64_t FTck = 0;
+};
