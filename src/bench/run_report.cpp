@@ -8,6 +8,8 @@
 #include <nlohmann/json.hpp>
 #include <openssl/evp.h>
 
+#include "svf_hex.h"
+
 std::string IsoTime(std::chrono::system_clock::time_point T) {
     const std::time_t Seconds = std::chrono::system_clock::to_time_t(T);
     std::tm Utc{};
@@ -86,22 +88,31 @@ int32_t NearLine(const std::string& Text) {
 }
 } // namespace
 
+// A failure is reported in several lines: the SVF mismatch lines, "Failing SDR statement near
+// line n"; or "XSDRTDO operation failed after maximum retries" / "Failing XSVF command #n ..."
+// and the hex lines. The first line that is none of these after the failure was named (the
+// controller's "!! ERROR !!" line) closes it.
 void TFailureCollector::Line(const std::string& Text, uint8_t Severity) {
     if (FDone || Severity != sevError)
         return;
-    if (ValueAfter(Text, "Expected (hex): ", FFailure.Expected) ||
-        ValueAfter(Text, "Read     (hex): ", FFailure.Read) ||
-        ValueAfter(Text, "Mask     (hex): ", FFailure.Mask) ||
-        ValueAfter(Text, "Failing XSVF command ", FFailure.Command))
+    if (ValueAfter(Text, HexExpectedPrefix, FFailure.Expected) ||
+        ValueAfter(Text, HexReadPrefix, FFailure.Read) ||
+        ValueAfter(Text, HexMaskPrefix, FFailure.Mask))
         return;
-    // The line that names the failure ends the report of the first one: a compare ends in
-    // "Failing SDR statement near line n", an XSVF retry or any other error in its own message.
+    if (ValueAfter(Text, XsvfFailingCommandPrefix, FFailure.Command)) {
+        if (FFailure.Message.empty())
+            FFailure.Message = Text;
+        return;
+    }
     if (Text.rfind("Error on S", 0) == 0 || Text.rfind("Expected: ", 0) == 0 ||
         Text.rfind("Readed:   ", 0) == 0)
         return;
+    if (!FFailure.Message.empty()) {
+        FDone = true;
+        return;
+    }
     FFailure.Message = Text.substr(0, Text.find("\r\n"));
     FFailure.Line = NearLine(Text);
-    FDone = true;
 }
 
 TJtagEvents TRunCounters::Wrap(const TJtagEvents& Events) {

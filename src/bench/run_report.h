@@ -50,7 +50,7 @@ std::string IsoTime(std::chrono::system_clock::time_point T);
 class TFailureCollector {
 public:
     void Line(const std::string& Text, uint8_t Severity);
-    bool Found() const { return FDone || !FFailure.Message.empty(); }
+    bool Found() const { return !FFailure.Message.empty(); }
     const TRunFailure& Failure() const { return FFailure; }
 
 private:

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "run_report.h"
+#include "run_timer.h"
 #include "transcript.h"
 
 namespace {
@@ -73,13 +74,22 @@ TEST(FailureCollector, KeepsOnlyTheFirstFailureAndItsHexLines) {
           {"Failing SDR statement near line 9", sevError},
           {"!! ERROR !! File processing failed", sevError}},
          {"Failing SDR statement near line 9", 9, "", "EE", "EF", "FF"}},
-        {{{"Failing XSVF command #7 XSDRTDO", sevError},
+        {{{"Retrying: retry #1", sevInfo},
+          {"XSDRTDO operation failed after maximum retries", sevError},
+          {"Failing XSVF command #7 XSDRTDO", sevError},
           {"Expected (hex): 0A6B5093", sevError},
           {"Read     (hex): 0A6B5193", sevError},
           {"Mask     (hex): 0FFFFFFF", sevError},
-          {"XSDRTDO operation failed after maximum retries", sevError}},
+          {"!! ERROR !! File processing failed", sevError}},
          {"XSDRTDO operation failed after maximum retries", 0, "#7 XSDRTDO", "0A6B5093", "0A6B5193",
           "0FFFFFFF"}},
+        {{{"Failing XSVF command #3 XSDRTDO", sevError},
+          {"Expected (hex): 1", sevError},
+          {"Read     (hex): 0", sevError},
+          {"Mask     (hex): 1", sevError},
+          {"!! ERROR !! File processing failed", sevError},
+          {"Expected (hex): 2", sevError}},
+         {"Failing XSVF command #3 XSDRTDO", 0, "#3 XSDRTDO", "1", "0", "1"}},
         {{{"Fatal error \"Unknown command\" near line 4\r\n\"FOO;\"", sevError}},
          {"Fatal error \"Unknown command\" near line 4", 4, "", "", "", ""}},
     };
@@ -116,6 +126,34 @@ TEST(Transcript, AppendsTimestampedLinesAcrossRuns) {
                                  "2026-12-08T22:55:01Z ==== end: passed, exit code 0\n";
     EXPECT_EQ(ReadAll(Path), Expected + Expected);
     EXPECT_FALSE(TTranscript(testing::TempDir() + "no/such/folder/x.log").Start("x"));
+}
+
+} // namespace
+
+namespace {
+
+TEST(RunTimer, EstimatesTheTimeLeftOnceThereIsSomethingToGoBy) {
+    TRunTimer T;
+    const auto T0 = TRunTimer::TClock::now();
+    T.Start(T0);
+    const auto At = [&](double S) {
+        return T0 + std::chrono::duration_cast<TRunTimer::TClock::duration>(
+                        std::chrono::duration<double>(S));
+    };
+    const struct {
+        double Elapsed;
+        int64_t Position, Max;
+        const char* Text;
+    } Cases[] = {
+        {0.5, 50, 100, "0:01 elapsed"}, // too early for an estimate
+        {12, 0, 100, "0:12 elapsed"},   // nothing done yet
+        {12, 0, 10000, "0:12 elapsed"}, // less than a hundredth done
+        {12, 25, 100, "0:12 elapsed, 0:36 left"},
+        {3000, 50, 100, "50:00 elapsed, 50:00 left"},
+        {4000, 100, 100, "1:06:40 elapsed, 0:00 left"},
+    };
+    for (const auto& C : Cases)
+        EXPECT_EQ(T.Text(C.Position, C.Max, At(C.Elapsed)), C.Text) << C.Elapsed;
 }
 
 } // namespace
