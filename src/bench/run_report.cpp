@@ -9,6 +9,7 @@
 #include <openssl/evp.h>
 
 #include "svf_hex.h"
+#include "transcript.h"
 
 std::string IsoTime(std::chrono::system_clock::time_point T) {
     const std::time_t Seconds = std::chrono::system_clock::to_time_t(T);
@@ -135,4 +136,47 @@ TJtagEvents TRunCounters::Wrap(const TJtagEvents& Events) {
             Inner(Sck, Count, Tms);
     };
     return E;
+}
+
+TRunRecorder::TRunRecorder(const std::string& LogFile)
+    : FTranscript(std::make_unique<TTranscript>(LogFile)) {}
+
+TRunRecorder::~TRunRecorder() = default;
+
+void TRunRecorder::Begin(const std::string& File, const std::string& What) {
+    FReport = TRunReport{};
+    FFailures = TFailureCollector{};
+    FReport.File = File;
+    FReport.Sha256 = Sha256OfFile(File);
+    FReport.StartTime = std::chrono::system_clock::now();
+    FStarted = std::chrono::steady_clock::now();
+    FTranscript->Start(What + (FReport.Sha256.empty() ? "" : " (SHA-256 " + FReport.Sha256 + ")"));
+}
+
+void TRunRecorder::SetProgrammer(const std::string& Serial, const std::string& Driver) {
+    FReport.Serial = Serial;
+    FReport.Driver = Driver;
+}
+
+void TRunRecorder::Line(const std::string& Text, uint8_t Severity) {
+    FTranscript->Line(Text, Severity);
+    FFailures.Line(Text, Severity);
+}
+
+const TRunReport& TRunRecorder::Finish(int ExitCode, int64_t Statements, int64_t Scans,
+                                       int64_t TckCycles) {
+    FReport.ExitCode = ExitCode;
+    FReport.Result = ExitCode == 0 ? "passed" : ExitCode == 1 ? "failed" : "not started";
+    FReport.DurationSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - FStarted).count();
+    FReport.Statements = Statements;
+    FReport.Scans = Scans;
+    FReport.TckCycles = TckCycles;
+    FReport.Failed = FFailures.Found();
+    FReport.Failure = FFailures.Failure();
+    char Seconds[32];
+    std::snprintf(Seconds, sizeof Seconds, "%.2f s", FReport.DurationSeconds);
+    FTranscript->End(FReport.Result + ", exit code " + std::to_string(ExitCode) + ", " + Seconds +
+                     (FReport.Serial.empty() ? "" : ", S/N " + FReport.Serial));
+    return FReport;
 }

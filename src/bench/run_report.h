@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -70,4 +71,33 @@ public:
 private:
     int64_t FScans = 0;
     int64_t FTck = 0;
+};
+
+class TTranscript;
+
+// One run seen from outside: started with the file and the programmer, fed every console line,
+// finished with the exit code and the counters. Feeds the --log transcript as the lines come and
+// builds the --json report at the end.
+class TRunRecorder {
+public:
+    // LogFile empty: no transcript.
+    explicit TRunRecorder(const std::string& LogFile);
+    ~TRunRecorder();
+    TRunRecorder(const TRunRecorder&) = delete;
+    TRunRecorder& operator=(const TRunRecorder&) = delete;
+
+    // What names the run in the transcript's start line ("korvex-cli board.svf").
+    void Begin(const std::string& File, const std::string& What);
+    // The programmer and the driver once they are known.
+    void SetProgrammer(const std::string& Serial, const std::string& Driver);
+    void Line(const std::string& Text, uint8_t Severity);
+    // Exit code 0 passed, 1 failed, 2 not started.
+    const TRunReport& Finish(int ExitCode, int64_t Statements, int64_t Scans, int64_t TckCycles);
+    const TRunReport& Report() const { return FReport; }
+
+private:
+    std::unique_ptr<TTranscript> FTranscript;
+    TFailureCollector FFailures;
+    TRunReport FReport;
+    std::chrono::steady_clock::time_point FStarted;
 };
