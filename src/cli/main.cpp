@@ -12,6 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "bench_commands.h"
 #include "command_line.h"
 #include "player_registration.h"
 #include "processing_controller.h"
@@ -91,6 +92,8 @@ int main(int argc, char** argv) {
                    "Settings file (its extension becomes .ini); default: korvex-player.ini "
                    "beside this program, or in ~/.config/korvex when that folder is not writable");
     App.add_flag("--list", List, "List the serial numbers of the attached programmers and exit");
+    TBenchOptions Bench;
+    AddBenchOptions(App, Bench);
     App.set_version_flag("--version", std::string("korvex-cli ") + KORVEX_PRODUCT_VERSION);
     auto* Group = App.add_option_group("Settings for this run (the settings file is not changed)");
     Group->add_option("--DefFreq", O.DefFreq, "TCK frequency: 0 = 3 MHz, 1 = 1.5 MHz, 2 = 750 kHz")
@@ -129,12 +132,13 @@ int main(int argc, char** argv) {
         App.exit(E);
         return 2; // nothing was played
     }
-    if (!List && FileName.empty()) {
+    if (!List && !Bench.Detect && Bench.CheckFile.empty() && FileName.empty()) {
         std::fprintf(stderr, "korvex-cli: no file given\n%s", App.help().c_str());
         return 2;
     }
 
-    TTerminalView View(stdout, stderr);
+    // With --json standard output carries the JSON object alone.
+    TTerminalView View(Bench.Json ? stderr : stdout, stderr);
     if (Serial) {
         View.RequestedSerial = ParseSerialNumber(*Serial);
         if (View.RequestedSerial == -1) {
@@ -157,11 +161,52 @@ int main(int argc, char** argv) {
     Controller.FormCreate(ExecutablePath(argv[0]), Line);
     Apply(O, Controller);
 
+    if (!Bench.CheckFile.empty()) {
+        const TKorvexLink& L = Controller.Link;
+        const TCheckTiming Timing{TKorvexLink::DefaultFrequencyFor(L.DefFreq), L.SecurityTime,
+                                  L.RTwCount};
+        return CheckFileCommand(Bench.CheckFile, Timing, Bench.Json ? stderr : stdout);
+    }
+
+    // A run's transcript (--log) and report (--json); the report is printed on every way out.
+    const bool Recording = !List && !Bench.Detect;
+    TRunRecorder Recorder(Recording ? Bench.LogFile : "");
+    if (Recording) {
+        Recorder.Begin(FileName, "korvex-cli " + FileName);
+        View.OnLine = [&Recorder](const TConsoleLine& L) {
+            Recorder.Line(L.Text, L.Color == TMessageQueue::clRed     ? sevError
+                                  : L.Color == TMessageQueue::clBrown ? sevWarning
+                                  : L.Color == TMessageQueue::clGrey  ? sevComment
+                                                                      : sevInfo);
+        };
+    }
+    auto Finish = [&](int ExitCode) {
+        if (!Recording)
+            return ExitCode;
+        const auto& Run = Controller.LastRun;
+        Recorder.SetProgrammer(Controller.Link.SerialNumber == -1
+                                   ? ""
+                                   : TProcessingController::SerialHex(Controller.Link.SerialNumber),
+                               TUsbDriver::LibraryName());
+        const TRunReport& Report =
+            Recorder.Finish(ExitCode, Run.Statements, Run.Scans, Run.TckCycles);
+        if (Bench.Json) {
+            std::printf("%s\n", RunReportJson(Report).c_str());
+            std::fflush(stdout);
+        }
+        return ExitCode;
+    };
+
     if (!Controller.FormShow()) {
         if (!Controller.Driver.LoadError().empty())
             View.Note("korvex-cli: " + Controller.Driver.LoadError());
-        return Controller.ExitCode;
+        return Finish(Controller.ExitCode);
     }
+
+    if (Bench.Detect)
+        return DetectChain(
+            Controller.Link, [&] { return Controller.FindKorvex(); },
+            TKorvexLink::DefaultFrequencyFor(Controller.Link.DefFreq), stdout);
 
     if (List) {
         const std::vector<int32_t> Serials = Controller.Link.ListKorvexSerials();
@@ -178,7 +223,7 @@ int main(int argc, char** argv) {
         if (StopRequested.load() && !StopPassed) {
             StopPassed = true;
             if (!Controller.Processing()) // cancelled before the run began
-                return 1;
+                return Finish(1);
             View.Note("korvex-cli: cancelling: the programmer is closed after the current step");
             Controller.RequestStop();
         }
@@ -186,5 +231,5 @@ int main(int argc, char** argv) {
         if (!View.Closed)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    return Controller.ExitCode;
+    return Finish(Controller.ExitCode);
 }

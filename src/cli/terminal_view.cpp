@@ -64,16 +64,18 @@ void TTerminalView::DrawProgress() {
         return;
     const int64_t Position = std::min(std::max<int64_t>(FPosition, 0), FMax);
     const int Permille = static_cast<int>(Position * 1000 / FMax);
-    if (FBarVisible && Permille == FLastPermille)
+    if (FBarVisible && Permille == FLastPermille && FRunTime == FDrawnRunTime)
         return;
     constexpr int Width = 40;
     const int Filled = Permille * Width / 1000;
     std::string Bar(static_cast<size_t>(Filled), '#');
     Bar.append(static_cast<size_t>(Width - Filled), '.');
-    std::fprintf(FErr, "\r[%s] %3d.%d%%\033[K", Bar.c_str(), Permille / 10, Permille % 10);
+    std::fprintf(FErr, "\r[%s] %3d.%d%%  %s\033[K", Bar.c_str(), Permille / 10, Permille % 10,
+                 FRunTime.c_str());
     std::fflush(FErr);
     FBarVisible = true;
     FLastPermille = Permille;
+    FDrawnRunTime = FRunTime;
 }
 
 void TTerminalView::AppendConsoleLines(const std::vector<TConsoleLine>& Lines) {
@@ -89,6 +91,8 @@ void TTerminalView::AppendConsoleLines(const std::vector<TConsoleLine>& Lines) {
             std::fputs(Ansi, FOut);
         std::fwrite(Text.data(), 1, Text.size(), FOut);
         std::fputs(Ansi ? "\033[0m\n" : "\n", FOut);
+        if (OnLine)
+            OnLine(L);
     }
     std::fflush(FOut);
     DrawProgress();
@@ -100,8 +104,23 @@ void TTerminalView::SetProgress(int64_t Max, int64_t Position) {
     DrawProgress();
 }
 
+void TTerminalView::SetRunTime(const std::string& Text, bool Finished) {
+    if (Finished) {
+        FTotalTime = Text;
+        return;
+    }
+    FRunTime = Text;
+    DrawProgress();
+}
+
 void TTerminalView::CloseMainWindow() {
     EraseProgress();
+    // On standard error, so standard output still ends with the run's outcome line.
+    if (!FTotalTime.empty()) {
+        std::fprintf(FErr, "%s\n", FTotalTime.c_str());
+        std::fflush(FErr);
+        FTotalTime.clear();
+    }
     Closed = true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,12 @@ public:
     // Without a dialog: the only attached programmer, or an error that lists the serial numbers.
     bool ChooseKorvex() override;
     void SetStatusText(const std::string&) override {}
+    // Elapsed and left beside the progress bar; the total on standard error once the run's last
+    // console line is out.
+    void SetRunTime(const std::string& Text, bool Finished) override;
+
+    // Every console line as it is written (the run's transcript and report).
+    std::function<void(const TConsoleLine&)> OnLine;
 
     // Writes a note on standard error between progress-bar redraws.
     void Note(const std::string& Text);
@@ -52,5 +59,8 @@ private:
     int64_t FMax = 0;
     int64_t FPosition = 0;
     int FLastPermille = -1;
+    std::string FRunTime; // beside the bar
+    std::string FDrawnRunTime;
+    std::string FTotalTime; // written when the window would close
     int FChooseCalls = 0;
 };

@@ -24,6 +24,6 @@ endif()
 # The controller drives the programmer link; it is built when the link library is there.
 if(TARGET korvex_link)
   target_sources(korvex_shell PRIVATE ${CMAKE_CURRENT_LIST_DIR}/processing_controller.cpp)
-  target_link_libraries(korvex_shell PUBLIC korvex_link)
+  target_link_libraries(korvex_shell PUBLIC korvex_link korvex_bench)
   target_compile_definitions(korvex_shell PUBLIC KORVEX_HAVE_CONTROLLER)
 endif()

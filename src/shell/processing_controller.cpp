@@ -117,9 +117,11 @@ bool TProcessingController::RunFile(const std::string& FileName) {
         Events.OnMessage = [this](const std::string& Text, uint8_t Severity) {
             Messages.QueueMessage(Text, Severity);
         };
-        Started->AssignEvents(Events);
+        FCounters = TRunCounters{};
+        Started->AssignEvents(FCounters.Wrap(Events));
         Started->EchoComments = WriteComments;
         Link.Frequency = TKorvexLink::DefaultFrequencyFor(Link.DefFreq);
+        FTimer.Start();
         Started->Start(Link.Frequency);
         Player = std::move(Started);
         FProgressMax = -1;
@@ -161,6 +163,9 @@ void TProcessingController::EndRun(int Status) {
         Messages.QueueMessage("File processing completed successfully", sevInfo);
         View.SetProgress(FProgressMax, FProgressMax);
     }
+    LastRun = {Player->StatementsExecuted(), FCounters.Scans(), FCounters.TckCycles(),
+               FTimer.ElapsedSeconds()};
+    View.SetRunTime("Total time " + FormatDuration(LastRun.Seconds), true);
     // The worker has left its loop; joining it first keeps it away from a closing link.
     Player.reset();
     Link.CloseKorvex();
@@ -184,6 +189,7 @@ void TProcessingController::TimerTimer() {
         if (Max != FProgressMax)
             FProgressMax = Max;
         View.SetProgress(FProgressMax, Player->Progress());
+        View.SetRunTime(FTimer.Text(Player->Progress(), FProgressMax), false);
         const int Status = Player->Status();
         if (Status == 1 || Status == 2)
             EndRun(Status);

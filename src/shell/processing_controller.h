@@ -6,11 +6,14 @@
 #include <vector>
 
 #include "command_line.h"
+#include "file_check.h"
 #include "jtag_file.h"
 #include "korvex_link.h"
 #include "message_queue.h"
 #include "open_dialog_filter.h"
 #include "player_registration.h"
+#include "run_report.h"
+#include "run_timer.h"
 #include "usbplow.h"
 
 // What the controller needs from the front end: the window (Qt) or the terminal (korvex-cli).
@@ -38,6 +41,9 @@ public:
     virtual bool ChooseKorvex() = 0;
     // The status bar's text ("Using KORVEX S/N 012345").
     virtual void SetStatusText(const std::string& Text) = 0;
+    // The run's time: "0:12 elapsed, 0:30 left" while it runs (about once a tick), then once
+    // "Total time 0:42" with Finished set.
+    virtual void SetRunTime(const std::string& /*Text*/, bool /*Finished*/) {}
 };
 
 // The road of one run, free of any GUI: programmer found and opened, player created and started,
@@ -72,6 +78,15 @@ public:
     TMessageQueue Messages;
     TUsbDriver Driver;
     TKorvexLink Link;
+
+    // What the last run asked of the programmer and how long it took (for the run report).
+    struct TRunTotals {
+        int64_t Statements = 0;
+        int64_t Scans = 0;
+        int64_t TckCycles = 0;
+        double Seconds = 0;
+    };
+    TRunTotals LastRun;
 
     // Start-up: "." as decimal separator, flags cleared, IniFileName from the executable path,
     // the command line (Args without the program name), -S into Link.SerialNumber, ".ini" as the
@@ -135,6 +150,8 @@ private:
     void AbandonStart(std::unique_ptr<TJtagFile>& Started, const std::string& Report);
 
     IControllerView& View;
+    TRunCounters FCounters; // wraps the events of the run in progress
+    TRunTimer FTimer;
     int64_t FProgressMax = -1;    // the maximum last given to the view's progress bar
     bool FCloseRequested = false; // closed at the end of the tick, after the console has its lines
 };
