@@ -117,7 +117,7 @@ bool TProcessingController::RunFile(const std::string& FileName) {
         Events.OnMessage = [this](const std::string& Text, uint8_t Severity) {
             Messages.QueueMessage(Text, Severity);
         };
-        Started->AssignEvents(Events);
+        Started->Events = Events;
         Started->EchoComments = WriteComments;
         Link.Frequency = TKorvexLink::DefaultFrequencyFor(Link.DefFreq);
         Started->Start(Link.Frequency);
