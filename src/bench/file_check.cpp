@@ -123,11 +123,11 @@ TFileCheck CheckFile(const std::string& FileName, const TCheckTiming& Timing) {
         const std::string Ext = std::filesystem::path(FileName).extension().string();
         std::unique_ptr<TJtagFile> Player = TJtagFilesList::Global().CreateForFile(Ext, FileName);
         Result.FileType = Player->GetFileType();
-        Player->AssignEvents(Target.Events());
+        Player->Events = Target.Events();
         Player->EchoComments = false;
         Player->CompareReadBack = false;
         // The player's own first frequency call is the default, not a statement of the file.
-        auto& SetFrequency = Player->OnSetFrequency;
+        auto& SetFrequency = Player->Events.OnSetFrequency;
         SetFrequency = [Inner = SetFrequency, &Target, First = true](int64_t Hz,
                                                                      bool Send) mutable {
             const int64_t Used = Inner(Hz, Send);

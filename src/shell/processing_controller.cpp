@@ -118,7 +118,7 @@ bool TProcessingController::RunFile(const std::string& FileName) {
             Messages.QueueMessage(Text, Severity);
         };
         FCounters = TRunCounters{};
-        Started->AssignEvents(FCounters.Wrap(Events));
+        Started->Events = FCounters.Wrap(Events);
         Started->EchoComments = WriteComments;
         Link.Frequency = TKorvexLink::DefaultFrequencyFor(Link.DefFreq);
         FTimer.Start();

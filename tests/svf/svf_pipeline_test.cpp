@@ -67,8 +67,10 @@ TEST(SvfPipeline, LateReadBackGivesTheSameResult) {
         TRun R(Program, Bad, Late);
         EXPECT_EQ(R.Status, 1) << Late;
         const std::vector<std::string> Want = {
-            "! program and verify", "Error on SDR instruction: ", "Expected: 0010 1100 0100 1000 ",
-            "Readed:   0010 1100 0100 1001 ", "Failing SDR statement near line 4"};
+            "! program and verify",           "Error on SDR instruction: ",
+            "Expected: 0010 1100 0100 1000 ", "Readed:   0010 1100 0100 1001 ",
+            "Expected (hex): 1234",           "Read     (hex): 9234",
+            "Mask     (hex): FFFF",           "Failing SDR statement near line 4"};
         EXPECT_EQ(R.Texts(), Want) << Late;
     }
 }

@@ -72,9 +72,13 @@ TEST(SvfOnSimulator, ProgramThenVerify) {
     R = PlayFile(H, DataFile("program_verify_wrong_bit.svf"));
     EXPECT_EQ(R.Status, 1);
     // The expected value 5EC0FFEF, bit 0 first, against what the register really holds.
-    const std::vector<std::string> Want = {
-        "Error on SDR instruction: ", "Expected: 1111 0111 1111 1111 0000 0011 0111 1010 ",
-        "Readed:   0111 0111 1111 1111 0000 0011 0111 1010 ", "Failing SDR statement near line 12"};
+    const std::vector<std::string> Want = {"Error on SDR instruction: ",
+                                           "Expected: 1111 0111 1111 1111 0000 0011 0111 1010 ",
+                                           "Readed:   0111 0111 1111 1111 0000 0011 0111 1010 ",
+                                           "Expected (hex): 5EC0FFEF",
+                                           "Read     (hex): 5EC0FFEE",
+                                           "Mask     (hex): FFFFFFFF",
+                                           "Failing SDR statement near line 12"};
     std::vector<std::string> Got;
     for (const auto& M : R.Messages)
         if (M.Severity == 2)

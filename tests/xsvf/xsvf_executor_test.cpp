@@ -241,6 +241,12 @@ TEST(XsvfRun, Xc9500GivesUpAfterTheRepeatCount) {
         EXPECT_LT(O.Progress, O.ProgressMax);
         auto Expected = K.Messages;
         Expected.insert(Expected.begin(), "Warning: Using XC9500 programming method.");
+        // The failing command (the sixth) and its values after the failure line.
+        const std::string Name = std::string(K.Command).substr(0, std::string(K.Command).find(' '));
+        for (const std::string& Line :
+             {"Failing XSVF command #6 " + Name, std::string("Expected (hex): 5A"),
+              std::string("Read     (hex): 00"), std::string("Mask     (hex): FF")})
+            Expected.push_back(Line);
         EXPECT_EQ(R.MessageTexts(), Expected);
         EXPECT_EQ(R.Messages.back().second, 2);
         const std::string T = R.AfterReset();
