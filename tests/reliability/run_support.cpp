@@ -54,9 +54,9 @@ struct TRecordingView : IControllerView {
             Console.push_back(L.Text);
     }
     void SetProgress(int64_t, int64_t) override {}
-    void CloseMainWindow() override { ++Closes; }
-    void ShowErrorBox(const std::string& Text) override { ErrorBoxes.push_back(Text); }
-    bool ChooseKorvex() override {
+    void Quit() override { ++Closes; }
+    void ShowError(const std::string& Text) override { ErrorBoxes.push_back(Text); }
+    bool ChooseProgrammer() override {
         const std::vector<int32_t> Serials = Controller->Link.ListKorvexSerials();
         Controller->Link.SerialNumber = Serials.empty() ? -1 : (Serials[0] | 0xA6000000);
         return true;
@@ -123,19 +123,19 @@ TRunOutcome TControllerRun::Play(const std::string& File, const std::string& Sim
     {
         TProcessingController C(View);
         View.Controller = &C;
-        C.FormCreate((fs::path(FFolder.Path()) / "korvex-player").string(),
-                     std::vector<std::string>{"-P", "-F", File, "-C", "-CC", "-I",
-                                              FFolder.Path() + "/settings.ini"});
+        C.Configure((fs::path(FFolder.Path()) / "korvex-player").string(),
+                    ParseCommandLine(
+                        {"-P", "-F", File, "-C", "-CC", "-I", FFolder.Path() + "/settings.ini"}));
         if (Setup)
             Setup(C);
-        if (C.FormShow()) {
+        if (C.LoadDriver()) {
             const auto Deadline = Began + Limit;
             while (View.Closes == 0 || C.Processing()) {
-                C.TimerTimer();
+                C.Poll();
                 if (Clock::now() > Deadline && !Out.Hung) {
                     // Counted as a failure by the caller; stopping lets the test go on.
                     Out.Hung = true;
-                    C.RequestStop();
+                    C.Stop();
                 }
                 if (View.Closes == 0 || C.Processing())
                     std::this_thread::sleep_for(std::chrono::milliseconds(2));
