@@ -112,7 +112,7 @@ bool TProcessingController::RunFile(const std::string& FileName) {
         Events.OnMessage = [this](const std::string& Text, uint8_t Severity) {
             Messages.QueueMessage(Text, Severity);
         };
-        Started->AssignEvents(Events);
+        Started->Events = Events;
         const TRunOptions O = Options();
         Started->EchoComments = O.WriteComments;
         Link.Frequency = TKorvexLink::DefaultFrequencyFor(O.DefFreq);

@@ -125,7 +125,7 @@ TSimRun TSimHarness::Play(TJtagFile& File, int64_t Frequency, std::chrono::milli
     Run.Opened = true;
     TJtagEvents E = L.Events();
     E.OnMessage = Collect;
-    File.AssignEvents(E);
+    File.Events = E;
     L.Frequency = Frequency;
     File.Start(Frequency);
     const auto Deadline = std::chrono::steady_clock::now() + Timeout;
@@ -141,7 +141,7 @@ TSimRun TSimHarness::Play(TJtagFile& File, int64_t Frequency, std::chrono::milli
     }
     Run.Status = File.Status();
     L.CloseKorvex();
-    File.AssignEvents(TJtagEvents{}); // the collector below lives only as long as this call
+    File.Events = TJtagEvents{}; // the collector below lives only as long as this call
     {
         std::lock_guard G(Lock);
         L.QueueMessage = nullptr;
