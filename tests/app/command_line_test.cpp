@@ -6,6 +6,7 @@
 
 #include "command_line.h"
 #include "open_dialog_filter.h"
+#include "scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -80,7 +81,8 @@ TEST(CommandLine, SettingsFileNames) {
 }
 
 TEST(CommandLine, DefaultSettingsFileBesideOrInConfigFolder) {
-    const fs::path Tmp = fs::temp_directory_path() / ("korvex-cl-" + std::to_string(::getpid()));
+    const TScratchFolder Scratch("command-line");
+    const fs::path Tmp = Scratch.Path();
     fs::create_directories(Tmp / "bin");
     ::setenv("XDG_CONFIG_HOME", (Tmp / "cfg").c_str(), 1);
     // A writable folder holds the file beside the executable.
@@ -92,7 +94,6 @@ TEST(CommandLine, DefaultSettingsFileBesideOrInConfigFolder) {
     EXPECT_EQ(DefaultSettingsFileName((Tmp / "nowhere" / "korvex-player").string()),
               (Tmp / "cfg" / "korvex" / "korvex-player.ini").string());
     ::unsetenv("XDG_CONFIG_HOME");
-    fs::remove_all(Tmp);
 }
 
 TEST(OpenDialogFilter, OneEntryPerTypeAndAllSupported) {

@@ -11,6 +11,7 @@
 
 #include "line_exception.h"
 #include "processing_controller.h"
+#include "scratch.h"
 #include "settings.h"
 
 namespace fs = std::filesystem;
@@ -78,35 +79,16 @@ class Controller : public ::testing::Test {
 protected:
     void SetUp() override {
         RegisterPlayers();
-        Dir = fs::temp_directory_path() /
-              ("korvex-ctl-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(Dir);
-        ::setenv("KORVEX_D2XX", KORVEX_SIM_LIBRARY, 1);
         Sim("");
         Exe = (Dir / "korvex-player").string();
     }
-    void TearDown() override {
-        C.reset();
-        fs::remove_all(Dir);
-    }
+    void TearDown() override { C.reset(); }
     // A simulator scenario (lines of its configuration file) with the trace switched on.
-    void Sim(const std::string& Config) {
-        const std::string Cfg = (Dir / ("sim" + std::to_string(++SimCount) + ".cfg")).string();
-        std::ofstream(Cfg) << Config << "trace " << (Dir / "trace.txt").string() << "\n";
-        ::setenv("KORVEX_SIM", Cfg.c_str(), 1);
-    }
+    void Sim(const std::string& Config) { Scenario.Use(Config); }
     std::string File(const std::string& Name, const std::string& Text) {
-        const std::string Path = (Dir / Name).string();
-        std::ofstream(Path, std::ios::binary) << Text;
-        return Path;
+        return Scratch.Write(Name, Text);
     }
-    std::string Trace() const {
-        std::ifstream In(Dir / "trace.txt");
-        std::stringstream S;
-        S << In.rdbuf();
-        return S.str();
-    }
+    std::string Trace() const { return Scenario.Trace(); }
     TProcessingController& Start(const std::vector<std::string>& Args) {
         C = std::make_unique<TProcessingController>(View);
         View.Controller = C.get();
@@ -126,9 +108,10 @@ protected:
         ASSERT_FALSE(C->Processing()) << "run did not end";
     }
 
-    fs::path Dir;
+    TScratchFolder Scratch{"controller"};
+    TSimScenario Scenario{Scratch};
+    fs::path Dir{Scratch.Path()};
     std::string Exe;
-    int SimCount = 0;
     TRecordingView View;
     std::unique_ptr<TProcessingController> C;
 };
@@ -193,14 +176,10 @@ TEST_F(Controller, LineErrorIsTwoConsoleLines) {
 TEST_F(Controller, LineErrorWhileCreatingThePlayer) {
     // A player whose constructor finds a bad line (as a pre-scan would): RunFile reports it in its
     // own form, and the programmer opened for the run is closed again at once.
-    static bool Registered = false;
-    if (!Registered) {
-        TJtagFilesList::Global().Register(
-            "LNE", [](const std::string&) -> std::unique_ptr<TJtagFile> {
-                throw ELineException("Bad statement", 6, "  XSDR 12;");
-            });
-        Registered = true;
-    }
+    const TRegistryRestorer Restore;
+    TJtagFilesList::Global().Register("LNE", [](const std::string&) -> std::unique_ptr<TJtagFile> {
+        throw ELineException("Bad statement", 6, "  XSDR 12;");
+    });
     const std::string F = File("x.lne", "");
     Start({"-F", F, "-P", "-CC"});
     Tick();

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "scratch.h"
 #include "settings.h"
 
 namespace fs = std::filesystem;
@@ -14,14 +15,7 @@ namespace fs = std::filesystem;
 namespace {
 class SettingsFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        Dir = fs::temp_directory_path() /
-              ("korvex-settings-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(Dir);
-        File = (Dir / "korvex-player.ini").string();
-    }
-    void TearDown() override { fs::remove_all(Dir); }
+    void SetUp() override { File = (Dir / "korvex-player.ini").string(); }
     void Write(const std::string& Text) { std::ofstream(File, std::ios::binary) << Text; }
     std::string Read() {
         std::ifstream In(File, std::ios::binary);
@@ -29,7 +23,8 @@ protected:
         S << In.rdbuf();
         return S.str();
     }
-    fs::path Dir;
+    TScratchFolder Scratch{"settings"};
+    fs::path Dir{Scratch.Path()};
     std::string File;
 };
 } // namespace

@@ -5,7 +5,6 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QtTest>
 
@@ -16,6 +15,7 @@
 #include "qt_console_view.h"
 #include "qt_dialog_seam.h"
 #include "qt_radio_group.h"
+#include "scratch.h"
 #include "selection_form.h"
 
 namespace {
@@ -107,7 +107,13 @@ private:
     // Ticks until the console shows a line starting with Text, at most Ms milliseconds.
     bool WaitForLine(TJtagMainForm& W, const QString& Text, int Ms = 10000);
 
-    QTemporaryDir Dir;
+    // A path in the test's scratch folder.
+    QString InFolder(const QString& Name) const {
+        return QString::fromStdString(Folder.File(Name.toStdString()));
+    }
+
+    TScratchFolder Folder{"gui"};
+    TSimScenario Scenario{Folder};
     QString Ini;
     QStringList ErrorBoxes;
     QStringList Dialogs;                       // class names of the dialogs run modally
@@ -115,7 +121,6 @@ private:
 };
 
 void TMainFormTest::initTestCase() {
-    QVERIFY(Dir.isValid());
     RegisterPlayers();
     qputenv("KORVEX_D2XX", KORVEX_SIM_LIBRARY);
     KorvexDialogs::SetErrorBoxHook([this](QWidget*, const QString& Text) { ErrorBoxes << Text; });
@@ -126,7 +131,7 @@ void TMainFormTest::initTestCase() {
 }
 
 void TMainFormTest::init() {
-    Ini = Dir.filePath(QStringLiteral("%1.ini").arg(QTest::currentTestFunction()));
+    Ini = InFolder(QStringLiteral("%1.ini").arg(QTest::currentTestFunction()));
     QFile::remove(Ini);
     ErrorBoxes.clear();
     Dialogs.clear();
@@ -144,14 +149,14 @@ std::unique_ptr<TJtagMainForm> TMainFormTest::MakeForm(QStringList Args) {
     std::vector<std::string> A;
     for (const QString& S : Args)
         A.push_back(S.toStdString());
-    auto W = std::make_unique<TJtagMainForm>(Dir.filePath("korvex-player").toStdString(), A);
+    auto W = std::make_unique<TJtagMainForm>(InFolder("korvex-player").toStdString(), A);
     Child<QTimer>(*W, "pollTimer")
         ->stop(); // the tests poll by hand, so every step is deterministic
     return W;
 }
 
 void TMainFormTest::SetSim(const QByteArray& Config) {
-    qputenv("KORVEX_SIM", WriteFile(Dir.filePath("sim.cfg"), Config).toLocal8Bit());
+    Scenario.Use(Config.toStdString());
 }
 
 void TMainFormTest::Tick(TJtagMainForm& W, int Count) {
@@ -308,7 +313,7 @@ void TMainFormTest::PNeedsAnExistingLastFile() {
     QVERIFY(!Action(*W, "processLastAction")->isEnabled());
 
     // A file chosen: P works even though the menu has not been opened since.
-    const QString File = WriteFile(Dir.filePath("p.svf"), "SIR 8 TDI(01);\n");
+    const QString File = WriteFile(InFolder("p.svf"), "SIR 8 TDI(01);\n");
     W->Controller().LastFileName = File.toStdString();
     QTest::keyClick(Console(*W), Qt::Key_P);
     QCOMPARE(Dialogs, QStringList{"TJTAGKorvexSelectionForm"}); // first run: which KORVEX?
@@ -323,10 +328,10 @@ void TMainFormTest::PNeedsAnExistingLastFile() {
 }
 
 void TMainFormTest::WholeRunFromProcessLastFile() {
-    const QString File = WriteFile(Dir.filePath("ok.svf"), "! erase the part\n"
-                                                           "SIR 8 TDI(01);\n"
-                                                           "SDR 8 TDI(00) TDO(00) MASK(FF);\n"
-                                                           "RUNTEST 100 TCK;\n");
+    const QString File = WriteFile(InFolder("ok.svf"), "! erase the part\n"
+                                                       "SIR 8 TDI(01);\n"
+                                                       "SDR 8 TDI(00) TDO(00) MASK(FF);\n"
+                                                       "RUNTEST 100 TCK;\n");
     auto W = MakeForm({"-F", File});
     W->show();
     QVERIFY(QTest::qWaitForWindowExposed(W.get()));
@@ -375,7 +380,7 @@ void TMainFormTest::WholeRunFromProcessLastFile() {
 }
 
 void TMainFormTest::FailedRunIsRed() {
-    const QString File = WriteFile(Dir.filePath("bad.svf"), "SDR 8 TDI(00) TDO(FF) MASK(FF);\n");
+    const QString File = WriteFile(InFolder("bad.svf"), "SDR 8 TDI(00) TDO(FF) MASK(FF);\n");
     auto W = MakeForm({"-F", File, "-S", "012345"});
     W->show();
     ProcessLast(*W);
@@ -390,7 +395,7 @@ void TMainFormTest::FailedRunIsRed() {
 }
 
 void TMainFormTest::CommentsItemControlsGreyLines() {
-    const QString File = WriteFile(Dir.filePath("c.svf"), "! first note\nSIR 8 TDI(01);\n");
+    const QString File = WriteFile(InFolder("c.svf"), "! first note\nSIR 8 TDI(01);\n");
     auto W = MakeForm({"-F", File, "-S", "012345"});
     W->show();
     Action(*W, "writeCommentsAction")->trigger(); // unchecks
@@ -416,7 +421,7 @@ void TMainFormTest::ClosingRefusedDuringRunAndStop() {
     QByteArray Svf;
     for (int I = 0; I < 200; ++I)
         Svf += "SDR 8 TDI(00) TDO(00) MASK(FF);\n";
-    const QString File = WriteFile(Dir.filePath("slow.svf"), Svf);
+    const QString File = WriteFile(InFolder("slow.svf"), Svf);
     auto W = MakeForm({"-F", File, "-S", "012345"});
     W->show();
     QVERIFY(QTest::qWaitForWindowExposed(W.get()));
@@ -449,7 +454,7 @@ void TMainFormTest::ClosingRefusedDuringRunAndStop() {
 }
 
 void TMainFormTest::NoProgrammerKeepsConsole() {
-    const QString File = WriteFile(Dir.filePath("n.svf"), "SIR 8 TDI(01);\n");
+    const QString File = WriteFile(InFolder("n.svf"), "SIR 8 TDI(01);\n");
     auto W = MakeForm({"-F", File, "-S", "012345"});
     W->show();
     ProcessLast(*W);
@@ -487,8 +492,7 @@ void TMainFormTest::SelectKorvexSetsSerial() {
     QCOMPARE(W->Controller().Link.SerialNumber, int32_t(0xA601ABCD)); // Cancel keeps it
 
     // A run started now finds the chosen programmer at once and names it as the dialog stored it.
-    W->Controller().LastFileName =
-        WriteFile(Dir.filePath("s.svf"), "SIR 8 TDI(01);\n").toStdString();
+    W->Controller().LastFileName = WriteFile(InFolder("s.svf"), "SIR 8 TDI(01);\n").toStdString();
     ProcessLast(*W);
     QCOMPARE(Dialogs.size(), 2);
     QVERIFY(WaitForLine(*W, "File processing completed successfully"));
@@ -497,7 +501,7 @@ void TMainFormTest::SelectKorvexSetsSerial() {
 
 void TMainFormTest::SelectionDialogAgainUntilOneIsChosen() {
     SetSim("device A6012345\ndevice A601ABCD\ntdo_constant 0\n");
-    const QString File = WriteFile(Dir.filePath("two.svf"), "SIR 8 TDI(01);\n");
+    const QString File = WriteFile(InFolder("two.svf"), "SIR 8 TDI(01);\n");
     auto W = MakeForm({"-F", File});
     W->show();
     // OK with nothing selected names no programmer among two: the dialog comes back; then the
@@ -572,7 +576,7 @@ void TMainFormTest::HelpWithF1AndEscape() {
 }
 
 void TMainFormTest::DriverMissingClosesWithTwo() {
-    qputenv("KORVEX_D2XX", Dir.filePath("no-such-driver.so").toLocal8Bit());
+    qputenv("KORVEX_D2XX", InFolder("no-such-driver.so").toLocal8Bit());
     auto W = MakeForm({"-P", "-F", "whatever.svf", "-S", "012345"});
     Child<QTimer>(*W, "pollTimer")->start();
     W->show();
@@ -627,12 +631,11 @@ void TMainFormTest::UnattendedRunExitCodes() {
     QFETCH(QByteArray, Content);
     QFETCH(int, ExitCode);
     QFETCH(bool, Driver);
-    const QString Path =
-        Content.isEmpty() ? Dir.filePath(File) : WriteFile(Dir.filePath(File), Content);
-    const QString Config = WriteFile(Dir.filePath("unattended.cfg"), Sim);
+    const QString Path = Content.isEmpty() ? InFolder(File) : WriteFile(InFolder(File), Content);
+    const QString Config = WriteFile(InFolder("unattended.cfg"), Sim);
     QProcess P;
     QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
-    Env.insert("KORVEX_D2XX", Driver ? QString(KORVEX_SIM_LIBRARY) : Dir.filePath("none.so"));
+    Env.insert("KORVEX_D2XX", Driver ? QString(KORVEX_SIM_LIBRARY) : InFolder("none.so"));
     Env.insert("KORVEX_SIM", Config);
     Env.insert("QT_QPA_PLATFORM", "offscreen");
     P.setProcessEnvironment(Env);

@@ -222,8 +222,8 @@ TEST_F(SimLink, TrstKeepsTheTapInReset) {
 }
 
 TEST_F(SimLink, ScriptedTdo) {
-    const std::string Script = ::testing::TempDir() + "korvex_script.txt";
-    std::ofstream(Script) << "DR 32 DEADBEEF\nIR 8 (5A)\nDR 4 F\n";
+    const std::string Script =
+        SuiteScratch().Write("korvex_script.txt", "DR 32 DEADBEEF\nIR 8 (5A)\nDR 4 F\n");
     Open("tdo_script " + Script + "\n");
     EXPECT_EQ(ValueOf(Tap->Scan(false, std::vector<uint8_t>(32, 0))), 0xDEADBEEFu);
     EXPECT_EQ(ValueOf(Tap->Scan(true, std::vector<uint8_t>(8, 1))), 0x5Au);

@@ -66,29 +66,6 @@ struct TRecordingView : IControllerView {
 
 } // namespace
 
-TScratchFolder::TScratchFolder(const std::string& Tag) {
-    const fs::path P =
-        fs::temp_directory_path() / ("korvex-rel-" + Tag + "-" + std::to_string(::getpid()));
-    fs::remove_all(P);
-    fs::create_directories(P);
-    FPath = P.string();
-}
-
-TScratchFolder::~TScratchFolder() {
-    std::error_code Ec;
-    fs::remove_all(FPath, Ec);
-}
-
-std::string TScratchFolder::Write(const std::string& Name, const std::string& Content) const {
-    const std::string P = (fs::path(FPath) / Name).string();
-    std::ofstream(P, std::ios::binary) << Content;
-    return P;
-}
-
-std::string TScratchFolder::Read(const std::string& Name) const {
-    return ReadFile(fs::path(FPath) / Name);
-}
-
 bool TRunOutcome::HasLine(const std::string& Line) const {
     for (const std::string& L : Console)
         if (L == Line)
