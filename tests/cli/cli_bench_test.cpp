@@ -5,11 +5,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -31,30 +34,21 @@ int Count(const std::string& Text, const std::string& Part) {
 
 class CliBench : public ::testing::Test {
 protected:
-    void SetUp() override {
-        Dir = fs::temp_directory_path() /
-              ("korvex-cli-bench-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(Dir);
-        Sim("sim.cfg", "");
-    }
-    void TearDown() override { fs::remove_all(Dir); }
+    void SetUp() override { Sim("sim.cfg", ""); }
 
-    std::string Sim(const std::string& Name, const std::string& Config) {
-        std::ofstream(Dir / Name) << Config << "trace " << (Dir / (Name + ".trace")).string()
-                                  << "\n";
-        return (Dir / Name).string();
+    // A simulator scenario under its own name (two processes at once use two of them).
+    void Sim(const std::string& Name, const std::string& Config) {
+        Configs[Name] = Scenario.Write(Config);
     }
     std::string File(const std::string& Name, const std::string& Text) {
-        std::ofstream(Dir / Name, std::ios::binary) << Text;
-        return (Dir / Name).string();
+        return Scratch.Write(Name, Text);
     }
     // "korvex-cli ARGS" with the simulator, standard output and error into Tag.out / Tag.err.
     std::string Command(const std::string& Args, const std::string& Tag = "run",
                         const std::string& SimConfig = "sim.cfg") const {
-        return "KORVEX_D2XX=" + std::string(KORVEX_SIM_LIBRARY) +
-               " KORVEX_SIM=" + (Dir / SimConfig).string() + " " + KORVEX_BINARY_DIR +
-               "/src/cli/korvex-cli -I " + (Dir / "settings.ini").string() + " " + Args + " >" +
+        return "KORVEX_D2XX=" + TSimScenario::Library() + " KORVEX_SIM=" + Configs.at(SimConfig) +
+               " " + KORVEX_BINARY_DIR + "/src/cli/korvex-cli -I " +
+               (Dir / "settings.ini").string() + " " + Args + " >" +
                (Dir / (Tag + ".out")).string() + " 2>" + (Dir / (Tag + ".err")).string();
     }
     int Shell(const std::string& Line) const {
@@ -65,7 +59,10 @@ protected:
     std::string Out(const std::string& Tag = "run") const { return ReadAll(Dir / (Tag + ".out")); }
     std::string Err(const std::string& Tag = "run") const { return ReadAll(Dir / (Tag + ".err")); }
 
-    fs::path Dir;
+    TScratchFolder Scratch{"cli-bench"};
+    TSimScenario Scenario{Scratch};
+    fs::path Dir{Scratch.Path()};
+    std::map<std::string, std::string> Configs;
 };
 
 TEST_F(CliBench, DetectListsTheChain) {
@@ -160,8 +157,9 @@ TEST_F(CliBench, JsonAndLogDescribeEachRun) {
 // on one USB bus work side by side needs hardware to show.
 TEST_F(CliBench, TwoProgrammersAtOnce) {
     const std::string Both = "device A6012345\ndevice A6010ABC\n";
-    Sim("a.cfg", Both);
-    Sim("b.cfg", Both);
+    // A trace each: the two processes must not write into one file.
+    Sim("a.cfg", Both + "trace " + Scratch.File("a.trace") + "\n");
+    Sim("b.cfg", Both + "trace " + Scratch.File("b.trace") + "\n");
     std::string Long = "SIR 8 TDI (02);\n";
     for (int I = 0; I < 40; ++I)
         Long += "SDR 32 TDI (5EC0FFEE);\nSDR 32 TDI (5EC0FFEE) TDO (5EC0FFEE);\n";

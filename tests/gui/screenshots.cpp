@@ -1,10 +1,13 @@
 // Takes the pictures of the windows for the documentation: a finished run in the main window,
-// the options dialog, the programmer selection and the help window. Run it under a real X
-// server (xvfb-run) with the simulated programmer, from the source folder:
-//   KORVEX_D2XX=<build>/sim/libkorvex-sim.so xvfb-run -s "-screen 0 1024x700x24"
+// the options dialog, the programmer selection, the help window, a chain scan and a failed
+// compare. Run it offscreen (or under
+// any X server) with the simulated programmer, from the source folder:
+//   KORVEX_D2XX=<build>/sim/libkorvex-sim.so QT_QPA_PLATFORM=offscreen
 //       <build>/tests/gui/gui_screenshots docs   (one command line)
+#include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QMenu>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -65,28 +68,55 @@ int main(int argc, char** argv) {
     TJtagMainForm W(Dir.filePath("korvex-player").toStdString(), Args);
     W.show();
     Settle();
-    W.MenuProcessClick();
-    for (int I = 0; I < 100 && W.Controller.Processing(); ++I)
+    emit W.findChild<QMenu*>("fileMenu")->aboutToShow();
+    W.findChild<QAction*>("processLastAction")->trigger();
+    for (int I = 0; I < 100 && W.Controller().Processing(); ++I)
         Settle(100);
     Settle();
     bool Ok = Save(W, Out + "/main-window.png");
 
     TOptionsForm Options(&W);
-    Options.SetValues({0, 1, 2, 2, 3, 100});
+    Options.SetValues(TRunOptions{});
     Options.show();
     Ok = Save(Options, Out + "/options-dialog.png") && Ok;
     Options.hide();
 
-    TJTAGKorvexSelectionForm Select(&W, [&] { return W.Controller.Link.ListKorvexSerials(); });
-    Select.RadioGroup->SetItemIndex(0);
+    TJTAGKorvexSelectionForm Select(&W, [&] { return W.Controller().Link.ListKorvexSerials(); });
+    Select.findChild<TRadioGroup*>("serialGroup")->SetItemIndex(0);
     Select.show();
     Ok = Save(Select, Out + "/selection-dialog.png") && Ok;
     Select.hide();
 
-    W.ShowHelp1Click();
+    W.findChild<QAction*>("showHelpAction")->trigger();
     // Without a window manager nothing maximises the window: give it the screen as one would.
-    W.HelpForm->setGeometry(W.HelpForm->screen()->availableGeometry());
-    Ok = Save(*W.HelpForm, Out + "/help-window.png") && Ok;
-    W.HelpForm->hide();
+    auto* Help = W.findChild<THelpForm*>("helpWindow");
+    Help->setGeometry(Help->screen()->availableGeometry());
+    Ok = Save(*Help, Out + "/help-window.png") && Ok;
+    Help->hide();
+
+    // "Scan JTAG Chain" on a chain of four, one of them without an IDCODE. The report's columns
+    // want a wider window than a run's lines.
+    W.resize(720, 400);
+    qputenv("KORVEX_SIM", Write(Dir.filePath("chain.cfg"), "device A6012345\ndevice A601BEEF\n"
+                                                           "tap irlen=8 idcode=0x59604093\n"
+                                                           "tap irlen=5 idcode=none\n"
+                                                           "tap irlen=10 idcode=0x020F30DD\n"
+                                                           "tap irlen=6 idcode=0x0362D093\n")
+                              .toLocal8Bit());
+    W.findChild<QAction*>("scanChainAction")->trigger();
+    Ok = Save(W, Out + "/chain-scan.png") && Ok;
+
+    // A verify that reads back another value than the file expects.
+    qputenv("KORVEX_SIM",
+            Write(Dir.filePath("one.cfg"), "device A6012345\ndevice A601BEEF\n").toLocal8Bit());
+    const QString Wrong = Write(Dir.filePath("verify_word.svf"),
+                                "! Program a word into the data register and read it back\n"
+                                "STATE RESET;\nSIR 8 TDI (02) TDO (01) MASK (03);\n"
+                                "SDR 32 TDI (5EC0FFEE);\nRUNTEST 100 TCK;\n! verify\n"
+                                "SDR 32 TDI (00000000) TDO (5EC0FFEF);\n");
+    W.Controller().ProcessFile(Wrong.toStdString());
+    for (int I = 0; I < 100 && W.Controller().Processing(); ++I)
+        Settle(100);
+    Ok = Save(W, Out + "/failed-compare.png") && Ok;
     return Ok ? 0 : 1;
 }

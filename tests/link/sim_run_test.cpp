@@ -54,7 +54,8 @@ TEST(SimRun, ProgrammerNotFound) {
 
 TEST(SimRun, LinkWarningsReachTheConsoleInOrder) {
     TSimHarness H;
-    H.Link().PActive = 2; // VPP tristate: TRST commands are not carried out
+    H.Link().UpdateOptions(
+        [](TRunOptions& O) { O.PActive = 2; }); // VPP tristate: TRST commands are not carried out
     TLambdaPlayer P([](TLambdaPlayer& Self, TTapDriver&) {
         Self.Events.OnMessage("before", sevInfo);
         Self.Events.OnSetTrst(true, true);

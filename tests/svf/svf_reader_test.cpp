@@ -168,7 +168,7 @@ TEST(SvfReader, OpenAndReadFailures) {
         EXPECT_STREQ(E.what(), "Cannot open file /nonexistent/x.svf for read.");
     }
     // A directory opens but cannot be read: that is an error, not an empty file.
-    const std::string Dir = std::string(::testing::TempDir()) + "svfdir.svf";
+    const std::string Dir = SuiteScratch().File("svfdir.svf");
     ::mkdir(Dir.c_str(), 0700);
     TSVFFile F(Dir);
     EXPECT_THROW(TSVFStepper(F).ReadStatement(), std::runtime_error);

@@ -10,28 +10,16 @@
 #include <unistd.h>
 #include <vector>
 
+#include "scratch.h"
 #include "svf_file.h"
 #include "svf_stepper.h"
 
 // Helpers shared by the SVF player tests: temporary files and a recording of the events.
 
-// A file of its own for every call: CTest runs the cases of one program in parallel processes.
+// A file of its own for every call, in the test program's scratch folder.
 inline std::string WriteTemp(const std::string& Name, const std::string& Text) {
-    // Removed when the test program ends.
-    static struct TCleanup {
-        std::vector<std::string> Paths;
-        ~TCleanup() {
-            for (const std::string& P : Paths)
-                std::remove(P.c_str());
-        }
-    } Cleanup;
     static int Counter = 0;
-    const std::string Path = std::string(::testing::TempDir()) + "svf-" +
-                             std::to_string(::getpid()) + "-" + std::to_string(++Counter) + "-" +
-                             Name;
-    std::ofstream(Path, std::ios::binary) << Text;
-    Cleanup.Paths.push_back(Path);
-    return Path;
+    return SuiteScratch().Write(std::to_string(++Counter) + "-" + Name, Text);
 }
 
 inline std::string Bits(const uint8_t* P, int64_t N) {
