@@ -52,62 +52,6 @@ TEST(RunReport, JsonHasEveryFieldAndParsesBack) {
         EXPECT_TRUE(J.contains(Key)) << Key;
 }
 
-TEST(RunReport, Sha256OfAFile) {
-    const std::string Path = SuiteScratch().File("abc.txt");
-    std::ofstream(Path) << "abc";
-    EXPECT_EQ(Sha256OfFile(Path),
-              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(Sha256OfFile(SuiteScratch().File("no-such-file")), "");
-}
-
-TEST(FailureCollector, KeepsOnlyTheFirstFailureAndItsHexLines) {
-    const struct {
-        std::vector<std::pair<std::string, uint8_t>> Lines;
-        TRunFailure Expected;
-    } Cases[] = {
-        {{{"Using KORVEX S/N A6012345", sevInfo},
-          {"Error on SDR instruction: ", sevError},
-          {"Expected: 1111 0111", sevError},
-          {"Readed:   0111 0111", sevError},
-          {"Expected (hex): EE", sevError},
-          {"Read     (hex): EF", sevError},
-          {"Mask     (hex): FF", sevError},
-          {"Failing SDR statement near line 9", sevError},
-          {"!! ERROR !! File processing failed", sevError}},
-         {"Failing SDR statement near line 9", 9, "", "EE", "EF", "FF"}},
-        {{{"Retrying: retry #1", sevInfo},
-          {"XSDRTDO operation failed after maximum retries", sevError},
-          {"Failing XSVF command #7 XSDRTDO", sevError},
-          {"Expected (hex): 0A6B5093", sevError},
-          {"Read     (hex): 0A6B5193", sevError},
-          {"Mask     (hex): 0FFFFFFF", sevError},
-          {"!! ERROR !! File processing failed", sevError}},
-         {"XSDRTDO operation failed after maximum retries", 0, "#7 XSDRTDO", "0A6B5093", "0A6B5193",
-          "0FFFFFFF"}},
-        {{{"Failing XSVF command #3 XSDRTDO", sevError},
-          {"Expected (hex): 1", sevError},
-          {"Read     (hex): 0", sevError},
-          {"Mask     (hex): 1", sevError},
-          {"!! ERROR !! File processing failed", sevError},
-          {"Expected (hex): 2", sevError}},
-         {"Failing XSVF command #3 XSDRTDO", 0, "#3 XSDRTDO", "1", "0", "1"}},
-        {{{"Fatal error \"Unknown command\" near line 4\r\n\"FOO;\"", sevError}},
-         {"Fatal error \"Unknown command\" near line 4", 4, "", "", "", ""}},
-    };
-    for (const auto& C : Cases) {
-        TFailureCollector F;
-        for (const auto& [Text, Severity] : C.Lines)
-            F.Line(Text, Severity);
-        ASSERT_TRUE(F.Found());
-        EXPECT_EQ(F.Failure().Message, C.Expected.Message);
-        EXPECT_EQ(F.Failure().Line, C.Expected.Line);
-        EXPECT_EQ(F.Failure().Command, C.Expected.Command);
-        EXPECT_EQ(F.Failure().Expected, C.Expected.Expected);
-        EXPECT_EQ(F.Failure().Read, C.Expected.Read);
-        EXPECT_EQ(F.Failure().Mask, C.Expected.Mask);
-    }
-}
-
 TEST(Transcript, AppendsTimestampedLinesAcrossRuns) {
     const std::string Path = SuiteScratch().File("runs.log");
     std::remove(Path.c_str());

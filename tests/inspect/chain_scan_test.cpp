@@ -89,29 +89,24 @@ TEST(ChainScanFaults, BrokenChainsAreReportedNotMisread) {
     }
 }
 
-TEST(ChainReport, NamesMakerPartAndChecksTheInstructionLengths) {
+// The measured total against the parts' own instruction lengths: a chain whose parts are all
+// known but do not add up is reported (a device missing from the table's view, a wrong BSDL).
+TEST(ChainReport, WarnsWhenThePartsDoNotAddUp) {
     TChainScan S;
     S.Ok = true;
-    S.IrLength = 16;
-    const TJtagPartTable& T = TJtagPartTable::BuiltIn();
-    for (uint32_t Id : {0x59604093u, 0x0000081Bu}) {
+    for (uint32_t Id : {0x59604093u, 0x0000081Bu}) { // 8 + 8 bits
         TChainDevice D;
-        D.Position = static_cast<int>(S.Devices.size() + 1);
         D.HasIdcode = true;
         D.Idcode = Id;
-        D.Maker = T.MakerOf(Id);
-        D.Part = T.PartOf(Id);
+        D.Part = TJtagPartTable::BuiltIn().PartOf(Id);
         S.Devices.push_back(D);
     }
-    const std::vector<std::string> Lines = ChainReportLines(S);
-    ASSERT_EQ(Lines.size(), 4u);
-    EXPECT_NE(Lines[2].find("0x59604093  Xilinx (AMD)"), std::string::npos) << Lines[2];
-    EXPECT_NE(Lines[2].find("XC9572XL (IR 8)"), std::string::npos) << Lines[2];
-    EXPECT_NE(Lines[3].find("Gowin Semiconductor"), std::string::npos) << Lines[3];
-    EXPECT_TRUE(ChainReportLines(S).size() == 4); // 8 + 8 = 16: no warning
-    S.IrLength = 17;
-    EXPECT_NE(ChainReportLines(S).back().find("add up to 16 bits, the chain has 17"),
-              std::string::npos);
+    for (int Ir : {16, 17}) {
+        S.IrLength = Ir;
+        const bool Warned =
+            ChainReportLines(S).back().find("add up to 16 bits") != std::string::npos;
+        EXPECT_EQ(Warned, Ir != 16) << Ir;
+    }
 }
 
 // Catches typing errors in the data file: every IDCODE ends in the 1 the standard requires and
