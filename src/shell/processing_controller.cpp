@@ -33,6 +33,7 @@ TProcessingController::~TProcessingController() {
     // The worker uses the link; it must be gone before the link closes and is destroyed.
     if (Player) {
         Player->RequestTerminate();
+        Link.RequestStop();
         Player.reset();
     }
     Link.CloseKorvex();
@@ -205,6 +206,8 @@ void TProcessingController::TimerTimer() {
 void TProcessingController::RequestStop() {
     if (Player)
         Player->RequestTerminate();
+    // A wait or clock run in progress stops too, not only the player's next statement.
+    Link.RequestStop();
 }
 
 bool TProcessingController::CanClose() {
