@@ -279,13 +279,18 @@ bool TKorvexLink::FetchReplies(int64_t Needed) {
     if (BufferedReplies() + FPendingReplies < Needed) {
         // The commands that produce them are still queued. A reader copy that trails its writer
         // asks between the writer's statements: while the writer keeps queueing, the queue goes
-        // out when it is full, one USB write for many statements. A second call with nothing
-        // queued in between means the writer waits for this read-back or has finished: send it.
+        // out when it is full, one USB write for many statements. Calls in a row with nothing
+        // queued in between mean the writer waits for this read-back or has finished: send it.
+        // Several are allowed, as a writer passes statements that queue nothing (sizes, masks,
+        // end states) on its way to the next scan.
         if (FMissWriteCount != FWriteCount || FMissQueueLength != FQueueLength) {
             FMissWriteCount = FWriteCount;
             FMissQueueLength = FQueueLength;
+            FMissesInARow = 0;
             return false;
         }
+        if (++FMissesInARow < StalledReadsBeforeWrite)
+            return false;
         FlushKorvex();
         if (BufferedReplies() + FPendingReplies < Needed)
             throw std::runtime_error("Read-back requested for TDO bits that were never captured");

@@ -149,8 +149,11 @@ private:
     uint8_t FLastTms = 1;
     std::atomic<bool> FStopRequested{false};
     // Writes made, and the queue length and write count at the last read-back that found its
-    // replies still queued: a second such call with nothing queued in between sends the queue.
+    // replies still queued; after StalledReadsBeforeWrite more such calls with nothing queued in
+    // between, the queue is sent.
+    static constexpr int StalledReadsBeforeWrite = 16;
     int64_t FWriteCount = 0;
     int64_t FMissWriteCount = -1;
     uint32_t FMissQueueLength = 0;
+    int FMissesInARow = 0;
 };

@@ -261,15 +261,23 @@ TEST(XsvfOnSimulator, EveryCorpusFilePlaysToTheEndOrIsRefused) {
 
 TEST(XsvfOnSimulator, PipelinedReadBackGoesOutInFewWrites) {
     // 2,000 short XSDRTDO, each read back and compared: the writer runs ahead and the queue goes
-    // out when full, not once per command. The long rows make more replies (36,000) than the
-    // device holds unread, so the writer has to make room on the way.
-    for (const int Bits : {8, 64}) {
-        SCOPED_TRACE(Bits);
-        const std::string Ones(static_cast<size_t>(Bits / 4), 'F');
-        std::string Text = "XREPEAT 0\nXRUNTEST 0\nXSTATE RESET\nXSTATE IDLE\nXSDRSIZE " +
-                           std::to_string(Bits) + "\nXTDOMASK " + Ones + "\n";
+    // out when full, not once per command. The 64-bit rows make more replies (36,000) than the
+    // device holds unread, so the writer has to make room on the way; in the last row each scan
+    // comes after commands that queue nothing (size, mask, run-test time), as in CPLD files.
+    struct TRow {
+        int Bits;
+        bool Settings; // XSDRSIZE, XTDOMASK and XRUNTEST before every scan
+    };
+    for (const TRow Row : {TRow{8, false}, TRow{64, false}, TRow{64, true}}) {
+        SCOPED_TRACE(Row.Bits);
+        SCOPED_TRACE(Row.Settings);
+        const std::string Ones(static_cast<size_t>(Row.Bits / 4), 'F');
+        const std::string Size =
+            "XSDRSIZE " + std::to_string(Row.Bits) + "\nXTDOMASK " + Ones + "\nXRUNTEST 0\n";
+        std::string Text = "XREPEAT 0\nXSTATE RESET\nXSTATE IDLE\n" + Size;
         for (int I = 0; I < 2000; ++I)
-            Text += "XSDRTDO " + std::string(Ones.size(), "05AF"[I % 4]) + " " + Ones + "\n";
+            Text += (Row.Settings ? Size : "") + "XSDRTDO " +
+                    std::string(Ones.size(), "05AF"[I % 4]) + " " + Ones + "\n";
         TSim H("tdo_constant 1\n");
         TXSVFFile P(MakeXsvf("short_scans.xsvf", Text + "XCOMPLETE\n"));
         const TSimRun R = H.Play(P);
