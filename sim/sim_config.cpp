@@ -169,6 +169,21 @@ TConfig ParseConfig(const std::string& Text) {
             C.FailQueueStatus = true;
         } else if (Key == "fail_read") {
             C.FailRead = true;
+        } else if (Key == "usb_transaction_us") {
+            C.UsbTransactionUs = Int(0);
+        } else if (Key == "usb_latency_us") {
+            C.UsbLatencyUs = Int(0);
+        } else if (Key == "usb_bytes_per_s") {
+            C.UsbBytesPerSecond = Int(0);
+        } else if (Key == "usb" && Arg(0) == "off") {
+            C.UsbTransactionUs = C.UsbLatencyUs = C.UsbBytesPerSecond = 0;
+        } else if (Key == "realtime") {
+            C.Realtime = Int(0) != 0;
+        } else if (Key == "input_buffer") {
+            C.InputBuffer = Int(0);
+            if (C.InputBuffer < 1)
+                throw std::runtime_error("korvex-sim: input_buffer must be at least 1 in line: " +
+                                         Line);
         } else {
             throw std::runtime_error("korvex-sim: unknown setting \"" + Key + "\"");
         }

@@ -33,6 +33,7 @@ TProcessingController::~TProcessingController() {
     // The worker uses the link; it must be gone before the link closes and is destroyed.
     if (Player) {
         Player->RequestTerminate();
+        Link.RequestStop();
         Player.reset();
     }
     Link.CloseKorvex();
@@ -201,6 +202,8 @@ void TProcessingController::Poll() {
 void TProcessingController::Stop() {
     if (Player)
         Player->RequestTerminate();
+    // A wait or clock run in progress stops too, not only the player's next statement.
+    Link.RequestStop();
 }
 
 bool TProcessingController::CanClose() {

@@ -141,6 +141,8 @@ bool TKorvexLink::OpenKorvex() {
     FReplies.clear();
     FReplyPos = 0;
     FReplyWaitSince = {};
+    FStopRequested.store(false, std::memory_order_relaxed);
+    FMissWriteCount = -1;
     // Bytes left in the queue by a run that ended early belong to the old connection; sending
     // them ahead of the start byte would feed the new one garbage.
     FQueueLength = 0;
@@ -233,6 +235,7 @@ void TKorvexLink::FlushKorvex() {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     FPendingReplies += NewReplies;
+    ++FWriteCount;
 }
 
 int64_t TKorvexLink::DrainReplies() {
@@ -274,7 +277,20 @@ bool TKorvexLink::FetchReplies(int64_t Needed) {
     }
     ThrowIfNotOpen();
     if (BufferedReplies() + FPendingReplies < Needed) {
-        // The commands that produce them are still queued: send them.
+        // The commands that produce them are still queued. A reader copy that trails its writer
+        // asks between the writer's statements: while the writer keeps queueing, the queue goes
+        // out when it is full, one USB write for many statements. Calls in a row with nothing
+        // queued in between mean the writer waits for this read-back or has finished: send it.
+        // Several are allowed, as a writer passes statements that queue nothing (sizes, masks,
+        // end states) on its way to the next scan.
+        if (FMissWriteCount != FWriteCount || FMissQueueLength != FQueueLength) {
+            FMissWriteCount = FWriteCount;
+            FMissQueueLength = FQueueLength;
+            FMissesInARow = 0;
+            return false;
+        }
+        if (++FMissesInARow < StalledReadsBeforeWrite)
+            return false;
         FlushKorvex();
         if (BufferedReplies() + FPendingReplies < Needed)
             throw std::runtime_error("Read-back requested for TDO bits that were never captured");
