@@ -114,7 +114,7 @@ void TRecordingDevice::Assign(TJtagFile& P) {
     };
     P.Events.OnWaitTime = [](bool, int64_t, uint8_t) {};
     P.Events.OnRunClocks = [](bool, int64_t, uint8_t) {};
-    P.Events.OnSetTrst = [](bool, bool) {};
+    P.Events.OnSetTrst = [](bool, bool) { return true; };
     P.Events.OnSetFrequency = [](int64_t Hz, bool) { return Hz; };
 }
 

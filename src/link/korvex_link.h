@@ -65,7 +65,7 @@ public:
     int64_t OnSetFrequency(int64_t FrequencyHz, bool Send);
     void OnWaitTime(bool Sck, int64_t TimeUs, uint8_t Tms);
     void OnRunClocks(bool Sck, int64_t Count, uint8_t Tms);
-    void OnSetTrst(bool On, bool Drive);
+    bool OnSetTrst(bool On, bool Drive);
 
     // Where the TRST warning goes (the message queue's QueueMessage).
     TMessageEvent QueueMessage;

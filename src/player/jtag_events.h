@@ -21,7 +21,8 @@ using TFlushEvent = std::function<void()>;
 using TClockTmsEvent = std::function<void(uint8_t Tdi, uint8_t Tms)>;
 using TWaitTimeEvent = std::function<void(bool Sck, int64_t TimeUs, uint8_t Tms)>;
 using TRunClocksEvent = std::function<void(bool Sck, int64_t Count, uint8_t Tms)>;
-using TSetTrstEvent = std::function<void(bool On, bool Drive)>;
+// Returns true when the TRST line was really driven (the programmer has one and uses it).
+using TSetTrstEvent = std::function<bool(bool On, bool Drive)>;
 // Returns the frequency the programmer really uses: the highest it supports not above the request.
 using TSetFrequencyEvent = std::function<int64_t(int64_t FrequencyHz, bool Send)>;
 

@@ -263,8 +263,10 @@ std::string_view TSVFFile::ReadStatement() {
                 if (Out != Base && Out[-1] != ' ' && (Ch == '(' || Out[-1] == ')'))
                     *Out++ = ' ';
                 *Out++ = Tables.Upper[Code(Ch)];
-                if (Ch == ';')
+                if (Ch == ';') {
                     Ended = true;
+                    FStatementAtEnd = Marker;
+                }
             } else if (Out != Base && Out[-1] != ' ' && !InParens)
                 // Runs of separators become one blank; inside parentheses they vanish, since a
                 // hexadecimal value may be wrapped over many lines. Leading ones are dropped.
@@ -323,6 +325,22 @@ std::string TSVFFile::ReadLineText(int32_t Index) {
     FCharsRead = SavedChars;
     PublishProgress();
     return Text;
+}
+
+void TSVFFile::Rewind(const TReadMark& Mark) {
+    if (::lseek(FFileHandle, Mark.Chars, SEEK_SET) < 0) {
+        const int Err = errno;
+        throw std::runtime_error("Cannot read file " + FileName() + ": " +
+                                 std::generic_category().message(Err));
+    }
+    FReadAheadFill = 0;
+    FReadAheadPos = 0;
+    FBufferFill = 0;
+    FBufferPos = 0;
+    FAtEof = false;
+    FCharsRead = Mark.Chars;
+    FLineIndex = Mark.Line;
+    FLastWasCR = Mark.LastWasCR;
 }
 
 void TSVFFile::RaiseLineError(const std::string& Message) {
