@@ -60,10 +60,12 @@ TEST(BadInput, SvfTable) {
     const std::string TenMb = Folder.Write(
         "ten_mb_line.svf", "SIR 8 TDI (FE); SDR 8 TDI (" + std::string(10 << 20, 'F') + ");");
     const TRow Rows[] = {
-        {"unknown command",
+        {"parallel vectors",
          Bad("unknown_command.svf"),
          1,
-         {"Fatal error Unknown SVF command PIO near line 2", Quoted("PIO (HLX);"), Failed}},
+         {"Fatal error Unsupported SVF command PIO: parallel vectors: the KORVEX drives JTAG only "
+          "near line 2",
+          Quoted("PIO (HLX);"), Failed}},
         {"unknown keyword",
          Bad("unknown_keyword.svf"),
          1,

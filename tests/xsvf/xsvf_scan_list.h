@@ -31,7 +31,7 @@ inline TXsvfScanList ListXsvfScans(const std::string& Path) {
     uint32_t SdrSize = 8;
     std::vector<uint8_t> Mask(8, 0), Expected(8, 0);
     std::vector<uint8_t> DataMask; // XSETSDRMASKS: the bits of an XSDRINC step that carry data
-    bool InChain = false; // inside an XSDRB ... XSDRE run: one visit of Shift-DR
+    bool InChain = false;          // inside an XSDRB ... XSDRE run: one visit of Shift-DR
     auto Bytes = [&] { return static_cast<size_t>((SdrSize + 7) / 8); };
     // Bits of the big-endian value at P of Size bits (the last byte holds bit 0).
     auto Value = [&](size_t At, uint32_t Size) {
