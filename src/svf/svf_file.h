@@ -185,7 +185,7 @@ private:
     uint8_t RunState = 1; // IDLE
     uint8_t CurrentState = 0;
     int64_t DefaultFrequency = 0;
-    int64_t FFrequency = 0; // the TCK frequency the programmer really runs, 0 until known
+    int64_t FFrequency = 0;     // the TCK frequency the programmer really runs, 0 until known
     bool FLoopQuiet = false;    // a mismatch now only marks the loop pass as failed
     bool FLoopMismatch = false; // some scan of the current loop pass did not match
 

@@ -18,8 +18,8 @@
 namespace {
 
 constexpr std::array<std::string_view, 15> CommandKeywords = {
-    "ENDDR", "ENDIR",   "FREQUENCY", "HDR",   "HIR",  "SDR",  "SIR",    "TDR",
-    "TIR",   "TRST",    "RUNTEST",   "STATE", "",     "LOOP", "ENDLOOP"};
+    "ENDDR", "ENDIR", "FREQUENCY", "HDR",   "HIR", "SDR",  "SIR",    "TDR",
+    "TIR",   "TRST",  "RUNTEST",   "STATE", "",    "LOOP", "ENDLOOP"};
 
 struct TKeyword {
     std::string_view Word;
