@@ -458,6 +458,8 @@ bool TXSVFFile::LsdrProcedure(const TXSVFCommand& Command) {
             return true;
         if (K >= Tries)
             break;
+        if (FWorker && FWorker->TerminateRequested())
+            return false;
         WaitIn(LoopState, LoopClocks, LoopMicroseconds, LoopState);
     }
     if (Events.OnMessage)
@@ -492,6 +494,7 @@ void TXSVFFile::Start(int64_t DefaultFrequency) {
         T->Writer->Events.OnReadCaptured = nullptr;
     }
     T->Writer->XC9500Method = XC9500Method;
+    T->Writer->FWorker = T.get();
     FRwThread = T.get();
     Thread = std::move(T);
     if (Events.OnSetFrequency)

@@ -161,6 +161,8 @@ private:
 
     using TThread = TReadWriteThread<TXSVFFile>;
     TThread* FRwThread = nullptr; // the typed view of Thread
+    // The worker a copy runs on: LSDR's tries (up to 2^32 of them) stop when the user stops.
+    const TPlayerThread* FWorker = nullptr;
 
     int64_t FProgressMax = 0;
     TProgressCounter FProgress;
