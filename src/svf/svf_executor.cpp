@@ -149,7 +149,11 @@ void TSVFFile::RunTest(const TSVFCommand& Command) {
         const long double Us = std::nearbyint(Command.ParamReal(pkSEC) * 1e6L);
         if (Us < 0)
             RaiseLineError("RUNTEST min_time must not be negative");
-        const int64_t T = Us >= 9.0e18L ? INT64_MAX : static_cast<int64_t>(Us);
+        // Never a wait cut short or skipped: one too long to count is refused.
+        if (Us > static_cast<long double>(MaxWaitUs))
+            RaiseLineError("RUNTEST min_time is too long: at most " +
+                           std::to_string(MaxWaitUs / 1000000) + " SEC");
+        const auto T = static_cast<int64_t>(Us);
         if (T >= 1000000 && Events.OnMessage)
             Events.OnMessage("Waiting " + WaitingSeconds(T) + " seconds...", sevInfo);
         if ((!HasCount || T > ClockUs) && Events.OnWaitTime)

@@ -120,6 +120,15 @@ void TSVFFile::ReadBlock() {
         FReadAheadFill = static_cast<size_t>(N);
     }
     const size_t N = std::min(FBuffer.size(), FReadAheadFill - FReadAheadPos);
+    if (N == 0 && !FAtEof) {
+        // The end of the file must be where it was when the run began: a file cut or extended
+        // while it plays would otherwise end early (at a statement boundary) and pass.
+        struct stat St {};
+        if (::fstat(FFileHandle, &St) == 0 && St.st_size != FileSize)
+            throw std::runtime_error("File " + FileName() + " changed while it was played (" +
+                                     std::to_string(FileSize) + " bytes at the start, " +
+                                     std::to_string(St.st_size) + " now)");
+    }
     if (N == 0) {
         std::memcpy(FBuffer.data(), EndMarker.data(), EndMarker.size());
         FBufferFill = static_cast<int>(EndMarker.size());
