@@ -21,8 +21,11 @@ void ExpandValue(const TVarLen& Value, int64_t Count, std::vector<uint8_t>& Out)
 }
 
 // True when some bit i < Count with Mask bit set (every bit when Mask is null) differs between
-// Tdo[i] (zero or non-zero) and bit i of Expected. Whole mask bytes of zero are skipped.
+// Tdo[i] (zero or non-zero) and bit i of Expected. Whole mask bytes of zero are skipped. Only the
+// bits the expected value has are compared: an XSDR after a longer XSDRSIZE reuses a shorter
+// expected value, whose last byte's spare bits are padding from the file, not an expectation.
 bool Differs(const uint8_t* Tdo, const TVarLen* Mask, const TVarLen& Expected, int64_t Count) {
+    Count = std::min(Count, Expected.BitLength());
     const int64_t Bytes = (Count + 7) / 8;
     for (int64_t B = 0; B < Bytes; ++B) {
         uint8_t M = Mask ? Mask->GetByte(B) : 0xFF;

@@ -16,8 +16,8 @@
 // bytes. Empty means "no command yet".
 using TXSVFCommand = std::vector<uint8_t>;
 
-// The XSVF opcodes this player knows: the Xilinx command set and the extensions OpenOCD and
-// libxsvf write (XWAITSTATE to XTRST). The codes not listed here (0x05, 0x06 and everything from
+// The XSVF opcodes this player knows: the Xilinx command set and the waiting, looping and reset
+// extensions (XWAITSTATE to XTRST). The codes not listed here (0x05, 0x06 and everything from
 // 0x1D on) are refused.
 enum TXSVFOpcode : uint8_t {
     XCOMPLETE = 0x00,

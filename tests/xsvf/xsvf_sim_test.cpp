@@ -338,11 +338,12 @@ TEST(XsvfOnSimulator, ExtendedCommands) {
          {"STATE IDLE", "SHIFT DR 8 TDI 00 TDO 93", "STATE DRPAUSE", "VPP 3", "STATE RESET",
           "VPP 2", "STATE IDLE", "SHIFT IR 8 TDI FE TDO 01", "STATE IDLE"},
          true},
-        {"padding bits of the expected value are never compared",
-         "XSDRSIZE 4\nXTDOMASK FF\nXSDRTDO 0 F5\nXCOMPLETE\n",
-         "DR 4 5\n",
+        {"bits beyond the expected value (its last byte's padding too) are never compared",
+         "XSDRSIZE 4\nXTDOMASK F\nXSDRTDO 0 F5\nXSDRSIZE 8\nXTDOMASK FF\nXSDR 00\nXCOMPLETE\n",
+         "DR 4 5\nDR 8 05\n",
          2,
-         {"STATE IDLE", "SHIFT DR 4 TDI 0 TDO 5", "STATE IDLE"}},
+         {"STATE IDLE", "SHIFT DR 4 TDI 0 TDO 5", "STATE IDLE", "SHIFT DR 8 TDI 00 TDO 05",
+          "STATE IDLE"}},
     };
     for (const TCommandRow& Row : Rows) {
         SCOPED_TRACE(Row.Name);
