@@ -146,6 +146,8 @@ TConfig ParseConfig(const std::string& Text) {
         } else if (Key == "tdo_constant") {
             C.ChainModel = false;
             C.TdoConstant = Int(0) ? 1 : 0;
+        } else if (Key == "vpp_trst") {
+            C.VppTrst = true;
         } else if (Key == "trace") {
             C.TracePath = Arg(0) == "-" ? "" : Arg(0);
         } else if (Key == "summary") {

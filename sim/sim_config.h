@@ -27,6 +27,7 @@ struct TConfig {
     std::vector<TDeviceConfig> Chain{TDeviceConfig{}};
     bool ChainModel = true; // false: TDO is TdoConstant, no devices simulated
     uint8_t TdoConstant = 0;
+    bool VppTrst = false; // VPP driven high (pin state 3) is the chain's TRST, asserted
     std::string TracePath;
     std::string SummaryPath;
     std::vector<TScriptedScan> Script;

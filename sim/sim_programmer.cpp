@@ -484,6 +484,14 @@ void TProgrammer::Command(uint8_t B) {
             if (Pin != FPinState && Tracing())
                 Line("VPP " + std::to_string(Pin));
             FPinState = Pin;
+            // TRST resets every TAP of the chain asynchronously, without a clock.
+            if (FConfig.VppTrst && Pin == 3) {
+                for (TChainDevice& D : FChain)
+                    D.Reset();
+                if (FState != RESET && Tracing())
+                    Line("STATE RESET");
+                FState = RESET;
+            }
             return;
         }
         break;

@@ -330,7 +330,7 @@ TJtagEvents TKorvexLink::Events() {
     E.OnClockTms = [this](uint8_t Tdi, uint8_t Tms) { OnClockTms(Tdi, Tms); };
     E.OnWaitTime = [this](bool Sck, int64_t TimeUs, uint8_t Tms) { OnWaitTime(Sck, TimeUs, Tms); };
     E.OnRunClocks = [this](bool Sck, int64_t Count, uint8_t Tms) { OnRunClocks(Sck, Count, Tms); };
-    E.OnSetTrst = [this](bool On, bool Drive) { OnSetTrst(On, Drive); };
+    E.OnSetTrst = [this](bool On, bool Drive) { return OnSetTrst(On, Drive); };
     E.OnSetFrequency = [this](int64_t Hz, bool Send) { return OnSetFrequency(Hz, Send); };
     return E;
 }

@@ -73,7 +73,7 @@ public:
     int64_t OnSetFrequency(int64_t FrequencyHz, bool Send);
     void OnWaitTime(bool Sck, int64_t TimeUs, uint8_t Tms);
     void OnRunClocks(bool Sck, int64_t Count, uint8_t Tms);
-    void OnSetTrst(bool On, bool Drive);
+    bool OnSetTrst(bool On, bool Drive);
 
     // Asks a wait or clock run in progress to stop: what is left of it is not queued, so the
     // player reaches its own stop check at once instead of after hours of queued clocks. Safe

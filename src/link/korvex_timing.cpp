@@ -145,15 +145,16 @@ void TKorvexLink::OnRunClocks(bool Sck, int64_t Count, uint8_t Tms) {
     }
 }
 
-void TKorvexLink::OnSetTrst(bool On, bool Drive) {
+bool TKorvexLink::OnSetTrst(bool On, bool Drive) {
     if (Options().PActive != 3) {
         if (QueueMessage)
             QueueMessage("Warning: TRST pin disabled but SVF file contains TRST command",
                          sevWarning);
-        return;
+        return false;
     }
     FPinState = (On && Drive) ? 3 : Drive ? 2 : 0;
     // The pin command also sets TMS: repeat the level the TAP's state relies on (a RUNTEST in
     // RESET holds TMS high), so changing TRST never moves the TAP.
     QueuePin(FLastTms);
+    return true;
 }
