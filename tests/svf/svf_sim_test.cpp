@@ -231,11 +231,13 @@ TEST(SvfOnSimulator, TapGoesOnlyWhereTheFileSays) {
     for (const TTapRow& Row : Rows) {
         SCOPED_TRACE(Row.Name);
         TSimHarness H(Row.VppTrst ? "vpp_trst\n" : "");
-        H.Link().RTwCount = 0;
-        H.Link().RTwTime = 0;
-        H.Link().SecurityTime = 0;
+        H.Link().UpdateOptions([](TRunOptions& O) {
+            O.RTwCount = 0;
+            O.RTwTime = 0;
+            O.SecurityTime = 0;
+        });
         if (Row.VppTrst)
-            H.Link().PActive = 3;
+            H.Link().UpdateOptions([](TRunOptions& O) { O.PActive = 3; });
         const TSimRun R = PlayText(H, Row.Text);
         EXPECT_EQ(R.Status, Row.Status) << Joined(R.Lines);
         if (*Row.Error) {
@@ -377,7 +379,7 @@ TEST(SvfOnSimulator, LatticeLoopFile) {
     const std::string Script = H.Folder() + "/tdo.txt";
     std::ofstream(Script) << svfmodel::Script(Flipped);
     H.Configure("tdo_script " + Script + "\n");
-    H.Link().RTwTime = 0;
+    H.Link().UpdateOptions([](TRunOptions& O) { O.RTwTime = 0; });
     const TSimRun R = PlayFile(H, Path);
     EXPECT_EQ(R.Status, 1);
     EXPECT_TRUE(R.HasLine(std::string("Failing ") + (Flipped[Flip].Ir ? "SIR" : "SDR") +
@@ -416,7 +418,7 @@ TEST(SvfOnSimulator, LoopUntilTheCompareMatches) {
         const std::string Script = H.Folder() + "/tdo.txt";
         std::ofstream(Script) << "IR 8 01\n" << Row.Script;
         H.Configure("tdo_script " + Script + "\n");
-        H.Link().RTwTime = 0;
+        H.Link().UpdateOptions([](TRunOptions& O) { O.RTwTime = 0; });
         const TSimRun R = PlayText(H, Row.Text);
         EXPECT_EQ(R.Status, Row.Status) << Joined(R.Lines);
         if (*Row.Error) {

@@ -349,8 +349,8 @@ TEST(XsvfOnSimulator, ExtendedCommands) {
         SCOPED_TRACE(Row.Name);
         TSim H(Row.VppTrst ? "vpp_trst\n" : "");
         if (Row.VppTrst)
-            H.Link().PActive = 3;
-        H.Link().RTwCount = 0;
+            H.Link().UpdateOptions([](TRunOptions& O) { O.PActive = 3; });
+        H.Link().UpdateOptions([](TRunOptions& O) { O.RTwCount = 0; });
         if (*Row.Script) {
             std::ofstream(H.Folder() + "/tdo.txt") << Row.Script;
             H.Configure(std::string(Row.VppTrst ? "vpp_trst\n" : "") + "tdo_script " + H.Folder() +
