@@ -210,9 +210,9 @@ bool TProcessingController::CanClose() {
     return false;
 }
 
-bool TProcessingController::SaveSettings() {
+bool TProcessingController::SaveSettings(const std::function<void(TIniFile&)>& WriteMore) {
     try {
-        WriteSettingsFile();
+        WriteSettingsFile(WriteMore);
         return true;
     } catch (const std::exception& E) {
         View.ShowError(E.what());
@@ -227,8 +227,8 @@ void TProcessingController::LoadSettings() {
         Link.SerialNumber = S.LastSerial;
 }
 
-void TProcessingController::WriteSettingsFile() {
-    WriteSettings(IniFileName, TSettings{Options(), Link.SerialNumber});
+void TProcessingController::WriteSettingsFile(const std::function<void(TIniFile&)>& WriteMore) {
+    WriteSettings(IniFileName, TSettings{Options(), Link.SerialNumber}, WriteMore);
 }
 
 TOpenDialogFilter TProcessingController::OpenDialogFilter() const {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "ini_file.h"
 #include "jtag_file.h"
 #include "korvex_link.h"
 #include "message_queue.h"
@@ -96,11 +97,12 @@ public:
 
     // The settings from IniFileName: options and the remembered programmer (unless -S chose one).
     void LoadSettings();
-    // Writes them back. A failure is shown to the user and false returned; a closing window goes
-    // on closing, since refusing would make every later attempt fail the same way.
-    bool SaveSettings();
+    // Writes them back, with what WriteMore adds (the window's placement), in one replacement of
+    // the file. A failure is shown to the user and false returned; a closing window goes on
+    // closing, since refusing would make every later attempt fail the same way.
+    bool SaveSettings(const std::function<void(TIniFile&)>& WriteMore = {});
     // The same, throwing std::runtime_error naming the file when it cannot be written.
-    void WriteSettingsFile();
+    void WriteSettingsFile(const std::function<void(TIniFile&)>& WriteMore = {});
 
     // The filter for the open dialog, from the global registry.
     TOpenDialogFilter OpenDialogFilter() const;

@@ -352,8 +352,7 @@ void TJtagMainForm::closeEvent(QCloseEvent* Event) {
         Event->ignore();
         return;
     }
-    FController.SaveSettings();
-    SaveWindowPlacement();
+    FController.SaveSettings([this](TIniFile& Ini) { WriteWindowPlacement(Ini); });
     helpWindow->hide();
     pollTimer->stop();
     Event->accept();
@@ -397,17 +396,16 @@ void TJtagMainForm::LoadWindowPlacement() {
         setWindowState(windowState() | Qt::WindowMaximized);
 }
 
-void TJtagMainForm::SaveWindowPlacement() {
-    const QRect R = isMaximized() ? normalGeometry() : geometry();
-    try {
-        TIniFile Ini(FController.IniFileName);
-        Ini.WriteInteger(WindowSection, "Left", R.x());
-        Ini.WriteInteger(WindowSection, "Top", R.y());
-        Ini.WriteInteger(WindowSection, "Width", R.width());
-        Ini.WriteInteger(WindowSection, "Height", R.height());
-        Ini.WriteInteger(WindowSection, "Maximized", isMaximized() ? 1 : 0);
-        Ini.UpdateFile();
-    } catch (const std::exception&) {
-        // The options' own save has already told the user that the file cannot be written.
-    }
+void TJtagMainForm::WriteWindowPlacement(TIniFile& Ini) const {
+    // The frame's position, which move() takes back at the next start, and the client size,
+    // which resize() does; a maximised window keeps the place it had before.
+    const QRect Normal = normalGeometry();
+    const QPoint Position =
+        isMaximized() ? Normal.topLeft() - (geometry().topLeft() - pos()) : pos();
+    const QSize Size = isMaximized() ? Normal.size() : size();
+    Ini.WriteInteger(WindowSection, "Left", Position.x());
+    Ini.WriteInteger(WindowSection, "Top", Position.y());
+    Ini.WriteInteger(WindowSection, "Width", Size.width());
+    Ini.WriteInteger(WindowSection, "Height", Size.height());
+    Ini.WriteInteger(WindowSection, "Maximized", isMaximized() ? 1 : 0);
 }

@@ -70,7 +70,7 @@ private:
     // Menu items whose state follows the run: "&Stop" only while a file is being processed.
     void UpdateRunState();
     void LoadWindowPlacement();
-    void SaveWindowPlacement();
+    void WriteWindowPlacement(TIniFile& Ini) const;
 
     // IControllerView.
     void ClearConsole() override;
