@@ -59,6 +59,7 @@ void TProcessingController::Configure(const std::string& ExecutablePath,
         Session.IniFileName ? *Session.IniFileName
                             : DefaultSettingsFileName(ExecutablePath, Session.SettingsBaseName));
     Link.SerialNumber = Session.Serial ? ParseSerialNumber(*Session.Serial) : -1;
+    FRequestedSerial = Link.SerialNumber;
     Player.reset();
     LoadSettings();
     TRunOptions O = Options();
@@ -70,14 +71,61 @@ void TProcessingController::Configure(const std::string& ExecutablePath,
 bool TProcessingController::LoadDriver() {
     if (Driver.LoadUSBDriver())
         return true;
-    View.ShowError("USB drivers not found or bad version.");
+    // The loader's reason tells a missing library from a wrong one (an entry point it lacks).
+    const std::string Reason = Driver.LoadError();
+    View.ShowError("USB drivers not found or bad version." +
+                   (Reason.empty() ? std::string() : "\n" + Reason));
     ExitCode = 2;
     View.Quit();
     return false;
 }
 
+std::string TProcessingController::NotPlayable(const std::string& FileName) {
+    // A folder, a FIFO or a device named like a vector file would block the reader or never
+    // end; it is refused before the programmer is touched.
+    const std::string Path = ExpandFileName(FileName);
+    std::error_code Ec;
+    const auto Status = std::filesystem::status(Path, Ec);
+    if (Ec || !std::filesystem::exists(Status) || std::filesystem::is_regular_file(Status))
+        return {};
+    return "Cannot play " + Path + ": not a regular file";
+}
+
+bool TProcessingController::StartRun(const std::string& FileName) {
+    if (const std::string Problem = NotPlayable(FileName); !Problem.empty()) {
+        View.ClearConsole();
+        Messages.QueueMessage("Fatal error \"" + Problem + "\"", sevError);
+        return false;
+    }
+    return SelectProgrammer() && RunFile(FileName);
+}
+
 bool TProcessingController::SelectProgrammer() {
+    FUnattendedChoices = 0;
     return Link.FindKorvex();
+}
+
+bool TProcessingController::ChooseWithoutDialog() {
+    // Discovery asks again when the choice is not unique (two programmers with one serial
+    // number); without a dialog nothing new can be offered the second time.
+    if (++FUnattendedChoices > 1)
+        return false;
+    const std::vector<int32_t> Serials = Link.ListKorvexSerials();
+    std::string Attached;
+    for (int32_t S : Serials)
+        Attached += (Attached.empty() ? "" : ", ") + SerialHex(S);
+    if (FRequestedSerial != -1) {
+        View.ShowError("KORVEX S/N " + SerialHex(FRequestedSerial) +
+                       " not found; attached: " + Attached);
+        return false;
+    }
+    if (Serials.size() == 1) {
+        Link.SerialNumber = Serials.front();
+        return true;
+    }
+    View.ShowError("several KORVEX programmers are attached (S/N " + Attached +
+                   "); choose one with -S");
+    return false;
 }
 
 void TProcessingController::AbandonStart(std::unique_ptr<TJtagFile>& Started,
@@ -133,13 +181,12 @@ void TProcessingController::ProcessFile(const std::string& FileName) {
     if (Processing())
         return;
     LastFileName = FileName;
-    if (SelectProgrammer())
-        RunFile(LastFileName);
+    StartRun(LastFileName);
 }
 
 void TProcessingController::ProcessLastFile() {
-    if (!Processing() && SelectProgrammer())
-        RunFile(LastFileName);
+    if (!Processing())
+        StartRun(LastFileName);
 }
 
 bool TProcessingController::CanProcessLastFile() const {
@@ -168,7 +215,7 @@ void TProcessingController::EndRun(int Status) {
 void TProcessingController::Poll() {
     if (!Processing() && AutoProcess) {
         AutoProcess = false; // fires once; a later "&Process Last File" is a manual run
-        if (!(SelectProgrammer() && RunFile(LastFileName))) {
+        if (!StartRun(LastFileName)) {
             ExitCode = 2;
             if (CloseOnError)
                 FQuitRequested = true;

@@ -64,10 +64,21 @@ public:
 
     // Makes sure exactly one attached programmer is chosen (the view's selection and errors).
     bool SelectProgrammer();
+    // The choice when nobody is there to make it (korvex-cli, the window with -P and -CC), for
+    // the view's ChooseProgrammer: the programmer -S named if attached (discovery has looked for
+    // it before asking), else the only one attached; otherwise an error that lists the attached
+    // serial numbers, and false.
+    bool ChooseWithoutDialog();
 
     // Runs one file; true when the player was started. The caller has made sure that nothing is
     // being processed and a programmer is selected.
     bool RunFile(const std::string& FileName);
+
+    // Refuses a file that is not a regular file (folder, FIFO, device); then SelectProgrammer and
+    // RunFile. True when the run started.
+    bool StartRun(const std::string& FileName);
+    // Why a file cannot be played at all ("... not a regular file"), "" when it may be tried.
+    static std::string NotPlayable(const std::string& FileName);
 
     // A file chosen in the open dialog / the last file again: nothing while a file is being
     // processed; otherwise SelectProgrammer, then RunFile.
@@ -133,7 +144,9 @@ private:
     void AbandonStart(std::unique_ptr<TJtagFile>& Started, const std::string& Report);
 
     IControllerView& View;
-    int64_t FProgressMax = -1; // the maximum last given to the view's progress bar
+    int32_t FRequestedSerial = -1; // the programmer -S named (low 24 bits), -1 when none
+    int FUnattendedChoices = 0;    // ChooseWithoutDialog calls in this SelectProgrammer
+    int64_t FProgressMax = -1;     // the maximum last given to the view's progress bar
     bool FQuitRequested =
         false; // the view quits at the end of the poll, after the console has its lines
 };

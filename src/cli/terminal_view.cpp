@@ -37,12 +37,6 @@ std::string Printable(const std::string& Text) {
     return Out;
 }
 
-std::string SerialList(const std::vector<int32_t>& Serials) {
-    std::string Text;
-    for (int32_t S : Serials)
-        Text += (Text.empty() ? "" : ", ") + TProcessingController::SerialHex(S);
-    return Text;
-}
 } // namespace
 
 TTerminalView::TTerminalView(FILE* Out, FILE* Err)
@@ -119,21 +113,5 @@ void TTerminalView::ShowError(const std::string& Text) {
 }
 
 bool TTerminalView::ChooseProgrammer() {
-    // Discovery asks again when the choice is not unique (two programmers with one serial
-    // number); a terminal cannot offer anything new the second time.
-    if (!Controller || ++FChooseCalls > 1)
-        return false;
-    const std::vector<int32_t> Serials = Controller->Link.ListKorvexSerials();
-    if (RequestedSerial != -1) {
-        Note("korvex-cli: KORVEX S/N " + TProcessingController::SerialHex(RequestedSerial) +
-             " not found; attached: " + SerialList(Serials));
-        return false;
-    }
-    if (Serials.size() == 1) {
-        Controller->Link.SerialNumber = Serials.front();
-        return true;
-    }
-    Note("korvex-cli: several KORVEX programmers are attached (S/N " + SerialList(Serials) +
-         "); choose one with -S");
-    return false;
+    return Controller && Controller->ChooseWithoutDialog();
 }

@@ -76,6 +76,7 @@ TJtagMainForm::TJtagMainForm(const std::string& ExecutablePath,
     helpWindow->setObjectName(QStringLiteral("helpWindow"));
 
     FController.Configure(ExecutablePath, ParseCommandLine(Args));
+    FUnattended = FController.AutoProcess && FController.CloseOnError;
     setWindowTitle(MainFormCaption(QCoreApplication::applicationVersion()));
     const TQtNameFilters Filters = QtNameFilters(FController.OpenDialogFilter());
     openDialog->setNameFilters(Filters.Filters);
@@ -250,7 +251,15 @@ void TJtagMainForm::EditProgramOptions() {
 }
 
 void TJtagMainForm::SelectProgrammer() {
-    ChooseProgrammer();
+    ShowSelectionDialog();
+}
+
+bool TJtagMainForm::ShowSelectionDialog() {
+    TJTAGKorvexSelectionForm Form(this, [this] { return FController.Link.ListKorvexSerials(); });
+    if (KorvexDialogs::ExecDialog(Form) != QDialog::Accepted)
+        return false;
+    FController.Link.SerialNumber = Form.SelectedSerial();
+    return true;
 }
 
 void TJtagMainForm::ShowHelp() {
@@ -262,10 +271,7 @@ void TJtagMainForm::Poll() {
         return;
     {
         TBusy Busy(FInController);
-        FUnattended =
-            !FController.Processing() && FController.AutoProcess && FController.CloseOnError;
         FController.Poll();
-        FUnattended = false;
     }
     UpdateRunState();
 }
@@ -320,11 +326,7 @@ void TJtagMainForm::ShowError(const std::string& Text) {
 }
 
 bool TJtagMainForm::ChooseProgrammer() {
-    TJTAGKorvexSelectionForm Form(this, [this] { return FController.Link.ListKorvexSerials(); });
-    if (KorvexDialogs::ExecDialog(Form) != QDialog::Accepted)
-        return false;
-    FController.Link.SerialNumber = Form.SelectedSerial();
-    return true;
+    return FUnattended ? FController.ChooseWithoutDialog() : ShowSelectionDialog();
 }
 
 void TJtagMainForm::SetStatusText(const std::string& Text) {
@@ -338,9 +340,7 @@ void TJtagMainForm::showEvent(QShowEvent* Event) {
     if (FShown)
         return;
     FShown = true;
-    FUnattended = FController.AutoProcess && FController.CloseOnError;
     const bool DriverLoaded = FController.LoadDriver();
-    FUnattended = false;
     if (!DriverLoaded) {
         // Without a driver there is nothing to run: an automatic run must not start searching.
         pollTimer->stop();
