@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include "console_text.h"
+
 namespace {
 bool NoColourWanted() {
     const char* N = std::getenv("NO_COLOR");
@@ -23,18 +25,6 @@ const char* AnsiFor(uint8_t Severity) {
     default:
         return nullptr;
     }
-}
-
-// Text from a vector file (its comments) goes to a terminal: control characters in it could move
-// the cursor, retitle the window or worse, so they are shown as "?".
-std::string Printable(const std::string& Text) {
-    std::string Out = Text;
-    for (char& C : Out) {
-        const auto U = static_cast<unsigned char>(C);
-        if ((U < 0x20 && C != '\t') || U == 0x7F)
-            C = '?';
-    }
-    return Out;
 }
 
 } // namespace
@@ -75,7 +65,7 @@ void TTerminalView::AppendConsoleLines(const std::vector<TConsoleLine>& Lines) {
     // the batch, draw it again below.
     EraseProgress();
     for (const TConsoleLine& L : Lines) {
-        const std::string Text = FOutTerminal ? Printable(L.Text) : L.Text;
+        const std::string Text = FOutTerminal ? TerminalSafe(L.Text) : L.Text;
         const char* Ansi = FColour ? AnsiFor(L.Severity) : nullptr;
         // Written by length, not as a C string: a line from a vector file may hold a NUL byte,
         // and the rest of the line must still reach a file or a pipe.
