@@ -207,8 +207,18 @@ void TProcessingController::EndRun(int Status) {
     // The worker has left its loop; joining it first keeps it away from a closing link.
     Player.reset();
     Link.CloseKorvex();
-    ExitCode = Failed ? 1 : 0;
-    if (Failed ? CloseOnError : CloseOnSuccess)
+    ExitCode = Failed || FCancelled ? 1 : 0;
+    if ((Failed ? CloseOnError : CloseOnSuccess) || FCancelled)
+        FQuitRequested = true;
+}
+
+void TProcessingController::Cancel() {
+    FCancelled = true;
+    AutoProcess = false;
+    ExitCode = 1;
+    if (Player)
+        Player->RequestTerminate(); // EndRun closes the programmer and asks the view to quit
+    else
         FQuitRequested = true;
 }
 

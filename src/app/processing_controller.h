@@ -98,6 +98,11 @@ public:
     // signal handler sets a flag that the front end's loop turns into this call.
     void Stop();
 
+    // The session is cancelled (a signal from the system or a terminal): the run in progress is
+    // stopped and its programmer closed properly at the next poll, then the view quits with
+    // exit code 1; without a run the view quits at the next poll.
+    void Cancel();
+
     // Whether the application may close now: refused while a file is being processed, with the
     // error "Please wait until file processing is done.".
     bool CanClose();
@@ -144,6 +149,7 @@ private:
     void AbandonStart(std::unique_ptr<TJtagFile>& Started, const std::string& Report);
 
     IControllerView& View;
+    bool FCancelled = false;       // Cancel was called: the session ends with exit code 1
     int32_t FRequestedSerial = -1; // the programmer -S named (low 24 bits), -1 when none
     int FUnattendedChoices = 0;    // ChooseWithoutDialog calls in this SelectProgrammer
     int64_t FProgressMax = -1;     // the maximum last given to the view's progress bar

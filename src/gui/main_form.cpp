@@ -266,6 +266,14 @@ void TJtagMainForm::ShowHelp() {
     helpWindow->ShowHelp();
 }
 
+void TJtagMainForm::CancelFromSignal() {
+    FController.Cancel();
+    // A dialog or box that is open would hold the close back: nobody is going to answer it.
+    FUnattended = true;
+    if (QWidget* Modal = QApplication::activeModalWidget())
+        Modal->close();
+}
+
 void TJtagMainForm::Poll() {
     if (FInController)
         return;

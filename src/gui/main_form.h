@@ -49,6 +49,9 @@ public:
 
     // One step of the 100 ms timer: the controller polled, the menu items brought up to date.
     void Poll();
+    // SIGTERM, SIGINT or SIGHUP arrived: the run is cancelled, the programmer closed properly,
+    // the settings saved, and the program ends with exit code 1.
+    void CancelFromSignal();
 
 protected:
     void showEvent(QShowEvent* Event) override;

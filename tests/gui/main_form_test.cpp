@@ -9,6 +9,8 @@
 #include <QTextBrowser>
 #include <QtTest>
 
+#include <csignal>
+
 #include "help_form.h"
 #include "main_form.h"
 #include "options_form.h"
@@ -101,6 +103,8 @@ private slots:
     void UnattendedRunExitCodes_data();
     void UnattendedRunExitCodes();
     void UnattendedSaveFailureGoesToStandardError();
+    void SignalsCancelCloseAndSave_data();
+    void SignalsCancelCloseAndSave();
 
 private:
     std::unique_ptr<TJtagMainForm> MakeForm(QStringList Args);
@@ -702,6 +706,58 @@ void TMainFormTest::UnattendedSaveFailureGoesToStandardError() {
     const QString Err = QString::fromLocal8Bit(P.readAllStandardError());
     QVERIFY2(Err.contains("korvex-player: Unable to write to " + Folder), qPrintable(Err));
     QVERIFY2(Err.contains("left as it was"), qPrintable(Err));
+}
+
+void TMainFormTest::SignalsCancelCloseAndSave_data() {
+    QTest::addColumn<int>("Signal");
+    QTest::addColumn<bool>("Running");
+    QTest::newRow("SIGTERM during a run") << int(SIGTERM) << true;
+    QTest::newRow("SIGINT during a run") << int(SIGINT) << true;
+    QTest::newRow("SIGHUP during a run") << int(SIGHUP) << true;
+    QTest::newRow("SIGTERM while idle") << int(SIGTERM) << false;
+}
+
+void TMainFormTest::SignalsCancelCloseAndSave() {
+    QFETCH(int, Signal);
+    QFETCH(bool, Running);
+    // Every read-back is answered late: the run lasts long enough to be cancelled.
+    QByteArray Svf;
+    for (int I = 0; I < 200; ++I)
+        Svf += "SDR 8 TDI(00) TDO(00) MASK(FF);\n";
+    const QString File = WriteFile(InFolder("signal.svf"), Svf);
+    const QString Trace = InFolder("signal-trace.txt");
+    QFile::remove(Trace);
+    QProcess P;
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert("KORVEX_D2XX", KORVEX_SIM_LIBRARY);
+    Env.insert("KORVEX_SIM",
+               WriteFile(InFolder("signal.cfg"), "tdo_constant 0\nreply_delay_ms 150\ntrace " +
+                                                     Trace.toLocal8Bit() + "\n"));
+    Env.insert("QT_QPA_PLATFORM", "offscreen");
+    P.setProcessEnvironment(Env);
+    QStringList Args = {"-I", Ini, "-S", "012345", "-F", File};
+    if (Running)
+        Args << "-P";
+    P.start(KORVEX_PLAYER_EXE, Args);
+    QVERIFY(P.waitForStarted());
+    if (Running)
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(Trace).size() > 0, 10000); // the run is under way
+    else
+        QTest::qWait(500);
+    ::kill(static_cast<pid_t>(P.processId()), Signal);
+    QVERIFY(P.waitForFinished(10000));
+    QCOMPARE(P.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(P.exitCode(), 1);
+    QFile Saved(Ini);
+    QVERIFY(Saved.open(QIODevice::ReadOnly));
+    const QByteArray Settings = Saved.readAll();
+    QVERIFY(Settings.contains("[Params]") && Settings.contains("[Window]"));
+    if (Running) {
+        QFile T(Trace);
+        QVERIFY(T.open(QIODevice::ReadOnly));
+        // Closed properly: the simulator saw the closing bytes (VPP to its after-run state).
+        QVERIFY2(T.readAll().contains("TOTAL"), "the programmer was not closed");
+    }
 }
 
 QTEST_MAIN(TMainFormTest)
