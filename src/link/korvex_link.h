@@ -150,4 +150,6 @@ private:
     int64_t FDivider = 0;
     uint8_t FPinState = 0;
     uint8_t FLastTms = 1;
+    // The connection's start byte has reached the device: closing bytes may follow.
+    bool FStartSent = false;
 };

@@ -194,6 +194,8 @@ TEST_F(Controller, LineErrorWhileCreatingThePlayer) {
     EXPECT_EQ(Lines[3].Severity, sevError);
     EXPECT_FALSE(C->Link.Connected());
     EXPECT_NE(Trace().find("TOTAL"), std::string::npos) << "closed, not left open";
+    // The start byte went out before the closing bytes: the device saw a whole connection.
+    EXPECT_EQ(Trace().find("ERROR"), std::string::npos) << Trace();
 }
 
 TEST_F(Controller, AutoProcessWithoutFileEndsWithTheFileTypeError) {
