@@ -93,8 +93,7 @@ int main(int argc, char** argv) {
 
     TTerminalView View(stdout, stderr);
     if (Serial) {
-        View.RequestedSerial = ParseSerialNumber(*Serial);
-        if (View.RequestedSerial == -1) {
+        if (ParseSerialNumber(*Serial) == -1) {
             View.Note("korvex-cli: -S " + *Serial + " is not a hexadecimal serial number");
             return 2;
         }
@@ -116,11 +115,8 @@ int main(int argc, char** argv) {
             Session.OptionOverrides.emplace_back(&RunOptions()[I], *Overrides[I]);
     Controller.Configure(ExecutablePath(argv[0]), Session);
 
-    if (!Controller.LoadDriver()) {
-        if (!Controller.Driver.LoadError().empty())
-            View.Note("korvex-cli: " + Controller.Driver.LoadError());
+    if (!Controller.LoadDriver())
         return Controller.ExitCode;
-    }
 
     if (List) {
         const std::vector<int32_t> Serials = Controller.Link.ListKorvexSerials();

@@ -152,6 +152,7 @@ bool TKorvexLink::OpenKorvex() {
     FDriver.FT_SetLatencyTimer(Handle, 1);
     if (const int P = PinStateForActive(Options().PActive); P >= 0)
         FPinState = static_cast<uint8_t>(P);
+    FStartSent = false;
     WriteKorvexByte(CmdStart);
     WriteKorvexByte(CmdSpeed3M);
     WriteKorvexByte(CmdSetup1);
@@ -161,7 +162,18 @@ bool TKorvexLink::OpenKorvex() {
 }
 
 void TKorvexLink::CloseKorvex() {
-    if (FDeviceHandle) {
+    if (FDeviceHandle && !FStartSent && FQueueLength > 0) {
+        // A start that failed before anything was flushed: the device obeys a closing sequence
+        // only after a start byte, so the queued opening bytes go first.
+        try {
+            FlushKorvex();
+        } catch (const std::exception&) {
+            // The device is gone or stuck; without its start byte it gets no closing bytes.
+        }
+    }
+    if (FDeviceHandle && !FStartSent) {
+        FDriver.FT_Close(FDeviceHandle);
+    } else if (FDeviceHandle) {
         if (const int P = PinStateForInactive(Options().PInactive); P >= 0)
             FPinState = static_cast<uint8_t>(P);
         uint8_t Closing[4] = {CmdEnd, CmdSpeed3M, static_cast<uint8_t>(CmdPin | 0x04 | FPinState),
@@ -223,6 +235,7 @@ void TKorvexLink::FlushKorvex() {
             FDriver.FT_Write(FDeviceHandle, FQueue.data() + Done, Length - Done, &Written);
         if (Status == FT_OK && Written > 0) {
             Done += std::min<uint32_t>(Written, Length - Done);
+            FStartSent = true; // the first byte of every connection is its start byte
             Stalled = {};
             continue;
         }

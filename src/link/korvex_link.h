@@ -167,4 +167,6 @@ private:
     int64_t FMissWriteCount = -1;
     uint32_t FMissQueueLength = 0;
     int FMissesInARow = 0;
+    // The connection's start byte has reached the device: closing bytes may follow.
+    bool FStartSent = false;
 };
