@@ -11,10 +11,13 @@ TSettings ReadSettings(const std::string& IniFileName) {
     return S;
 }
 
-void WriteSettings(const std::string& IniFileName, const TSettings& S) {
+void WriteSettings(const std::string& IniFileName, const TSettings& S,
+                   const std::function<void(TIniFile&)>& WriteMore) {
     TIniFile Ini(IniFileName);
     for (const TRunOptionInfo& Option : RunOptions())
         Ini.WriteInteger(SettingsSection, Option.Key, Option.Get(S.Options));
     Ini.WriteInteger(SettingsSection, "LastSerial", S.LastSerial);
+    if (WriteMore)
+        WriteMore(Ini);
     Ini.UpdateFile();
 }

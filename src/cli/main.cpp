@@ -97,8 +97,7 @@ int main(int argc, char** argv) {
     // With --json standard output carries the JSON object alone.
     TTerminalView View(Bench.Json ? stderr : stdout, stderr);
     if (Serial) {
-        View.RequestedSerial = ParseSerialNumber(*Serial);
-        if (View.RequestedSerial == -1) {
+        if (ParseSerialNumber(*Serial) == -1) {
             View.Note("korvex-cli: -S " + *Serial + " is not a hexadecimal serial number");
             return 2;
         }
@@ -151,11 +150,8 @@ int main(int argc, char** argv) {
         return ExitCode;
     };
 
-    if (!Controller.LoadDriver()) {
-        if (!Controller.Driver.LoadError().empty())
-            View.Note("korvex-cli: " + Controller.Driver.LoadError());
+    if (!Controller.LoadDriver())
         return Finish(Controller.ExitCode);
-    }
 
     if (Bench.Detect) {
         const int Result = Controller.ScanChain();

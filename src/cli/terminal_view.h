@@ -18,8 +18,6 @@ public:
 
     // The controller whose link ChooseKorvex sets; bound once both exist.
     TProcessingController* Controller = nullptr;
-    // The programmer -S named (low 24 bits), -1 when none: no other one may be taken instead.
-    int32_t RequestedSerial = -1;
     // Set by Quit: the run is over and the program ends.
     bool Closed = false;
 
@@ -31,7 +29,7 @@ public:
     void SetProgress(int64_t Max, int64_t Position) override;
     void Quit() override;
     void ShowError(const std::string& Text) override;
-    // Without a dialog: the only attached programmer, or an error that lists the serial numbers.
+    // Without a dialog: the controller's rule (-S, else the only one attached).
     bool ChooseProgrammer() override;
     void SetStatusText(const std::string&) override {}
     // Elapsed and left beside the progress bar; the total on standard error once the run's last
@@ -62,5 +60,4 @@ private:
     std::string FRunTime; // beside the bar
     std::string FDrawnRunTime;
     std::string FTotalTime; // written when the window would close
-    int FChooseCalls = 0;
 };

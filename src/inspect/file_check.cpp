@@ -62,7 +62,8 @@ public:
                 break;
             }
         };
-        E.OnSetTrst = [](bool, bool) {};
+        // The programmer drives TRST only when VPP is set to be the TRST line.
+        E.OnSetTrst = [this](bool, bool) { return FOptions.PActive == 3; };
         E.OnSetFrequency = [this](int64_t Hz, bool Send) {
             const int64_t Used = FRounder.OnSetFrequency(Hz, false);
             if (Send && FStarted) {
