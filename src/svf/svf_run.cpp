@@ -66,6 +66,9 @@ private:
         W.ApplySettings(WC);
         W.ExecuteCommand(WC);
         W.EndStatement(WC);
+        // The scan state holds its own copies of the values; a bitstream's are megabytes.
+        if (WC.Command != cmdEOF)
+            TSVFFile::FreeParams(WC);
         WParsed = false;
         ++WDone;
         return true;
@@ -115,6 +118,9 @@ void TSVFFile::Start(int64_t Frequency) {
     auto T = std::make_unique<TSVFThread>();
     T->Reader = std::make_unique<TSVFFile>(FileName());
     T->Writer = std::make_unique<TSVFFile>(FileName());
+    // Both copies expect the file as it was when it was opened and its progress measured.
+    T->Reader->FileSize = FileSize;
+    T->Writer->FileSize = FileSize;
 
     // Only the writer drives the programmer and echoes comments; the reader only collects
     // read-back and reports mismatches.
@@ -126,6 +132,9 @@ void TSVFFile::Start(int64_t Frequency) {
     Rd.EchoComments = false;
     Rd.Events.OnMessage = Events.OnMessage;
     Rd.Events.OnReadCaptured = Events.OnReadCaptured;
+    Wr.FKeepTdo = false;
+    Rd.FKeepTdi = false;
+    Rd.FStatement = Wr.FStatement;
 
     DefaultFrequency = Frequency;
     Wr.DefaultFrequency = Frequency;

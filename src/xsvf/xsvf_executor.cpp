@@ -14,35 +14,10 @@
 
 namespace {
 
-// Out[0..Count) = bits 0..Count-1 of Value; bits beyond its storage are 0.
-void ExpandValue(const TVarLen& Value, int64_t Count, std::vector<uint8_t>& Out) {
-    Out.resize(static_cast<size_t>(Count));
-    ExpandBits(Value, Out.data(), Count);
-}
-
-// True when some bit i < Count with Mask bit set (every bit when Mask is null) differs between
-// Tdo[i] (zero or non-zero) and bit i of Expected. Whole mask bytes of zero are skipped.
-bool Differs(const uint8_t* Tdo, const TVarLen* Mask, const TVarLen& Expected, int64_t Count) {
-    const int64_t Bytes = (Count + 7) / 8;
-    for (int64_t B = 0; B < Bytes; ++B) {
-        uint8_t M = Mask ? Mask->GetByte(B) : 0xFF;
-        if (B == Bytes - 1 && (Count & 7))
-            M &= static_cast<uint8_t>((1u << (Count & 7)) - 1);
-        if (M == 0)
-            continue;
-        const uint8_t E = Expected.GetByte(B);
-        const uint8_t* T = Tdo + B * 8;
-        uint8_t Got = 0;
-        if (B * 8 + 8 <= Count)
-            Got = static_cast<uint8_t>(PackEight(T) & M);
-        else
-            for (int J = 0; J < 8; ++J)
-                if ((M >> J) & 1)
-                    Got |= static_cast<uint8_t>((T[J] != 0) << J);
-        if ((Got ^ E) & M)
-            return true;
-    }
-    return false;
+// Out = bits 0..Count-1 of Value, packed; bits beyond its storage read as its fill.
+void PackValue(const TVarLen& Value, int64_t Count, std::vector<uint8_t>& Out) {
+    Out.assign(static_cast<size_t>(TVarLen::BytesFor(Count)), 0);
+    OrBits(Out.data(), 0, Value, 0, Count);
 }
 
 } // namespace
@@ -54,36 +29,35 @@ void TXSVFFile::GotoState(uint8_t Target) {
                  [] { throw std::runtime_error(UnhandledTapStateMessage); });
 }
 
-void TXSVFFile::BuildTdiBits() {
-    ExpandValue(TdiValue, TdiValue.BitLength(), FTdiBits);
-}
-
 // Files keep one mask for long runs of scans (a whole bitstream), so the expanded mask is kept
 // until XTDOMASK or XSDRSIZE changes it.
 const uint8_t* TXSVFFile::MaskBits() {
-    const auto Count = static_cast<size_t>(TdiValue.BitLength());
+    const auto Count = static_cast<size_t>(TVarLen::BytesFor(TdiValue.BitLength()));
     if (!FMaskBitsValid || FMaskBits.size() != Count) {
-        ExpandValue(TdoMask, TdiValue.BitLength(), FMaskBits);
+        PackValue(TdoMask, TdiValue.BitLength(), FMaskBits);
         FMaskBitsValid = true;
     }
     return FMaskBits.data();
 }
 
 const uint8_t* TXSVFFile::OnesBits(int64_t Count) {
-    if (FOnes.size() < static_cast<size_t>(Count))
-        FOnes.resize(static_cast<size_t>(Count), 1);
+    const auto Bytes = static_cast<size_t>(TVarLen::BytesFor(Count));
+    if (FOnes.size() < Bytes)
+        FOnes.resize(Bytes, 0xFF);
     return FOnes.data();
 }
 
 const uint8_t* TXSVFFile::ZeroBits(int64_t Count) {
-    if (FZeros.size() < static_cast<size_t>(Count))
-        FZeros.resize(static_cast<size_t>(Count), 0);
+    const auto Bytes = static_cast<size_t>(TVarLen::BytesFor(Count));
+    if (FZeros.size() < Bytes)
+        FZeros.resize(Bytes, 0);
     return FZeros.data();
 }
 
+// LoadValue holds every byte of TdiValue, already in the packed order the events take.
 void TXSVFFile::Shift(const uint8_t* Capture, bool Exit) {
     if (Events.OnShift)
-        Events.OnShift(FTdiBits.data(), Capture, TdiValue.BitLength(), Exit);
+        Events.OnShift(TdiValue.Data(), Capture, TdiValue.BitLength(), Exit);
 }
 
 // A shift with Exit leaves the TAP in the exit state only when it clocked at least one bit: a
@@ -122,7 +96,6 @@ void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
     case XSIR:
         GotoState(tsIRSHIFT);
         LoadValue(Command, 2, Command[1], TdiValue);
-        BuildTdiBits();
         Shift(ZeroBits(TdiValue.BitLength()), true);
         ExitedShift(tsIREXIT1);
         GotoState(EndIR);
@@ -134,7 +107,6 @@ void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
             LoadTdi();
         else
             LoadBoth();
-        BuildTdiBits();
         Shift(MaskBits(), true);
         ExitedShift(tsDREXIT1);
         RunTestStep();
@@ -145,12 +117,10 @@ void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
     case XSDRC:
         // A long register written in pieces: the TAP stays in DRSHIFT between them.
         LoadTdi();
-        BuildTdiBits();
         Shift(ZeroBits(Size), false);
         break;
     case XSDRE:
         LoadTdi();
-        BuildTdiBits();
         Shift(ZeroBits(Size), true);
         ExitedShift(tsDREXIT1);
         GotoState(EndDR);
@@ -160,12 +130,10 @@ void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
         [[fallthrough]];
     case XSDRTDOC:
         LoadBoth();
-        BuildTdiBits();
         Shift(OnesBits(Size), false);
         break;
     case XSDRTDOE:
         LoadBoth();
-        BuildTdiBits();
         Shift(OnesBits(Size), true);
         ExitedShift(tsDREXIT1);
         GotoState(EndDR);
@@ -187,7 +155,7 @@ TCompareResult TXSVFFile::ReadBackAndCompare(bool Full) {
         // Built once per command: a read-back that is not there yet is asked for again on every
         // pass, and a long scan must not be rebuilt each time.
         // Only captured positions are written and compared; the rest need no clearing.
-        FTdoBits.resize(static_cast<size_t>(Count));
+        FTdoBits.resize(static_cast<size_t>(TVarLen::BytesFor(Count)));
         if (!Full)
             MaskBits();
         FReadPrepared = true;
@@ -198,7 +166,8 @@ TCompareResult TXSVFFile::ReadBackAndCompare(bool Full) {
     if (!Events.OnReadCaptured(FTdoBits.data(), Capture, Count))
         return TCompareResult::Pending;
     FReadPrepared = false;
-    return Differs(FTdoBits.data(), Full ? nullptr : &TdoMask, TdoExpected, Count)
+    return DiffersUnderMask(FTdoBits.data(), Count, 0, TdoExpected, Full ? nullptr : &TdoMask, 0,
+                            Count)
                ? TCompareResult::Mismatch
                : TCompareResult::Match;
 }
@@ -225,17 +194,16 @@ TCompareResult TXSVFFile::ExecuteRead(const TXSVFCommand& Command) {
 // replies stop coming, so this loop is bounded by it.
 bool TXSVFFile::Attempt() {
     const int64_t Count = TdiValue.BitLength();
-    BuildTdiBits();
     const uint8_t* Capture = MaskBits();
-    if (Events.OnShift)
-        Events.OnShift(FTdiBits.data(), Capture, Count, true);
+    Shift(Capture, true);
     if (Events.OnFlush)
         Events.OnFlush();
     if (!Events.OnReadCaptured)
         throw std::runtime_error("No read-back handler assigned");
-    while (!Events.OnReadCaptured(FTdiBits.data(), Capture, Count))
+    FTdoBits.resize(static_cast<size_t>(TVarLen::BytesFor(Count)));
+    while (!Events.OnReadCaptured(FTdoBits.data(), Capture, Count))
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return !Differs(FTdiBits.data(), &TdoMask, TdoExpected, Count);
+    return !DiffersUnderMask(FTdoBits.data(), Count, 0, TdoExpected, &TdoMask, 0, Count);
 }
 
 // An XC9500 cell that did not take its value is given another programming pulse: leave the shift
@@ -333,6 +301,10 @@ void TXSVFFile::Start(int64_t DefaultFrequency) {
         T->Writer->Events.OnReadCaptured = nullptr;
     }
     T->Writer->XC9500Method = XC9500Method;
+    // The copies expect the file the pre-scan accepted, not whatever it has become since.
+    T->Writer->FFileSize = FFileSize;
+    if (T->Reader)
+        T->Reader->FFileSize = FFileSize;
     FRwThread = T.get();
     Thread = std::move(T);
     if (Events.OnSetFrequency)

@@ -1,6 +1,8 @@
 // Reading and decoding of XSVF files: the byte reader, the opcode table, value loading and the
 // pre-scan that refuses a file before anything reaches the programmer.
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -93,6 +95,9 @@ void TXSVFFile::OpenFile() {
         FFileSize = Size > 0 ? Size : 0;
     }
     std::rewind(FFile.get());
+    // Only a regular file has a size to hold it to.
+    struct stat St {};
+    FCheckFileSize = ::fstat(::fileno(FFile.get()), &St) == 0 && S_ISREG(St.st_mode);
 }
 
 void TXSVFFile::PreScan() {
@@ -115,6 +120,16 @@ bool TXSVFFile::Refill() {
         return true;
     FBufferPos = 0;
     FBufferFill = std::fread(FBuffer, 1, BufferSize, FFile.get());
+    FFileBytesRead += static_cast<int64_t>(FBufferFill);
+    // A file cut or extended while it plays would otherwise end early with a puzzling message,
+    // or run on into bytes the pre-scan never saw.
+    if (FCheckFileSize &&
+        (FFileBytesRead > FFileSize || (FBufferFill == 0 && FFileBytesRead < FFileSize))) {
+        struct stat St {};
+        const int64_t Now = ::fstat(::fileno(FFile.get()), &St) == 0 ? St.st_size : -1;
+        throw std::runtime_error("File " + FFileName + " changed while it was played: it had " +
+                                 std::to_string(FFileSize) + " bytes, now " + std::to_string(Now));
+    }
     return FBufferFill > 0;
 }
 
@@ -199,14 +214,13 @@ void TXSVFFile::ReadCommand(TXSVFCommand& Command) {
 
 void TXSVFFile::LoadValue(const TXSVFCommand& Command, size_t Offset, int64_t Bits,
                           TVarLen& Destination) const {
-    Destination.SetBitLength(Bits);
-    const auto N = static_cast<size_t>(Destination.ByteCount());
+    const auto N = static_cast<size_t>(TVarLen::BytesFor(Bits));
     if (Offset > Command.size() || N > Command.size() - Offset)
         throw std::runtime_error("Internal error LoadValue: value beyond the command");
     // The file holds the most significant byte first; storage byte 0 holds bits 0 to 7.
     std::reverse_copy(Command.begin() + static_cast<std::ptrdiff_t>(Offset),
                       Command.begin() + static_cast<std::ptrdiff_t>(Offset + N),
-                      Destination.Data());
+                      Destination.Assign(Bits, static_cast<int64_t>(N)));
 }
 
 void TXSVFFile::Decode(const TXSVFCommand& Command) {
