@@ -184,6 +184,8 @@ TCompareResult TSVFFile::CompareScan(bool Dr) {
     do {
         const int64_t From = FCompareFrom;
         const int64_t Count = std::min(SliceBits, N - From);
+        if (From >= FCompareLimit)
+            return TCompareResult::Pending; // the writer has not shifted this slice yet
         if (!FSlicePrepared) {
             ComposeSlice(Dr, From, Count, false);
             // Only captured bits are written by the read-back and only those are compared or

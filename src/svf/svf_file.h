@@ -230,6 +230,8 @@ private:
     std::vector<uint8_t> FTdi, FCapture, FCaptured;
     int64_t FCompareFrom = 0;    // the first bit of the scan whose read-back is still to check
     bool FSlicePrepared = false; // FCapture holds the slice that starts at FCompareFrom
+    // Bits of the scan the writer has shifted, while the reader checks a scan still going out.
+    int64_t FCompareLimit = INT64_MAX;
 };
 
 // Registers "SVF" in the global registry; further calls do nothing.

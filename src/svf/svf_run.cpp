@@ -8,6 +8,7 @@
 // read-back arrives.
 
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -22,7 +23,24 @@ using TSVFThread = TReadWriteThread<TSVFFile>;
 class TSVFPipeline {
 public:
     TSVFPipeline(TSVFFile& Writer, TSVFFile& Reader, TPlayerThread& Thread)
-        : W(Writer), R(Reader), T(Thread) {}
+        : W(Writer), R(Reader), T(Thread) {
+        // A scan longer than one slice is checked while it is shifted: after each slice but the
+        // last, the reader may take up the very statement the writer is executing and check the
+        // slices already out. Otherwise the read-back of a scan of 2^28 captured bits would pile
+        // up in the link (64 MB) before the reader saw any of it.
+        Shift = W.Events.OnShift;
+        if (Shift)
+            W.Events.OnShift = [this](const uint8_t* Tdi, const uint8_t* Capture, int64_t Count,
+                                      bool Exit) {
+                Shift(Tdi, Capture, Count, Exit);
+                ShiftedInScan = Exit ? 0 : ShiftedInScan + Count;
+                if (Exit)
+                    return;
+                if (W.Events.OnFlush)
+                    W.Events.OnFlush();
+                ReaderStep();
+            };
+    }
 
     void Prologue() {
         W.GotoState(tsRESET);
@@ -79,12 +97,14 @@ private:
             return false;
         if (RC.Command == cmdNone) {
             // The reader never parses a statement the writer has not executed: it would ask
-            // for read-back of a scan that was never shifted.
-            if (RDone >= WDone)
+            // for read-back of a scan that was never shifted. Only the statement whose slices
+            // are going out is taken up early, as far as they have gone (FCompareLimit).
+            if (RDone >= WDone && !(RDone == WDone && ShiftedInScan > 0))
                 return false;
             R.ParseCommand(RC);
             R.ApplySettings(RC);
         }
+        R.FCompareLimit = RDone == WDone && ShiftedInScan > 0 ? ShiftedInScan : INT64_MAX;
         switch (R.CheckCommand(RC)) {
         case TCompareResult::Match:
             ++RDone;
@@ -105,11 +125,13 @@ private:
     TSVFFile& W;
     TSVFFile& R;
     TPlayerThread& T;
-    TSVFCommand WC, RC;   // both start with no statement (cmdNone)
-    bool WParsed = false; // WC holds a statement parsed but not yet executed
-    int64_t WDone = 0;    // statements the writer has executed
-    int64_t RDone = 0;    // statements the reader has checked
-    int IdlePasses = 0;   // passes in a row that waited for read-back
+    TSVFCommand WC, RC;        // both start with no statement (cmdNone)
+    bool WParsed = false;      // WC holds a statement parsed but not yet executed
+    int64_t WDone = 0;         // statements the writer has executed
+    int64_t RDone = 0;         // statements the reader has checked
+    int IdlePasses = 0;        // passes in a row that waited for read-back
+    TShiftEvent Shift;         // the writer's own OnShift
+    int64_t ShiftedInScan = 0; // bits of the writer's scan out so far while it is unfinished
 };
 
 void TSVFFile::Start(int64_t Frequency) {

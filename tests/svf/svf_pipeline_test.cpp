@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "jtag_files_list.h"
@@ -183,3 +185,43 @@ TEST(SvfPipeline, Registration) {
 }
 
 } // namespace
+
+// A scan longer than one slice is checked while it goes out: the read-back of each slice is
+// collected before the next slice is shifted, so it never piles up in the link. A failing bit in
+// the second slice is still found.
+TEST(SvfPipeline, LongScansAreCheckedSliceBySlice) {
+    const int64_t Slice = TSVFFile::SliceBits;
+    for (const bool Fail : {false, true}) {
+        SCOPED_TRACE(Fail ? "mismatch in the second slice" : "match");
+        TSVFFile P(WriteTemp("slices.svf", "SDR " + std::to_string(2 * Slice) + " TDO (0);"));
+        std::mutex M;
+        std::vector<std::string> Calls;
+        std::vector<std::string> Messages;
+        P.Events.OnMessage = [&](const std::string& T, uint8_t) {
+            std::lock_guard<std::mutex> L(M);
+            Messages.push_back(T);
+        };
+        P.Events.OnShift = [&](const uint8_t*, const uint8_t*, int64_t N, bool Exit) {
+            Calls.push_back("S" + std::to_string(N) + (Exit ? "E" : ""));
+        };
+        int Reads = 0;
+        P.Events.OnReadCaptured = [&](uint8_t* Tdo, const uint8_t*, int64_t N) {
+            Calls.push_back("R" + std::to_string(N));
+            std::memset(Tdo, 0, static_cast<size_t>((N + 7) / 8));
+            if (Fail && ++Reads == 2)
+                Tdo[N / 8 - 1] = 0x80; // the scan's last bit
+            return true;
+        };
+        P.Start(1000000);
+        WaitEnd(P);
+        EXPECT_EQ(P.Status(), Fail ? 1 : 2);
+        const std::string S = std::to_string(Slice);
+        EXPECT_EQ(Calls, (std::vector<std::string>{"S" + S, "R" + S, "S" + S + "E", "R" + S}));
+        if (Fail) {
+            ASSERT_GE(Messages.size(), 2u);
+            EXPECT_EQ(Messages[1], "Bits " + std::to_string(2 * Slice - TSVFFile::ReportBits) +
+                                       " to " + std::to_string(2 * Slice - 1) + " of " +
+                                       std::to_string(2 * Slice) + " shown");
+        }
+    }
+}
