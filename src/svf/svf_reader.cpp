@@ -191,10 +191,13 @@ std::string_view TSVFFile::ReadStatement() {
             FillBuffer();
         const size_t Need =
             FStatementLength + 2 * static_cast<size_t>(FBufferFill - FBufferPos) + 2;
-        // A quarter more at a time: a bitstream statement is megabytes, and the buffer's spare
-        // room is resident memory (resizing writes it).
-        if (Statement.size() < Need)
-            Statement.resize(std::max(Need, Statement.size() + Statement.size() / 4));
+        // Room is reserved twice as large at a time, but only what is written becomes resident
+        // memory: a bitstream statement is megabytes, and the copies share this buffer.
+        if (Statement.size() < Need) {
+            if (Statement.capacity() < Need)
+                Statement.reserve(std::max(Need, 2 * Statement.capacity()));
+            Statement.resize(Need);
+        }
         char* const Base = Statement.data();
         char* Out = Base + FStatementLength;
         const char* const B = FBuffer.data();
