@@ -29,9 +29,12 @@ void TXSVFFile::GotoState(uint8_t Target) {
                  [] { throw std::runtime_error(UnhandledTapStateMessage); });
 }
 
-// Files keep one mask for long runs of scans (a whole bitstream), so the expanded mask is kept
-// until XTDOMASK or XSDRSIZE changes it.
+// A mask XTDOMASK loaded for the scan size in force is held whole and already packed: it is
+// handed out as it is. Otherwise (XSDRSIZE changed the size since) a packed copy is made, and
+// kept until XTDOMASK or XSDRSIZE changes the mask.
 const uint8_t* TXSVFFile::MaskBits() {
+    if (TdoMask.BitLength() == TdiValue.BitLength() && TdoMask.StoredBytes() == TdoMask.ByteCount())
+        return TdoMask.Data();
     const auto Count = static_cast<size_t>(TVarLen::BytesFor(TdiValue.BitLength()));
     if (!FMaskBitsValid || FMaskBits.size() != Count) {
         PackValue(TdoMask, TdiValue.BitLength(), FMaskBits);
@@ -156,11 +159,9 @@ TCompareResult TXSVFFile::ReadBackAndCompare(bool Full) {
         // pass, and a long scan must not be rebuilt each time.
         // Only captured positions are written and compared; the rest need no clearing.
         FTdoBits.resize(static_cast<size_t>(TVarLen::BytesFor(Count)));
-        if (!Full)
-            MaskBits();
         FReadPrepared = true;
     }
-    const uint8_t* Capture = Full ? OnesBits(Count) : FMaskBits.data();
+    const uint8_t* Capture = Full ? OnesBits(Count) : MaskBits();
     if (!Events.OnReadCaptured)
         throw std::runtime_error("No read-back handler assigned");
     if (!Events.OnReadCaptured(FTdoBits.data(), Capture, Count))
