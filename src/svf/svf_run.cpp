@@ -93,7 +93,9 @@ private:
     }
 
     bool ReaderStep() {
-        if (RC.Command == cmdEOF)
+        // After a mismatch the reader stays on the failed statement, and the run ends with this
+        // pass: a slice of a long scan must not check it once more.
+        if (RC.Command == cmdEOF || T.Failed.load())
             return false;
         if (RC.Command == cmdNone) {
             // The reader never parses a statement the writer has not executed: it would ask
