@@ -53,6 +53,8 @@ int64_t TSVFFile::CheckedScanLength(bool Dr) {
 }
 
 void TSVFFile::ComposeSlice(bool Dr, int64_t From, int64_t Count, bool WithTdi) {
+    if (Count <= 0)
+        return; // a scan of no bits: nothing to compose, and the arrays may have no storage
     const auto Bytes = static_cast<size_t>(TVarLen::BytesFor(Count));
     // The arrays only grow, and only as far as one slice: a scan longer than that is composed
     // piece by piece, so memory follows the slice, not the length the file asked for.
