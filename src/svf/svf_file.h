@@ -141,6 +141,10 @@ private:
     // --- Parser ---------------------------------------------------------------------------------
     void ParseCommand(TSVFCommand& Command);
     void ApplySettings(const TSVFCommand& Command);
+    // The same, the scan values moved out of Command instead of copied (a bitstream's are
+    // megabytes); the run's copies use it, as they never look at a command's values again.
+    void TakeSettings(TSVFCommand& Command);
+    void ApplySettings(const TSVFCommand& Command, TSVFCommand* Source);
     static void FreeParams(TSVFCommand& Command);
 
     // --- Executor -------------------------------------------------------------------------------

@@ -324,7 +324,33 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
     }
 }
 
+namespace {
+
+// Dst = the first value of that kind in Command, moved out when Source (Command itself, as a
+// modifiable object) is given; false when the command has none.
+bool TakeValue(const TSVFCommand& Command, TSVFCommand* Source, uint8_t Kind, TVarLen& Dst) {
+    for (size_t I = 0; I < Command.Parameters.size(); ++I)
+        if (Command.Parameters[I].Kind == Kind) {
+            if (Source)
+                Dst = std::move(Source->Parameters[I].Vector);
+            else
+                Dst = Command.Parameters[I].Vector;
+            return true;
+        }
+    return false;
+}
+
+} // namespace
+
 void TSVFFile::ApplySettings(const TSVFCommand& Command) {
+    ApplySettings(Command, nullptr);
+}
+
+void TSVFFile::TakeSettings(TSVFCommand& Command) {
+    ApplySettings(Command, &Command);
+}
+
+void TSVFFile::ApplySettings(const TSVFCommand& Command, TSVFCommand* Source) {
     switch (Command.Command) {
     case cmdENDDR:
         EndDR = Command.Parameters.front().Kind;
@@ -349,22 +375,15 @@ void TSVFFile::ApplySettings(const TSVFCommand& Command) {
     TScanData& D = FScans[ScanIndex(Command.Command)];
     const int64_t Length = Command.ParamInt(pkInteger);
     // TDI carries over to the next command of the same kind, even when the length changes.
-    if (const TVarLen* V = Command.ParamVector(pkTDI))
-        D.Tdi = *V;
-    else
+    if (!TakeValue(Command, Source, pkTDI, D.Tdi))
         D.Tdi.SetBitLength(Length);
     // TDO never carries over: without one nothing is compared.
-    if (const TVarLen* V = Command.ParamVector(pkTDO))
-        D.Tdo = *V;
-    else
+    if (!TakeValue(Command, Source, pkTDO, D.Tdo))
         D.Tdo.SetBitLength(0);
     // MASK and SMASK carry over while the length stays; otherwise every bit counts.
-    for (auto [Kind, Mask] : {std::pair{pkMASK, &D.Mask}, std::pair{pkSMASK, &D.Smask}}) {
-        if (const TVarLen* V = Command.ParamVector(Kind))
-            *Mask = *V;
-        else if (Mask->BitLength() != Length)
+    for (auto [Kind, Mask] : {std::pair{pkMASK, &D.Mask}, std::pair{pkSMASK, &D.Smask}})
+        if (!TakeValue(Command, Source, Kind, *Mask) && Mask->BitLength() != Length)
             Mask->Assign(Length, 0, 0xFF);
-    }
 }
 
 int64_t TSVFFile::FrequencyOf(const TSVFCommand& Command) const {

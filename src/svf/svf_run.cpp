@@ -81,7 +81,7 @@ private:
         // writer copy touches the frequency.
         if (WC.Command == cmdFREQUENCY && RDone < WDone)
             return false;
-        W.ApplySettings(WC);
+        W.TakeSettings(WC);
         W.ExecuteCommand(WC);
         W.EndStatement(WC);
         // The scan state holds its own copies of the values; a bitstream's are megabytes.
@@ -104,7 +104,7 @@ private:
             if (RDone >= WDone && !(RDone == WDone && ShiftedInScan > 0))
                 return false;
             R.ParseCommand(RC);
-            R.ApplySettings(RC);
+            R.TakeSettings(RC);
         }
         R.FCompareLimit = RDone == WDone && ShiftedInScan > 0 ? ShiftedInScan : INT64_MAX;
         switch (R.CheckCommand(RC)) {
