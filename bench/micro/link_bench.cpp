@@ -119,7 +119,7 @@ BENCHMARK(BM_SvfScan)->ArgNames({"bits", "readback"})->ArgsProduct({{64, 4096, 8
 // The queue itself: a long RUNTEST becomes group bytes written block by block.
 void BM_RunClocks(benchmark::State& State) {
     TNullLink N;
-    N.Link.RTwCount = 0;
+    N.Link.UpdateOptions([](TRunOptions& O) { O.RTwCount = 0; });
     const int64_t Clocks = State.range(0);
     for (auto _ : State)
         N.Link.OnRunClocks(false, Clocks, 0);

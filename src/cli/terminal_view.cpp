@@ -4,45 +4,29 @@
 
 #include <unistd.h>
 
+#include "console_text.h"
+
 namespace {
 bool NoColourWanted() {
     const char* N = std::getenv("NO_COLOR");
     return N && *N;
 }
 
-// The console colours as terminal colours. Black information lines keep the terminal's own
-// colour, which is readable on a dark background as well.
-const char* AnsiFor(uint32_t Colour) {
-    switch (Colour) {
-    case TMessageQueue::clGrey:
+// The terminal colour of a severity. Information lines keep the terminal's own colour, which is
+// readable on a dark background as well.
+const char* AnsiFor(uint8_t Severity) {
+    switch (Severity) {
+    case sevComment:
         return "\033[90m";
-    case TMessageQueue::clRed:
+    case sevError:
         return "\033[31m";
-    case TMessageQueue::clBrown:
+    case sevWarning:
         return "\033[33m";
     default:
         return nullptr;
     }
 }
 
-// Text from a vector file (its comments) goes to a terminal: control characters in it could move
-// the cursor, retitle the window or worse, so they are shown as "?".
-std::string Printable(const std::string& Text) {
-    std::string Out = Text;
-    for (char& C : Out) {
-        const auto U = static_cast<unsigned char>(C);
-        if ((U < 0x20 && C != '\t') || U == 0x7F)
-            C = '?';
-    }
-    return Out;
-}
-
-std::string SerialList(const std::vector<int32_t>& Serials) {
-    std::string Text;
-    for (int32_t S : Serials)
-        Text += (Text.empty() ? "" : ", ") + TProcessingController::SerialHex(S);
-    return Text;
-}
 } // namespace
 
 TTerminalView::TTerminalView(FILE* Out, FILE* Err)
@@ -81,8 +65,8 @@ void TTerminalView::AppendConsoleLines(const std::vector<TConsoleLine>& Lines) {
     // the batch, draw it again below.
     EraseProgress();
     for (const TConsoleLine& L : Lines) {
-        const std::string Text = FOutTerminal ? Printable(L.Text) : L.Text;
-        const char* Ansi = FColour ? AnsiFor(L.Color) : nullptr;
+        const std::string Text = FOutTerminal ? TerminalSafe(L.Text) : L.Text;
+        const char* Ansi = FColour ? AnsiFor(L.Severity) : nullptr;
         // Written by length, not as a C string: a line from a vector file may hold a NUL byte,
         // and the rest of the line must still reach a file or a pipe.
         if (Ansi)
@@ -100,7 +84,7 @@ void TTerminalView::SetProgress(int64_t Max, int64_t Position) {
     DrawProgress();
 }
 
-void TTerminalView::CloseMainWindow() {
+void TTerminalView::Quit() {
     EraseProgress();
     Closed = true;
 }
@@ -114,26 +98,10 @@ void TTerminalView::Note(const std::string& Text) {
     std::fflush(FErr);
 }
 
-void TTerminalView::ShowErrorBox(const std::string& Text) {
+void TTerminalView::ShowError(const std::string& Text) {
     Note("korvex-cli: " + Text);
 }
 
-bool TTerminalView::ChooseKorvex() {
-    // Discovery asks again when the choice is not unique (two programmers with one serial
-    // number); a terminal cannot offer anything new the second time.
-    if (!Controller || ++FChooseCalls > 1)
-        return false;
-    const std::vector<int32_t> Serials = Controller->Link.ListKorvexSerials();
-    if (RequestedSerial != -1) {
-        Note("korvex-cli: KORVEX S/N " + TProcessingController::SerialHex(RequestedSerial) +
-             " not found; attached: " + SerialList(Serials));
-        return false;
-    }
-    if (Serials.size() == 1) {
-        Controller->Link.SerialNumber = Serials.front();
-        return true;
-    }
-    Note("korvex-cli: several KORVEX programmers are attached (S/N " + SerialList(Serials) +
-         "); choose one with -S");
-    return false;
+bool TTerminalView::ChooseProgrammer() {
+    return Controller && Controller->ChooseWithoutDialog();
 }

@@ -5,12 +5,14 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "d2xx_types.h"
 #include "jtag_events.h"
 #include "korvex_commands.h"
+#include "run_options.h"
 
 class TUsbDriver; // usbplow.h: the loaded D2XX library
 
@@ -24,14 +26,21 @@ public:
     TKorvexLink(const TKorvexLink&) = delete;
     TKorvexLink& operator=(const TKorvexLink&) = delete;
 
-    // Options (settings file keys of the same name). Written on the UI thread, read by the handlers
-    // on the worker thread at each call, hence atomics.
-    std::atomic<uint8_t> DefFreq{0};
-    std::atomic<uint8_t> RTwTime{1};
-    std::atomic<uint8_t> RTwCount{2};
-    std::atomic<uint8_t> PActive{2};
-    std::atomic<uint8_t> PInactive{3};
-    std::atomic<int32_t> SecurityTime{100};
+    // The run's options. Changed on the UI thread while the handlers run on the worker thread:
+    // each handler works with one copy taken under the lock, so it never sees half a change.
+    TRunOptions Options() const {
+        std::lock_guard<std::mutex> Lock(FOptionsLock);
+        return FOptions;
+    }
+    void SetOptions(const TRunOptions& Options) {
+        std::lock_guard<std::mutex> Lock(FOptionsLock);
+        FOptions = Options;
+    }
+    // Changes some fields in one step: UpdateOptions([](TRunOptions& O) { O.RTwTime = 0; }).
+    template <class TChange> void UpdateOptions(TChange&& Change) {
+        std::lock_guard<std::mutex> Lock(FOptionsLock);
+        Change(FOptions);
+    }
 
     // The programmer to use: serial value in the low 24 bits (0xA6 in the top byte when chosen in
     // the selection dialog), -1 for none.
@@ -65,7 +74,13 @@ public:
     int64_t OnSetFrequency(int64_t FrequencyHz, bool Send);
     void OnWaitTime(bool Sck, int64_t TimeUs, uint8_t Tms);
     void OnRunClocks(bool Sck, int64_t Count, uint8_t Tms);
-    void OnSetTrst(bool On, bool Drive);
+    bool OnSetTrst(bool On, bool Drive);
+
+    // Asks a wait or clock run in progress to stop: what is left of it is not queued, so the
+    // player reaches its own stop check at once instead of after hours of queued clocks. Safe
+    // from any thread; OpenKorvex clears it for the next run.
+    void RequestStop() noexcept { FStopRequested.store(true, std::memory_order_relaxed); }
+    bool StopRequested() const noexcept { return FStopRequested.load(std::memory_order_relaxed); }
 
     // Where the TRST warning goes (the message queue's QueueMessage).
     TMessageEvent QueueMessage;
@@ -122,10 +137,13 @@ private:
     // N clocks at the current speed with TDI low (group shifts in fast mode).
     void QueueClockRun(int64_t N, bool ForceFast);
     void QueueSpeedOf(int64_t Hz);
-    // Queues Count group-shift bytes of four clocks each, TDI low.
-    void QueueFullGroups(int64_t Count);
+    // Queues Count copies of one command byte a queue at a time; stops early (false) once a
+    // stop is requested.
+    bool QueueRepeated(uint8_t Command, int64_t Count);
 
     TUsbDriver& FDriver;
+    mutable std::mutex FOptionsLock;
+    TRunOptions FOptions;
     FT_HANDLE FDeviceHandle = nullptr;
     std::array<uint8_t, korvex::QueueSize> FQueue{};
     uint32_t FQueueLength = 0;
@@ -140,4 +158,15 @@ private:
     int64_t FDivider = 0;
     uint8_t FPinState = 0;
     uint8_t FLastTms = 1;
+    std::atomic<bool> FStopRequested{false};
+    // Writes made, and the queue length and write count at the last read-back that found its
+    // replies still queued; after StalledReadsBeforeWrite more such calls with nothing queued in
+    // between, the queue is sent.
+    static constexpr int StalledReadsBeforeWrite = 16;
+    int64_t FWriteCount = 0;
+    int64_t FMissWriteCount = -1;
+    uint32_t FMissQueueLength = 0;
+    int FMissesInARow = 0;
+    // The connection's start byte has reached the device: closing bytes may follow.
+    bool FStartSent = false;
 };

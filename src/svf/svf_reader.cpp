@@ -123,7 +123,11 @@ void TSVFFile::ReadBlock() {
         FFileBytesRead += N;
         // A file cut or extended while it plays (an editor saving over it, a copy still being
         // written) would otherwise end early, or run on, and report success.
-        if (FCheckFileSize && (FFileBytesRead > FileSize || (N == 0 && FFileBytesRead < FileSize)))
+        // At the end the size is asked for as well: a cut behind what was already read ahead
+        // shows only there.
+        if (FCheckFileSize &&
+            (FFileBytesRead > FileSize ||
+             (N == 0 && (FFileBytesRead < FileSize || FileSizeNow() != FileSize))))
             ThrowFileChanged();
     }
     const size_t N = std::min(FBuffer.size(), FReadAheadFill - FReadAheadPos);
@@ -274,8 +278,10 @@ std::string_view TSVFFile::ReadStatement() {
                 if (Out != Base && Out[-1] != ' ' && (Ch == '(' || Out[-1] == ')'))
                     *Out++ = ' ';
                 *Out++ = Tables.Upper[Code(Ch)];
-                if (Ch == ';')
+                if (Ch == ';') {
                     Ended = true;
+                    FStatementAtEnd = Marker;
+                }
             } else if (Out != Base && Out[-1] != ' ' && !InParens)
                 // Runs of separators become one blank; inside parentheses they vanish, since a
                 // hexadecimal value may be wrapped over many lines. Leading ones are dropped.
@@ -313,9 +319,13 @@ void TSVFFile::SplitWords(std::string_view Statement, std::vector<std::string_vi
     }
 }
 
-void TSVFFile::ThrowFileChanged() {
+int64_t TSVFFile::FileSizeNow() const {
     struct stat St {};
-    const int64_t Now = ::fstat(FFileHandle, &St) == 0 ? St.st_size : -1;
+    return ::fstat(FFileHandle, &St) == 0 ? St.st_size : -1;
+}
+
+void TSVFFile::ThrowFileChanged() {
+    const int64_t Now = FileSizeNow();
     throw std::runtime_error("File " + FileName() + " changed while it was played: it had " +
                              std::to_string(FileSize) + " bytes, now " + std::to_string(Now));
 }
@@ -351,6 +361,23 @@ std::string TSVFFile::ReadLineText(int32_t Index) {
     FCharsRead = SavedChars;
     PublishProgress();
     return Text;
+}
+
+void TSVFFile::Rewind(const TReadMark& Mark) {
+    if (::lseek(FFileHandle, Mark.Chars, SEEK_SET) < 0) {
+        const int Err = errno;
+        throw std::runtime_error("Cannot read file " + FileName() + ": " +
+                                 std::generic_category().message(Err));
+    }
+    FReadAheadFill = 0;
+    FReadAheadPos = 0;
+    FBufferFill = 0;
+    FBufferPos = 0;
+    FAtEof = false;
+    FFileBytesRead = Mark.Chars;
+    FCharsRead = Mark.Chars;
+    FLineIndex = Mark.Line;
+    FLastWasCR = Mark.LastWasCR;
 }
 
 void TSVFFile::RaiseLineError(const std::string& Message) {

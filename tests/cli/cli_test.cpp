@@ -14,6 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "scratch.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -35,23 +37,14 @@ struct TResult {
 class Cli : public ::testing::Test {
 protected:
     void SetUp() override {
-        Dir = fs::temp_directory_path() /
-              ("korvex-cli-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(Dir);
         Sim("");
         Ini = (Dir / "settings.ini").string();
     }
-    void TearDown() override { fs::remove_all(Dir); }
 
-    void Sim(const std::string& Config) {
-        std::ofstream(Dir / "sim.cfg")
-            << Config << "trace " << (Dir / "trace.txt").string() << "\n";
-    }
+    // The scenario the next korvex-cli started plays on.
+    void Sim(const std::string& Config) { SimConfig = Scenario.Write(Config); }
     std::string File(const std::string& Name, const std::string& Text) {
-        const std::string Path = (Dir / Name).string();
-        std::ofstream(Path, std::ios::binary) << Text;
-        return Path;
+        return Scratch.Write(Name, Text);
     }
 
     // Starts korvex-cli with Args (the settings file of this test unless -I is among them);
@@ -67,7 +60,7 @@ protected:
         const pid_t Pid = ::fork();
         if (Pid == 0) {
             ::setenv("KORVEX_D2XX", KORVEX_SIM_LIBRARY, 1);
-            ::setenv("KORVEX_SIM", (Dir / "sim.cfg").c_str(), 1);
+            ::setenv("KORVEX_SIM", SimConfig.c_str(), 1);
             ::unsetenv("NO_COLOR");
             for (const auto& [K, V] : Env)
                 ::setenv(K.c_str(), V.c_str(), 1);
@@ -106,7 +99,10 @@ protected:
     }
     TResult Run(const std::vector<std::string>& Args) { return Wait(Spawn(Args)); }
 
-    fs::path Dir;
+    TScratchFolder Scratch{"cli"};
+    TSimScenario Scenario{Scratch};
+    fs::path Dir{Scratch.Path()};
+    std::string SimConfig;
     std::string Ini;
 };
 } // namespace
@@ -271,4 +267,33 @@ TEST_F(Cli, ReaderGoneDoesNotAbandonTheRun) {
     ::close(Pipe[1]);
     EXPECT_EQ(R.ExitCode, 0);
     EXPECT_NE(ReadAll(Dir / "trace.txt").find("TOTAL"), std::string::npos);
+}
+
+TEST_F(Cli, StopIsPromptDuringALongWaitOnADeviceInRealTime) {
+    // The device keeps real time and takes only what its input buffer holds, as a real
+    // programmer does: a RUNTEST of 2000 s must be cut short by Ctrl-C in every wait mode
+    // (pauses, the slow clock, clocks at TCK), not queued to the end.
+    for (const char* Mode : {"0", "1", "2"}) {
+        SCOPED_TRACE(Mode);
+        Sim("realtime 1\n");
+        const std::string F = File("wait.svf", "STATE IDLE;\nRUNTEST 2000 SEC;\nSTATE RESET;\n");
+        const pid_t Pid = Spawn({"--RTwTime", Mode, "--PActive", "2", "--PInactive", "0", F});
+        const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (ReadAll(Dir / "out.txt").find("Reading file") == std::string::npos &&
+               std::chrono::steady_clock::now() < Deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        ASSERT_EQ(::kill(Pid, SIGINT), 0);
+        const TResult R = Wait(Pid);
+        EXPECT_EQ(R.ExitCode, 1) << R.Out << R.Err;
+        EXPECT_NE(R.Out.find("File processing cancelled"), std::string::npos) << R.Out;
+        // The device's own clock: what it ran before the stop, the rest of the slice it held
+        // and the closing bytes.
+        const std::string Trace = ReadAll(Dir / "trace.txt");
+        const auto Total = Trace.find("TOTAL ");
+        ASSERT_NE(Total, std::string::npos) << Trace;
+        const auto Us = Trace.find(" US ", Total);
+        ASSERT_NE(Us, std::string::npos) << Trace;
+        EXPECT_LT(std::stoll(Trace.substr(Us + 4)), 5000000) << Trace.substr(Total);
+    }
 }

@@ -53,7 +53,7 @@ TEST_F(SimLink, OpenQueuesTheStartSequenceWithTheVppOfTheRun) {
     TSimHarness Sim;
     TKorvexLink& Link = Sim.Link();
     for (uint8_t Active = 0; Active < 5; ++Active) {
-        Link.PActive = Active;
+        Link.UpdateOptions([&](TRunOptions& O) { O.PActive = Active; });
         ASSERT_TRUE(Link.OpenKorvex());
         EXPECT_THAT(std::vector<uint8_t>(Link.QueueData(), Link.QueueData() + Link.QueueLength()),
                     ElementsAre(0xA7, 0xA8, 0xB0, 0xB8, Expected[Active]));
@@ -92,8 +92,8 @@ TEST_F(SimLink, VppAfterTheRun) {
         SCOPED_TRACE(testing::Message() << int(C.Active) << "/" << int(C.Inactive));
         TSimHarness Sim;
         TKorvexLink& Link = Sim.Link();
-        Link.PActive = C.Active;
-        Link.PInactive = C.Inactive;
+        Link.UpdateOptions([&](TRunOptions& O) { O.PActive = C.Active; });
+        Link.UpdateOptions([&](TRunOptions& O) { O.PInactive = C.Inactive; });
         ASSERT_TRUE(Link.OpenKorvex());
         if (C.Trst)
             Link.OnSetTrst(true, true);
@@ -210,8 +210,8 @@ TEST_F(SimLink, OneBitScansWithoutExitStayInTheShiftState) {
 
 TEST_F(SimLink, TrstKeepsTheTapInReset) {
     Open("");
-    L->PActive = 3;
-    L->RTwCount = 0;
+    L->UpdateOptions([](TRunOptions& O) { O.PActive = 3; });
+    L->UpdateOptions([](TRunOptions& O) { O.RTwCount = 0; });
     L->OnSetTrst(true, true);
     L->OnRunClocks(false, 8, 1);
     L->OnSetTrst(false, false);
@@ -222,8 +222,8 @@ TEST_F(SimLink, TrstKeepsTheTapInReset) {
 }
 
 TEST_F(SimLink, ScriptedTdo) {
-    const std::string Script = ::testing::TempDir() + "korvex_script.txt";
-    std::ofstream(Script) << "DR 32 DEADBEEF\nIR 8 (5A)\nDR 4 F\n";
+    const std::string Script =
+        SuiteScratch().Write("korvex_script.txt", "DR 32 DEADBEEF\nIR 8 (5A)\nDR 4 F\n");
     Open("tdo_script " + Script + "\n");
     EXPECT_EQ(ValueOf(Tap->Scan(false, std::vector<uint8_t>(32, 0))), 0xDEADBEEFu);
     EXPECT_EQ(ValueOf(Tap->Scan(true, std::vector<uint8_t>(8, 1))), 0x5Au);
@@ -238,9 +238,9 @@ TEST_F(SimLink, WaitsBeyondThirtyTwoBitsAreKeptWhole) {
     // 2,400,000,000 clocks at 3 MHz taken as time: 800 s, beyond the 716 s a 32-bit microsecond
     // count holds after tripling; spent as pauses.
     Open("tdo_constant 0");
-    L->RTwCount = 1;
-    L->RTwTime = 0;
-    L->SecurityTime = 0;
+    L->UpdateOptions([](TRunOptions& O) { O.RTwCount = 1; });
+    L->UpdateOptions([](TRunOptions& O) { O.RTwTime = 0; });
+    L->UpdateOptions([](TRunOptions& O) { O.SecurityTime = 0; });
     L->OnRunClocks(false, 2400000000LL, 0);
     const std::string Trace = Close();
     const int64_t Us = H->SummaryValue("device_us");
@@ -265,21 +265,21 @@ TEST_F(SimLink, QueueIsWrittenWhenFull) {
 }
 
 TEST_F(SimLink, DeviceTimeAndSpeedChanges) {
-    Open("");
+    Open("usb off");
     L->OnFlush();
     L->CloseKorvex();
     const int64_t Base = H->SummaryValue("device_us");
 
     // 7,500 clocks at 750 kHz are 10 ms; a 1000 us wait on the slow clock is 93 clocks of
     // 93,750 Hz (992 us); 7 pauses are 1195 us.
-    Open("");
+    Open("usb off");
     L->OnSetFrequency(750000, true);
-    L->RTwCount = 0;
+    L->UpdateOptions([](TRunOptions& O) { O.RTwCount = 0; });
     L->OnRunClocks(false, 7500, 1);
-    L->RTwTime = 1;
-    L->SecurityTime = 0;
+    L->UpdateOptions([](TRunOptions& O) { O.RTwTime = 1; });
+    L->UpdateOptions([](TRunOptions& O) { O.SecurityTime = 0; });
     L->OnWaitTime(false, 1000, 1);
-    L->RTwTime = 0;
+    L->UpdateOptions([](TRunOptions& O) { O.RTwTime = 0; });
     L->OnWaitTime(false, 1000, 1);
     const std::string Trace = Close();
     EXPECT_THAT(TraceLines(Trace, "FREQ"),
@@ -306,4 +306,32 @@ TEST_F(SimLink, ProtocolViolationsAreTraced) {
     EXPECT_EQ(Errors[0], "ERROR unknown command byte 0x93");
     EXPECT_EQ(Errors[1], "ERROR unknown command byte 0xE3");
     EXPECT_THAT(Errors[2], HasSubstr("ERROR reply overflow: the device's buffer of 100 reply"));
+}
+
+TEST_F(SimLink, EveryAwaitedReadBackCostsAUsbRoundTrip) {
+    // A scan written and its read-back awaited before the next: one write and one read each, and
+    // the short reply packet waits for the latency timer. Per scan: two transactions, the
+    // latency, a few bytes on the bus and a few microseconds of JTAG.
+    struct TRow {
+        const char* Config;
+        int64_t Low, High; // device time per scan, us
+    };
+    const std::vector<uint8_t> Tdi = BitsOf(0xA5, 8);
+    for (const TRow& Row : {TRow{"", 1500, 1600}, TRow{"usb_latency_us 16000", 16500, 16600},
+                            TRow{"usb_transaction_us 1000", 3000, 3100}, TRow{"usb off", 5, 30}}) {
+        SCOPED_TRACE(Row.Config);
+        int64_t Us[2], Reads[2];
+        for (int Scans : {1, 5}) {
+            Open(std::string("tdo_constant 1\n") + Row.Config);
+            for (int I = 0; I < Scans; ++I)
+                Tap->Scan(false, Tdi);
+            Close();
+            Us[Scans == 5] = H->SummaryValue("device_us");
+            Reads[Scans == 5] = H->SummaryValue("reads");
+        }
+        EXPECT_EQ(Reads[1] - Reads[0], 4);
+        const int64_t PerScan = (Us[1] - Us[0]) / 4;
+        EXPECT_GE(PerScan, Row.Low);
+        EXPECT_LE(PerScan, Row.High);
+    }
 }

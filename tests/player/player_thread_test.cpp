@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "line_exception.h"
+#include "scratch.h"
 #include "test_player.h"
 
 namespace {
@@ -32,9 +33,7 @@ struct TRecorder {
 };
 
 std::string WriteFile(const std::string& Name, const std::string& Text) {
-    const std::string Path = testing::TempDir() + Name;
-    std::ofstream(Path) << Text;
-    return Path;
+    return SuiteScratch().Write(Name, Text);
 }
 
 void WaitEnd(const TJtagFile& P) {

@@ -27,16 +27,12 @@ bool TSimRun::HasLine(const std::string& Part) const {
 }
 
 std::string TSimHarness::SimLibrary() {
-    return KORVEX_SIM_LIBRARY_PATH;
+    return TSimScenario::Library();
 }
 
 TSimHarness::TSimHarness(const std::string& Config) {
-    std::string Template = (std::filesystem::temp_directory_path() / "korvex-sim-XXXXXX").string();
-    if (!mkdtemp(Template.data()))
-        throw std::runtime_error("cannot create a temporary folder for the simulator");
-    FFolder = Template;
-    FTracePath = FFolder + "/trace.txt";
-    FSummaryPath = FFolder + "/summary.txt";
+    FTracePath = FScratch.File("trace.txt");
+    FSummaryPath = FScratch.File("summary.txt");
     setenv("KORVEX_D2XX", SimLibrary().c_str(), 1);
     Configure(Config);
     FDriver = std::make_unique<TUsbDriver>();
@@ -48,13 +44,11 @@ TSimHarness::TSimHarness(const std::string& Config) {
 TSimHarness::~TSimHarness() {
     FLink.reset();
     FDriver.reset();
-    std::error_code Ignored;
-    std::filesystem::remove_all(FFolder, Ignored);
 }
 
 void TSimHarness::Configure(const std::string& Config) {
     // A new file name each time, so the simulator sees the change even within one second.
-    const std::string Path = FFolder + "/sim-" + std::to_string(++FConfigCount) + ".cfg";
+    const std::string Path = FScratch.File("sim-" + std::to_string(++FConfigCount) + ".cfg");
     std::ofstream Out(Path);
     Out << Config << "\n";
     auto Mentions = [&](const char* Key) {

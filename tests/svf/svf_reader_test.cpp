@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "line_exception.h"
 #include "svf_test_util.h"
 
@@ -160,6 +162,23 @@ TEST(SvfReader, LargeStatementAcrossBlocks) {
     EXPECT_EQ(Step.ReadStatement(), "STATE IDLE");
 }
 
+// A file cut at a statement boundary while it plays must not end the run as a success.
+TEST(SvfReader, FileThatChangesSizeWhilePlaying) {
+    const std::string Path = WriteTemp("cut.svf", "STATE RESET;\nSTATE IDLE;\n");
+    TSVFFile F(Path);
+    TSVFStepper S(F);
+    EXPECT_EQ(S.ReadStatement(), "STATE RESET");
+    std::filesystem::resize_file(Path, 13);
+    try {
+        while (S.ReadStatement() != "__EOF") {
+        }
+        ADD_FAILURE() << "the end of the cut file passed";
+    } catch (const std::runtime_error& E) {
+        EXPECT_EQ(std::string(E.what()),
+                  "File " + Path + " changed while it was played: it had 25 bytes, now 13");
+    }
+}
+
 TEST(SvfReader, OpenAndReadFailures) {
     try {
         TSVFFile F("/nonexistent/x.svf");
@@ -168,7 +187,7 @@ TEST(SvfReader, OpenAndReadFailures) {
         EXPECT_STREQ(E.what(), "Cannot open file /nonexistent/x.svf for read.");
     }
     // A directory opens but cannot be read: that is an error, not an empty file.
-    const std::string Dir = std::string(::testing::TempDir()) + "svfdir.svf";
+    const std::string Dir = SuiteScratch().File("svfdir.svf");
     ::mkdir(Dir.c_str(), 0700);
     TSVFFile F(Dir);
     EXPECT_THROW(TSVFStepper(F).ReadStatement(), std::runtime_error);

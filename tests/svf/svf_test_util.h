@@ -11,28 +11,16 @@
 #include <vector>
 
 #include "bit_pack.h"
+#include "scratch.h"
 #include "svf_file.h"
 #include "svf_stepper.h"
 
 // Helpers shared by the SVF player tests: temporary files and a recording of the events.
 
-// A file of its own for every call: CTest runs the cases of one program in parallel processes.
+// A file of its own for every call, in the test program's scratch folder.
 inline std::string WriteTemp(const std::string& Name, const std::string& Text) {
-    // Removed when the test program ends.
-    static struct TCleanup {
-        std::vector<std::string> Paths;
-        ~TCleanup() {
-            for (const std::string& P : Paths)
-                std::remove(P.c_str());
-        }
-    } Cleanup;
     static int Counter = 0;
-    const std::string Path = std::string(::testing::TempDir()) + "svf-" +
-                             std::to_string(::getpid()) + "-" + std::to_string(++Counter) + "-" +
-                             Name;
-    std::ofstream(Path, std::ios::binary) << Text;
-    Cleanup.Paths.push_back(Path);
-    return Path;
+    return SuiteScratch().Write(std::to_string(++Counter) + "-" + Name, Text);
 }
 
 // The bits of a packed event array, bit 0 first.
@@ -55,6 +43,7 @@ struct TEventLog {
     int Refused = 0;
     int PendingShifts = 0; // shifts not yet collected
     bool FrequencyUnderPending = false;
+    bool TrstDriven = true; // what OnSetTrst answers
 
     void Add(const std::string& S) {
         std::lock_guard<std::mutex> L(M);
@@ -108,6 +97,7 @@ struct TEventLog {
         };
         P.Events.OnSetTrst = [this](bool On, bool Drive) {
             Add("TRST " + std::to_string(On) + " " + std::to_string(Drive));
+            return TrstDriven;
         };
         P.Events.OnSetFrequency = [this](int64_t F, bool Send) {
             if (PendingShifts > 0)
