@@ -9,6 +9,8 @@
 #include <fstream>
 #include <thread>
 
+#include "var_len.h"
+
 namespace {
 
 // IEEE 1149.1 next state for TMS 0 and 1, in the state numbering of the players.
@@ -83,10 +85,14 @@ void TRecordingDevice::Assign(TJtagFile& P) {
         if (FCheckShiftState && FState != DrShift && FState != IrShift)
             FuzzFault("shift outside Shift-DR/Shift-IR (state " + std::to_string(FState) + ")");
         ShiftedBits += static_cast<uint64_t>(Count);
-        const auto N = static_cast<size_t>(Count);
-        if (std::any_of(Capture, Capture + N, [](uint8_t C) { return C != 0; }))
-            FPending.push_back(
-                {std::vector<uint8_t>(Tdi, Tdi + N), std::vector<uint8_t>(Capture, Capture + N)});
+        const auto Bytes = static_cast<size_t>(TVarLen::BytesFor(Count));
+        // Packed arrays: the bits above Count in the last byte mean nothing, so they are
+        // cleared before the capture is kept for comparison with its read-back.
+        std::vector<uint8_t> Flags(Capture, Capture + Bytes);
+        if (Count & 7)
+            Flags.back() &= static_cast<uint8_t>((1u << (Count & 7)) - 1);
+        if (std::any_of(Flags.begin(), Flags.end(), [](uint8_t C) { return C != 0; }))
+            FPending.push_back({std::vector<uint8_t>(Tdi, Tdi + Bytes), std::move(Flags)});
         if (Exit && (FState == DrShift || FState == IrShift))
             FState = NextState[FState][1];
     };
@@ -96,18 +102,21 @@ void TRecordingDevice::Assign(TJtagFile& P) {
     P.Events.OnReadCaptured = [this](uint8_t* Tdo, const uint8_t* Capture, int64_t Count) {
         if (Count < 0)
             FuzzFault("read-back of a negative bit count");
-        const auto N = static_cast<size_t>(Count);
-        if (std::none_of(Capture, Capture + N, [](uint8_t C) { return C != 0; }))
+        const auto Bytes = static_cast<size_t>(TVarLen::BytesFor(Count));
+        std::vector<uint8_t> Flags(Capture, Capture + Bytes);
+        if (Count & 7)
+            Flags.back() &= static_cast<uint8_t>((1u << (Count & 7)) - 1);
+        if (std::none_of(Flags.begin(), Flags.end(), [](uint8_t C) { return C != 0; }))
             return true; // nothing captured, nothing to collect
         if (FPending.empty())
             FuzzFault("read-back of a scan that was never shifted");
         const TPending& S = FPending.front();
-        if (S.Tdi.size() != N || !std::equal(S.Capture.begin(), S.Capture.end(), Capture))
+        if (S.Tdi.size() != Bytes || S.Capture != Flags)
             FuzzFault("read-back does not match the oldest capturing shift");
         // Alternate between a loopback chain (TDO = TDI) and all zeros, so compares both pass
         // and fail and the players' mismatch paths are reached too.
         const bool Loopback = (FReads++ & 1) == 0;
-        for (size_t I = 0; I < N; ++I)
+        for (size_t I = 0; I < Bytes; ++I)
             Tdo[I] = Loopback ? S.Tdi[I] : 0;
         FPending.pop_front();
         return true;

@@ -1,5 +1,5 @@
 // The scan path through the programmer link: a scan composed from its TVarLen values into the
-// one-byte-per-bit event arrays, packed into KORVEX command bytes, written, and its read-back
+// packed event arrays, turned into KORVEX command bytes, written, and its read-back
 // decoded. The link talks to the null device, which answers every reply at once and costs almost
 // nothing, so the figures are the host's.
 
@@ -33,11 +33,12 @@ public:
     TKorvexLink Link{Driver};
 };
 
+// A packed array of Count random bits.
 std::vector<uint8_t> RandomBits(int64_t Count, uint32_t Seed) {
     std::mt19937 Rng(Seed);
-    std::vector<uint8_t> V(static_cast<size_t>(Count));
+    std::vector<uint8_t> V(static_cast<size_t>(TVarLen::BytesFor(Count)));
     for (auto& B : V)
-        B = static_cast<uint8_t>(Rng() & 1);
+        B = static_cast<uint8_t>(Rng());
     return V;
 }
 
@@ -50,7 +51,7 @@ void BM_LinkShift(benchmark::State& State) {
     TNullLink N;
     const int64_t Bits = State.range(0);
     const auto Tdi = RandomBits(Bits, 1);
-    const std::vector<uint8_t> Capture(static_cast<size_t>(Bits), 0);
+    const std::vector<uint8_t> Capture(static_cast<size_t>(TVarLen::BytesFor(Bits)), 0);
     for (auto _ : State)
         N.Link.OnShift(Tdi.data(), Capture.data(), Bits, true);
     N.Link.OnFlush();
@@ -63,8 +64,8 @@ void BM_ReplyDecode(benchmark::State& State) {
     TNullLink N;
     const int64_t Bits = State.range(0);
     const auto Tdi = RandomBits(Bits, 2);
-    const std::vector<uint8_t> Capture(static_cast<size_t>(Bits), 1);
-    std::vector<uint8_t> Tdo(static_cast<size_t>(Bits));
+    const std::vector<uint8_t> Capture(static_cast<size_t>(TVarLen::BytesFor(Bits)), 0xFF);
+    std::vector<uint8_t> Tdo(Capture.size());
     for (auto _ : State) {
         State.PauseTiming();
         N.Link.OnShift(Tdi.data(), Capture.data(), Bits, true);
@@ -77,8 +78,8 @@ void BM_ReplyDecode(benchmark::State& State) {
 }
 BENCHMARK(BM_ReplyDecode)->ArgName("bits")->Arg(4096)->Arg(8 << 20);
 
-// The SVF executor's scan: TVarLen values expanded into the event arrays (the one-byte-per-bit
-// layout), packed and written, and with read-back also collected and compared under the mask.
+// The SVF executor's scan: TVarLen values copied into the packed event arrays, turned into
+// command bytes and written, and with read-back also collected and compared under the mask.
 void BM_SvfScan(benchmark::State& State) {
     TNullLink N;
     const int64_t Bits = State.range(0);

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "bit_pack.h"
 #include "korvex_link.h"
 #include "tap_state.h"
 
@@ -43,11 +44,13 @@ void TChainScanner::GotoState(uint8_t Target) {
 
 std::vector<uint8_t> TChainScanner::ShiftAndRead(bool Dr, const std::vector<uint8_t>& Tdi) {
     GotoState(Dr ? tsDRSHIFT : tsIRSHIFT);
+    // The events carry packed bits; the scanner works on one bit a byte, which is short here.
     const int64_t N = static_cast<int64_t>(Tdi.size());
-    const std::vector<uint8_t> Capture(Tdi.size(), 1);
-    std::vector<uint8_t> Tdo(Tdi.size(), 0);
+    const std::vector<uint8_t> PackedTdi = PackBits(Tdi);
+    const std::vector<uint8_t> Capture = PackBits(std::vector<uint8_t>(Tdi.size(), 1));
+    std::vector<uint8_t> Tdo(Capture.size(), 0);
     if (FEvents.OnShift)
-        FEvents.OnShift(Tdi.data(), Capture.data(), N, true);
+        FEvents.OnShift(PackedTdi.data(), Capture.data(), N, true);
     FState = Dr ? tsDREXIT1 : tsIREXIT1;
     GotoState(tsIDLE);
     if (FEvents.OnFlush)
@@ -58,7 +61,7 @@ std::vector<uint8_t> TChainScanner::ShiftAndRead(bool Dr, const std::vector<uint
     // time-out when the replies stop.
     while (!FEvents.OnReadCaptured(Tdo.data(), Capture.data(), N))
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return Tdo;
+    return UnpackBits(Tdo.data(), N);
 }
 
 TChainScan TChainScanner::Scan() {

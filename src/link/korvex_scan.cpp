@@ -2,42 +2,44 @@
 #include <bit>
 #include <cstring>
 
+#include "bit_pack.h"
 #include "korvex_link.h"
 
-// The scan handlers. OnShift and OnReadCaptured carry every bit of every scan, so their middle
-// parts work on four bits at a time straight into the queue: one 32-bit load of the TDI bytes and
-// one of the capture bytes make one group-shift byte.
+// The scan handlers. OnShift and OnReadCaptured carry every bit of every scan, packed one bit per
+// bit. In fast mode the middle of a scan goes out in group shifts of four bits: one 64-bit load of
+// the TDI bits and one of the capture bits make fourteen group-shift bytes.
 
 using namespace korvex;
 
 static_assert(std::endian::native == std::endian::little,
-              "the four-bit packing below assumes little-endian loads");
+              "the 64-bit loads below assume little-endian byte order");
 
 namespace {
 
-inline uint32_t Load4(const uint8_t* P) {
-    uint32_t V;
-    std::memcpy(&V, P, 4);
+inline uint64_t Load64(const uint8_t* P) {
+    uint64_t V;
+    std::memcpy(&V, P, 8);
     return V;
 }
 
-// Four one-bit-per-byte levels (any non-zero byte is 1) packed into a nibble, byte 0 in bit 0.
-inline unsigned Pack4(uint32_t V) {
-    // High bit of each byte set when the byte is non-zero, then moved to bit 0 of the byte.
-    const uint32_t NonZero = (((V & 0x7F7F7F7Fu) + 0x7F7F7F7Fu) | V) & 0x80808080u;
-    // Bytes at 0, 8, 16, 24 land on bits 24..27; no two partial products overlap.
-    return ((NonZero >> 7) * 0x01020408u) >> 24 & 0x0F;
+inline unsigned BitAt(const uint8_t* P, int64_t I) {
+    return (P[I >> 3] >> (I & 7)) & 1;
 }
 
-// Four output bytes for a group reply: byte j = reply AND (1 << j).
-struct TUnpackTable {
-    uint32_t Entry[16];
-    constexpr TUnpackTable() : Entry() {
-        for (unsigned V = 0; V < 16; ++V)
-            Entry[V] = (V & 1) | (V & 2) << 8 | (V & 4) << 16 | (V & 8) << 24;
-    }
-};
-constexpr TUnpackTable Unpack;
+// Groups taken from one 64-bit load: 14 x 4 = 56 bits, which any bit offset 0..7 leaves in it.
+constexpr int64_t GroupsPerLoad = 14;
+
+// The four bits from Pos on, and whether any of the four capture bits is set.
+inline unsigned GroupByte(const uint8_t* Tdi, const uint8_t* Capture, int64_t Count, int64_t Pos) {
+    return 0x30 | (PackedBits8(Tdi, Count, Pos) & 0x0F) |
+           ((PackedBits8(Capture, Count, Pos) & 0x0F) ? CmdReadBack : 0);
+}
+
+// Groups of four capture bits in V (the low 4 * Groups bits) that have a bit set.
+inline int64_t CapturingGroups(uint64_t V) {
+    const uint64_t Any = (V | V >> 1 | V >> 2 | V >> 3) & 0x1111111111111111ull;
+    return std::popcount(Any);
+}
 
 } // namespace
 
@@ -51,59 +53,69 @@ void TKorvexLink::OnShift(const uint8_t* Tdi, const uint8_t* Capture, int64_t Co
             WriteKorvexByte(H(Level));
         WriteKorvexByte(Read ? R(Level) : H(Level));
     };
-    const uint8_t T0 = Tdi[0] ? 1 : 0;
+    const auto T0 = static_cast<uint8_t>(BitAt(Tdi, 0));
     if (Count == 1) {
         // The only bit is also the last: TMS decides whether the TAP leaves the shift state,
         // so it is set explicitly, low when the scan is to continue.
         QueuePin(Exit ? 1 : 0);
         WriteKorvexByte(L(T0));
-        High(T0, Capture[0] != 0);
+        High(T0, BitAt(Capture, 0) != 0);
         return;
     }
 
     WriteKorvexByte(L(T0));
-    High(T0, Capture[0] != 0);
+    High(T0, BitAt(Capture, 0) != 0);
 
     const int64_t Last = Count - 1;
     if (D > 0) {
         for (int64_t I = 1; I < Last; ++I) {
-            const uint8_t T = Tdi[I] ? 1 : 0;
+            const auto T = static_cast<uint8_t>(BitAt(Tdi, I));
             for (int64_t K = 0; K < D; ++K)
                 WriteKorvexByte(L(T));
-            High(T, Capture[I] != 0);
+            High(T, BitAt(Capture, I) != 0);
         }
     } else {
+        const int64_t Bytes = TVarLen::BytesFor(Count);
         int64_t I = 1;
         while (Last - I >= 4) {
             const int64_t Room = QueueSize - FQueueLength;
             const int64_t Groups = std::min<int64_t>((Last - I) / 4, Room);
             uint8_t* Q = FQueue.data() + FQueueLength;
-            const uint8_t* T = Tdi + I;
-            const uint8_t* C = Capture + I;
-            for (int64_t G = 0; G < Groups; ++G, T += 4, C += 4)
-                Q[G] = static_cast<uint8_t>(0x30 | Pack4(Load4(T)) | (Load4(C) ? CmdReadBack : 0));
+            int64_t G = 0;
+            while (G < Groups) {
+                const int64_t Pos = I + G * 4;
+                if (Groups - G >= GroupsPerLoad && (Pos >> 3) + 8 <= Bytes) {
+                    const unsigned Shift = static_cast<unsigned>(Pos & 7);
+                    uint64_t T = Load64(Tdi + (Pos >> 3)) >> Shift;
+                    uint64_t C = Load64(Capture + (Pos >> 3)) >> Shift;
+                    for (int64_t J = 0; J < GroupsPerLoad; ++J, T >>= 4, C >>= 4)
+                        Q[G + J] = static_cast<uint8_t>(0x30 | (T & 0x0F) |
+                                                        ((C & 0x0F) ? CmdReadBack : 0));
+                    G += GroupsPerLoad;
+                } else {
+                    Q[G] = static_cast<uint8_t>(GroupByte(Tdi, Capture, Count, Pos));
+                    ++G;
+                }
+            }
             I += Groups * 4;
             FQueueLength += static_cast<uint32_t>(Groups);
             if (FQueueLength >= QueueSize)
                 FlushKorvex();
         }
         if (const int64_t K = Last - I; K > 0) {
-            unsigned Bits = 0;
-            bool Read = false;
-            for (int64_t J = 0; J < K; ++J) {
-                Bits |= (Tdi[I + J] ? 1u : 0u) << J;
-                Read |= Capture[I + J] != 0;
-            }
+            const unsigned Keep = (1u << K) - 1;
+            const unsigned Bits = PackedBits8(Tdi, Count, I) & Keep;
+            const bool Read = (PackedBits8(Capture, Count, I) & Keep) != 0;
             WriteKorvexByte(Group(static_cast<unsigned>(K), Bits, Read));
         }
     }
 
-    const uint8_t TL = Tdi[Last] ? 1 : 0;
+    const auto TL = static_cast<uint8_t>(BitAt(Tdi, Last));
     const int64_t Phase = std::max<int64_t>(D, 1);
     for (int64_t K = 0; K < Phase; ++K)
         WriteKorvexByte(L(TL));
     QueuePin(Exit ? 1 : 0);
-    High(TL, Capture[Last] != 0);
+    High(TL, BitAt(Capture, Last) != 0);
     for (int64_t K = 0; K < Phase; ++K)
         WriteKorvexByte(L(0));
 }
@@ -111,23 +123,31 @@ void TKorvexLink::OnShift(const uint8_t* Tdi, const uint8_t* Capture, int64_t Co
 int64_t TKorvexLink::CountScanReplies(const uint8_t* Capture, int64_t Count) const {
     if (Count <= 0)
         return 0;
-    int64_t Replies = Capture[0] ? 1 : 0;
+    int64_t Replies = BitAt(Capture, 0);
     if (Count == 1)
         return Replies;
     const int64_t Last = Count - 1;
-    Replies += Capture[Last] ? 1 : 0;
+    Replies += BitAt(Capture, Last);
     int64_t I = 1;
     if (FDivider > 0) {
         for (; I < Last; ++I)
-            Replies += Capture[I] ? 1 : 0;
+            Replies += BitAt(Capture, I);
         return Replies;
     }
-    for (; Last - I >= 4; I += 4)
-        Replies += Load4(Capture + I) ? 1 : 0;
-    bool Any = false;
-    for (; I < Last; ++I)
-        Any |= Capture[I] != 0;
-    return Replies + (Any ? 1 : 0);
+    const int64_t Bytes = TVarLen::BytesFor(Count);
+    while (Last - I >= 4) {
+        if ((Last - I) / 4 >= GroupsPerLoad && (I >> 3) + 8 <= Bytes) {
+            const uint64_t C = Load64(Capture + (I >> 3)) >> (I & 7);
+            Replies += CapturingGroups(C & ((uint64_t{1} << (4 * GroupsPerLoad)) - 1));
+            I += 4 * GroupsPerLoad;
+        } else {
+            Replies += (PackedBits8(Capture, Count, I) & 0x0F) ? 1 : 0;
+            I += 4;
+        }
+    }
+    if (const int64_t K = Last - I; K > 0)
+        Replies += (PackedBits8(Capture, Count, I) & ((1u << K) - 1)) ? 1 : 0;
+    return Replies;
 }
 
 bool TKorvexLink::OnReadCaptured(uint8_t* Tdo, const uint8_t* Capture, int64_t Count) {
@@ -139,35 +159,37 @@ bool TKorvexLink::OnReadCaptured(uint8_t* Tdo, const uint8_t* Capture, int64_t C
     if (!FetchReplies(Needed))
         return false;
 
+    // Bits are ORed in below; the ones not captured stay 0.
+    std::memset(Tdo, 0, static_cast<size_t>(TVarLen::BytesFor(Count)));
+    // Bits (at most eight) placed from bit Pos on.
+    auto Put = [Tdo](int64_t Pos, unsigned Bits) {
+        const unsigned V = Bits << (Pos & 7);
+        Tdo[Pos >> 3] |= static_cast<uint8_t>(V);
+        if (V >> 8)
+            Tdo[(Pos >> 3) + 1] |= static_cast<uint8_t>(V >> 8);
+    };
     const uint8_t* Reply = FReplies.data() + FReplyPos;
-    if (Capture[0])
-        Tdo[0] = *Reply++ & BitReplyMask;
+    if (BitAt(Capture, 0))
+        Put(0, (*Reply++ & BitReplyMask) ? 1 : 0);
     if (Count >= 2) {
         const int64_t Last = Count - 1;
         int64_t I = 1;
         if (FDivider > 0) {
             for (; I < Last; ++I)
-                if (Capture[I])
-                    Tdo[I] = *Reply++ & BitReplyMask;
+                if (BitAt(Capture, I))
+                    Put(I, (*Reply++ & BitReplyMask) ? 1 : 0);
         } else {
             for (; Last - I >= 4; I += 4)
-                if (Load4(Capture + I)) {
-                    const uint32_t Out = Unpack.Entry[*Reply++ & 0x0F];
-                    std::memcpy(Tdo + I, &Out, 4);
-                }
+                if (PackedBits8(Capture, Count, I) & 0x0F)
+                    Put(I, *Reply++ & 0x0F);
             if (const int64_t K = Last - I; K > 0) {
-                bool Any = false;
-                for (int64_t J = 0; J < K; ++J)
-                    Any |= Capture[I + J] != 0;
-                if (Any) {
-                    const uint8_t B = *Reply++;
-                    for (int64_t J = 0; J < K; ++J)
-                        Tdo[I + J] = static_cast<uint8_t>(B & (1u << J));
-                }
+                const unsigned Keep = (1u << K) - 1;
+                if (PackedBits8(Capture, Count, I) & Keep)
+                    Put(I, *Reply++ & Keep);
             }
         }
-        if (Capture[Last])
-            Tdo[Last] = *Reply++ & BitReplyMask;
+        if (BitAt(Capture, Last))
+            Put(Last, (*Reply++ & BitReplyMask) ? 1 : 0);
     }
     FReplyPos += static_cast<size_t>(Needed);
     if (FReplyPos == FReplies.size()) {

@@ -4,9 +4,17 @@
 #include <functional>
 #include <string>
 
-// The nine events through which a player drives the programmer. Bit arrays hold one bit per byte,
-// index 0 shifted first; the caller owns them. An empty std::function is an unassigned event and is
-// skipped, except OnReadCaptured, which every file that shifts data needs.
+// The nine events through which a player drives the programmer. An empty std::function is an
+// unassigned event and is skipped, except OnReadCaptured, which every file that shifts data needs.
+//
+// Bit arrays are packed, one bit per bit, least significant bit first: bit i of a scan is
+// (Array[i / 8] >> (i % 8)) & 1, and bit 0 is shifted first. An array of Count bits has
+// (Count + 7) / 8 bytes; the bits above Count in its last byte mean nothing. The caller owns them.
+//
+// A long scan may come in several OnShift calls, every one but the last with Exit false; the TAP
+// stays in the shift state between them. Each OnShift that captures bits is answered by one
+// OnReadCaptured with the same Count and Capture, in order. OnReadCaptured writes every captured
+// bit of Tdo; the other bits of Tdo are left with any value.
 
 // Severity of a console line: information, comment text from the file, error, warning.
 enum TSeverity : uint8_t { sevInfo = 0, sevComment = 1, sevError = 2, sevWarning = 3 };

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-// A bit array of the events (one bit a byte, non-zero is 1, bit 0 first) as an SVF file writes a
+// A bit array of one bit a byte (non-zero is 1, bit 0 first) as an SVF file writes a
 // value: hexadecimal, most significant digit first, one digit per four bits, the first bit
 // shifted in the last digit's lowest bit. Mismatch reports use it so a failing value can be put
 // side by side with the statement in the file.

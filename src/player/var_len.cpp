@@ -1,26 +1,58 @@
 #include "var_len.h"
 
 #include <algorithm>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+void CheckLength(int64_t Bits) {
+    if (Bits > TVarLen::MaxBits)
+        throw std::length_error("A value of " + std::to_string(Bits) + " bits is too long");
+}
+
+} // namespace
 
 void TVarLen::SetBitLength(int64_t Bits) {
-    // Truncating division, as for any signed length; a negative length gives no storage.
-    int64_t Count = Bits / 8 + ((Bits % 8 > 0) ? 1 : 0);
-    FBytes.resize(static_cast<size_t>(std::max<int64_t>(Count, 0)), 0);
+    CheckLength(Bits);
+    const int64_t Old = ByteCount();
+    const int64_t New = BytesFor(Bits);
+    if (New > Old && FFill != 0) {
+        // The bytes up to the old length keep their fill; the new ones must read as 0.
+        FBytes.resize(static_cast<size_t>(Old), FFill);
+        FFill = 0;
+    }
+    if (StoredBytes() > New)
+        FBytes.resize(static_cast<size_t>(New));
     FBitLength = Bits;
 }
 
-void TVarLen::SetAllOnes() {
-    std::fill(FBytes.begin(), FBytes.end(), uint8_t{0xFF});
+uint8_t* TVarLen::Assign(int64_t Bits, int64_t Stored, uint8_t Fill) {
+    CheckLength(Bits);
+    FBitLength = Bits;
+    FFill = Fill;
+    FBytes.assign(static_cast<size_t>(std::clamp<int64_t>(Stored, 0, ByteCount())), 0);
+    return FBytes.data();
 }
 
-void TVarLen::SetAllZeros() {
-    std::fill(FBytes.begin(), FBytes.end(), uint8_t{0});
+void TVarLen::SetAll(uint8_t Fill) {
+    FBytes.clear();
+    FBytes.shrink_to_fit();
+    FFill = Fill;
+}
+
+void TVarLen::SetByte(int64_t Index, uint8_t Value) {
+    if (Index < 0 || Index >= ByteCount())
+        return;
+    if (Index >= StoredBytes())
+        FBytes.resize(static_cast<size_t>(Index + 1), FFill);
+    FBytes[static_cast<size_t>(Index)] = Value;
 }
 
 void TVarLen::SetBit(int64_t Bit, bool Value) {
     if (Bit < 0 || (Bit >> 3) >= ByteCount())
         return;
-    uint8_t& B = FBytes[static_cast<size_t>(Bit >> 3)];
     const auto M = static_cast<uint8_t>(1u << (Bit & 7));
-    B = Value ? static_cast<uint8_t>(B | M) : static_cast<uint8_t>(B & ~M);
+    const uint8_t B = GetByte(Bit >> 3);
+    SetByte(Bit >> 3, Value ? static_cast<uint8_t>(B | M) : static_cast<uint8_t>(B & ~M));
 }

@@ -6,8 +6,13 @@
 
 // One scan value of any length: TDI pattern, expected TDO or mask. Bit i lives in byte i / 8 at
 // mask 1 << (i % 8); bit 0 is the first bit on the wire. Spare high bits of the last byte are kept
-// as written; users only look at bits below BitLength. Lengths are 64-bit so a hostile length from
-// a file fails with an allocation error instead of wrapping around.
+// as written; users only look at bits below BitLength.
+//
+// Only the bytes a file spelled out are held. The bytes beyond them, up to the length, read as a
+// fill value (0x00 or 0xFF): SVF lets a short TDI zero-extend to a longer scan and a MASK become
+// all ones, so a statement of a few bytes may describe a scan of 2^28 bits, and none of that is
+// kept in memory. Lengths are 64-bit and bounded, so a hostile length fails with an exception
+// instead of wrapping around.
 class TVarLen {
 public:
     TVarLen() = default;
@@ -17,33 +22,57 @@ public:
     TVarLen(TVarLen&&) noexcept = default;
     TVarLen& operator=(TVarLen&&) noexcept = default;
 
-    int64_t BitLength() const { return FBitLength; }
-    // Resizes to Bits / 8 bytes (+1 for a partial byte); kept bytes keep their value, new ones are
-    // 0.
-    void SetBitLength(int64_t Bits);
-    int64_t ByteCount() const { return static_cast<int64_t>(FBytes.size()); }
+    // The longest value: far beyond any scan a player accepts, far below what would wrap.
+    static constexpr int64_t MaxBits = int64_t{1} << 40;
 
-    // 0 outside the storage, so a value shorter than a scan reads as zeros beyond its end.
+    int64_t BitLength() const { return FBitLength; }
+    // Bits / 8 bytes (+1 for a partial byte); bytes held beyond the new length are dropped, kept
+    // ones keep their value, new ones read as 0. Throws std::length_error above MaxBits.
+    void SetBitLength(int64_t Bits);
+    // Bytes of the whole length, held or not.
+    int64_t ByteCount() const { return BytesFor(FBitLength); }
+    // Bytes really held (Data() points to them); at most ByteCount().
+    int64_t StoredBytes() const { return static_cast<int64_t>(FBytes.size()); }
+    // What the bytes from StoredBytes() to ByteCount() read as.
+    uint8_t Fill() const { return FFill; }
+    // Length Bits, the first min(Stored, ByteCount()) bytes held and zero, the rest reading as
+    // Fill. Returns the held bytes for the caller to write.
+    uint8_t* Assign(int64_t Bits, int64_t Stored, uint8_t Fill = 0);
+
+    // 0 outside the length, the fill value beyond the held bytes.
     uint8_t GetByte(int64_t Index) const {
-        return (Index >= 0 && Index < ByteCount()) ? FBytes[static_cast<size_t>(Index)] : 0;
+        if (Index >= 0 && Index < StoredBytes())
+            return FBytes[static_cast<size_t>(Index)];
+        return (Index >= 0 && Index < ByteCount()) ? FFill : 0;
     }
-    // Out of range: ignored.
-    void SetByte(int64_t Index, uint8_t Value) {
-        if (Index >= 0 && Index < ByteCount())
-            FBytes[static_cast<size_t>(Index)] = Value;
-    }
-    void SetAllOnes();
-    void SetAllZeros();
+    // Out of range: ignored. A byte beyond the held ones makes every byte up to it held.
+    void SetByte(int64_t Index, uint8_t Value);
+    // Every byte of the length reads as 0xFF (or 0); nothing is held.
+    void SetAllOnes() { SetAll(0xFF); }
+    void SetAllZeros() { SetAll(0x00); }
 
     // Bit access with the same out-of-range rules as the byte access.
     bool GetBit(int64_t Bit) const { return Bit >= 0 && ((GetByte(Bit >> 3) >> (Bit & 7)) & 1); }
     void SetBit(int64_t Bit, bool Value);
+    // The eight bits from Bit on (bit Bit in bit 0), at any alignment; 0 beyond the length.
+    uint8_t GetBits8(int64_t Bit) const {
+        const int64_t B = Bit >> 3;
+        const unsigned S = static_cast<unsigned>(Bit & 7);
+        if (S == 0)
+            return GetByte(B);
+        return static_cast<uint8_t>((GetByte(B) | GetByte(B + 1) << 8) >> S);
+    }
 
-    // Direct access for the hot paths that convert whole values.
+    // The held bytes, for the hot paths that convert whole values.
     const uint8_t* Data() const { return FBytes.data(); }
     uint8_t* Data() { return FBytes.data(); }
 
+    static int64_t BytesFor(int64_t Bits) { return Bits > 0 ? (Bits + 7) / 8 : 0; }
+
 private:
+    void SetAll(uint8_t Fill);
+
     std::vector<uint8_t> FBytes;
     int64_t FBitLength = 0;
+    uint8_t FFill = 0;
 };

@@ -1,6 +1,7 @@
 // The SVF executor: parsed commands become TAP walks, shifts, waits and clock runs through the
 // events, and the captured TDO of every scan is compared under its mask.
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -43,29 +44,43 @@ int64_t TSVFFile::ScanLength(bool Dr) const {
     return N;
 }
 
-int64_t TSVFFile::ComposeScan(bool Dr, bool WithTdi) {
-    const auto Parts = ScanParts(Dr);
+int64_t TSVFFile::CheckedScanLength(bool Dr) {
     const int64_t N = ScanLength(Dr);
     // Each length passed the parser's limit; header, scan and trailer together must as well.
     if (N > MaxScanBits)
         RaiseLineError("Scan of " + std::to_string(N) + " bits with header and trailer is longer " +
                        "than " + std::to_string(MaxScanBits) + " bits");
-    FCapture.resize(static_cast<size_t>(N));
-    if (WithTdi)
-        FTdi.resize(static_cast<size_t>(N));
-    int64_t Offset = 0;
-    for (const TScanData* P : Parts) {
-        const int64_t Len = P->Tdi.BitLength();
-        if (WithTdi)
-            ExpandBits(P->Tdi, FTdi.data() + Offset, Len);
-        // A bit is captured exactly when it will be compared.
-        if (P->Tdo.BitLength() != 0)
-            ExpandBits(P->Mask, FCapture.data() + Offset, Len);
-        else if (Len > 0)
-            std::memset(FCapture.data() + Offset, 0, static_cast<size_t>(Len));
-        Offset += Len;
-    }
     return N;
+}
+
+void TSVFFile::ComposeSlice(bool Dr, int64_t From, int64_t Count, bool WithTdi) {
+    if (Count <= 0)
+        return; // a scan of no bits: nothing to compose, and the arrays may have no storage
+    const auto Bytes = static_cast<size_t>(TVarLen::BytesFor(Count));
+    // The arrays only grow, and only as far as one slice: a scan longer than that is composed
+    // piece by piece, so memory follows the slice, not the length the file asked for.
+    if (FCapture.size() < Bytes)
+        FCapture.resize(Bytes);
+    std::memset(FCapture.data(), 0, Bytes);
+    if (WithTdi) {
+        if (FTdi.size() < Bytes)
+            FTdi.resize(Bytes);
+        std::memset(FTdi.data(), 0, Bytes);
+    }
+    int64_t PartStart = 0;
+    for (const TScanData* P : ScanParts(Dr)) {
+        const int64_t Len = P->Tdi.BitLength();
+        const int64_t A = std::max(From, PartStart);
+        const int64_t B = std::min(From + Count, PartStart + Len);
+        if (A < B) {
+            if (WithTdi)
+                OrBits(FTdi.data(), A - From, P->Tdi, A - PartStart, B - A);
+            // A bit is captured exactly when it will be compared.
+            if (P->Tdo.BitLength() != 0)
+                OrBits(FCapture.data(), A - From, P->Mask, A - PartStart, B - A);
+        }
+        PartStart += Len;
+    }
 }
 
 void TSVFFile::GotoState(uint8_t Target) {
@@ -74,9 +89,18 @@ void TSVFFile::GotoState(uint8_t Target) {
 }
 
 void TSVFFile::ShiftScan(bool Dr) {
-    const int64_t N = ComposeScan(Dr, true);
-    if (Events.OnShift)
-        Events.OnShift(FTdi.data(), FCapture.data(), N, true);
+    const int64_t N = CheckedScanLength(Dr);
+    if (!Events.OnShift)
+        return;
+    if (N == 0) {
+        Events.OnShift(FTdi.data(), FCapture.data(), 0, true);
+        return;
+    }
+    for (int64_t From = 0; From < N; From += SliceBits) {
+        const int64_t Count = std::min(SliceBits, N - From);
+        ComposeSlice(Dr, From, Count, true);
+        Events.OnShift(FTdi.data(), FCapture.data(), Count, From + Count == N);
+    }
 }
 
 void TSVFFile::ExecuteCommand(const TSVFCommand& Command) {
@@ -188,97 +212,130 @@ TCompareResult TSVFFile::CheckCommand(const TSVFCommand& Command) {
 }
 
 TCompareResult TSVFFile::CompareScan(bool Dr) {
-    const int64_t N = ComposeScan(Dr, false);
+    const int64_t N = CheckedScanLength(Dr);
     if (N == 0)
         return TCompareResult::Match; // nothing was shifted, so nothing comes back
-    // Only captured positions are written by the read-back and only those are compared or
-    // shown, so the array is not cleared between scans (a bitstream scan is megabytes).
-    FCaptured.resize(static_cast<size_t>(N));
     if (!Events.OnReadCaptured)
         throw std::logic_error("No read-back handler assigned for a file that shifts data");
-    // Called even when nothing is compared: read-back is collected one per shift, in order.
-    if (!Events.OnReadCaptured(FCaptured.data(), FCapture.data(), N))
-        return TCompareResult::Pending;
-    if (!CompareReadBack)
-        return TCompareResult::Match;
-    int64_t Offset = 0;
-    for (const TScanData* P : ScanParts(Dr)) {
-        const int64_t Len = P->Tdi.BitLength();
-        if (P->Tdo.BitLength() != 0) {
-            const uint8_t* Got = FCaptured.data() + Offset;
-            for (int64_t I = 0; I < Len; I += 8) {
-                // Eight bits at a time: packed read-back against expected value under the mask.
-                const int64_t K = std::min<int64_t>(8, Len - I);
-                unsigned Packed = 0;
-                if (K == 8)
-                    Packed = PackEight(Got + I);
-                else
-                    for (int64_t B = 0; B < K; ++B)
-                        Packed |= (Got[I + B] != 0 ? 1u : 0u) << B;
-                const unsigned Valid = (1u << K) - 1;
-                const unsigned Diff =
-                    (Packed ^ P->Tdo.GetByte(I / 8)) & P->Mask.GetByte(I / 8) & Valid;
-                if (Diff != 0) {
-                    if (FLoopQuiet) {
-                        FLoopMismatch = true;
-                        return TCompareResult::Match;
-                    }
-                    ReportMismatch(Dr, FCaptured.data());
-                    if (Events.OnMessage)
-                        Events.OnMessage(std::string("Failing ") + (Dr ? "SDR" : "SIR") +
-                                             " statement near line " +
-                                             std::to_string(FLineIndex + 1),
-                                         sevError);
-                    return TCompareResult::Mismatch;
-                }
-            }
+    // Slice by slice, as the writer shifted them; a slice whose read-back has not arrived is
+    // asked for again on the next call, without composing it again.
+    do {
+        const int64_t From = FCompareFrom;
+        const int64_t Count = std::min(SliceBits, N - From);
+        if (From >= FCompareLimit)
+            return TCompareResult::Pending; // the writer has not shifted this slice yet
+        if (!FSlicePrepared) {
+            ComposeSlice(Dr, From, Count, false);
+            // Only captured bits are written by the read-back and only those are compared or
+            // shown, so the array is not cleared between scans.
+            const auto Bytes = static_cast<size_t>(TVarLen::BytesFor(Count));
+            if (FCaptured.size() < Bytes)
+                FCaptured.resize(Bytes);
+            FSlicePrepared = true;
         }
-        Offset += Len;
-    }
+        // Called even when nothing is compared: read-back is collected one per shift, in order.
+        if (!Events.OnReadCaptured(FCaptured.data(), FCapture.data(), Count))
+            return TCompareResult::Pending;
+        FSlicePrepared = false;
+        FCompareFrom = From + Count;
+        if (!CompareReadBack)
+            continue; // a check of the file without a target: the read-back is only collected
+        if (SliceDiffers(Dr, From, Count, From, Count)) {
+            // Inside a LOOP a mismatch only means another pass; the read-back of the slices
+            // still to come is collected all the same.
+            if (FLoopQuiet) {
+                FLoopMismatch = true;
+                continue;
+            }
+            FCompareFrom = 0;
+            // A scan of one slice is shown whole. Of a longer one, which only a file with a
+            // length far beyond any device can ask for, the first window with a failing bit.
+            int64_t Shown = From, ShownCount = Count;
+            if (Count != N)
+                for (;; Shown += ReportBits) {
+                    ShownCount = std::min(ReportBits, From + Count - Shown);
+                    if (SliceDiffers(Dr, From, Count, Shown, ShownCount))
+                        break;
+                }
+            ReportMismatch(Dr, From, Shown, ShownCount, N);
+            if (Events.OnMessage)
+                Events.OnMessage(std::string("Failing ") + (Dr ? "SDR" : "SIR") +
+                                     " statement near line " + std::to_string(FLineIndex + 1),
+                                 sevError);
+            return TCompareResult::Mismatch;
+        }
+    } while (FCompareFrom < N);
+    FCompareFrom = 0;
     return TCompareResult::Match;
 }
 
-void TSVFFile::ReportMismatch(bool Dr, const uint8_t* Captured) {
+bool TSVFFile::SliceDiffers(bool Dr, int64_t SliceFrom, int64_t SliceCount, int64_t From,
+                            int64_t Count) const {
+    int64_t PartStart = 0;
+    for (const TScanData* P : ScanParts(Dr)) {
+        const int64_t Len = P->Tdi.BitLength();
+        const int64_t A = std::max(From, PartStart);
+        const int64_t B = std::min(From + Count, PartStart + Len);
+        if (A < B && P->Tdo.BitLength() != 0 &&
+            DiffersUnderMask(FCaptured.data(), SliceCount, A - SliceFrom, P->Tdo, &P->Mask,
+                             A - PartStart, B - A))
+            return true;
+        PartStart += Len;
+    }
+    return false;
+}
+
+void TSVFFile::ReportMismatch(bool Dr, int64_t SliceFrom, int64_t From, int64_t Count,
+                              int64_t Length) {
     if (!Events.OnMessage)
         return;
     std::string Expected = "Expected: ";
     std::string Readed = "Readed:   ";
-    // The same values as the file writes them, in hexadecimal over the whole scan (header,
-    // statement, trailer); a bit that is not compared is 0 in all three.
-    const int64_t N = ScanLength(Dr);
-    std::vector<uint8_t> HexExpected(static_cast<size_t>(N), 0);
-    std::vector<uint8_t> HexRead(static_cast<size_t>(N), 0);
-    std::vector<uint8_t> HexMask(static_cast<size_t>(N), 0);
-    int64_t Count = 0;
-    int64_t Offset = 0;
+    Expected.reserve(Expected.size() + static_cast<size_t>(Count + Count / 4));
+    Readed.reserve(Readed.size() + static_cast<size_t>(Count + Count / 4));
+    int64_t PartStart = 0;
+    // The same bits as the file writes them, in hexadecimal (most significant digit first); a bit
+    // that is not compared is 0 in all three.
+    std::vector<uint8_t> HexExpected(static_cast<size_t>(Count), 0);
+    std::vector<uint8_t> HexRead(static_cast<size_t>(Count), 0);
+    std::vector<uint8_t> HexMask(static_cast<size_t>(Count), 0);
     for (const TScanData* P : ScanParts(Dr)) {
         const int64_t Len = P->Tdi.BitLength();
-        Expected.reserve(Expected.size() + static_cast<size_t>(Len + Len / 4));
-        Readed.reserve(Readed.size() + static_cast<size_t>(Len + Len / 4));
-        for (int64_t I = 0; I < Len; ++I) {
+        const int64_t A = std::max(From, PartStart);
+        const int64_t B = std::min(From + Count, PartStart + Len);
+        for (int64_t S = A; S < B; ++S) {
+            const int64_t I = S - PartStart;
             if (P->Tdo.BitLength() == 0 || !P->Mask.GetBit(I)) {
                 Expected.push_back('x');
                 Readed.push_back('x');
             } else {
+                const int64_t G = S - SliceFrom;
                 Expected.push_back(P->Tdo.GetBit(I) ? '1' : '0');
-                Readed.push_back(Captured[Offset + I] != 0 ? '1' : '0');
-                const auto At = static_cast<size_t>(Offset + I);
+                const bool Bit = ((FCaptured[static_cast<size_t>(G >> 3)] >> (G & 7)) & 1) != 0;
+                Readed.push_back(Bit ? '1' : '0');
+                const auto At = static_cast<size_t>(S - From);
                 HexExpected[At] = P->Tdo.GetBit(I) ? 1 : 0;
-                HexRead[At] = Captured[Offset + I] != 0 ? 1 : 0;
+                HexRead[At] = Bit ? 1 : 0;
                 HexMask[At] = 1;
             }
-            // A blank after every fourth bit, counted across the part boundaries.
-            if (++Count % 4 == 0) {
+            // A blank after every fourth bit, counted across the part boundaries from the
+            // first bit of the scan (what is shown starts on a multiple of four).
+            if ((S + 1) % 4 == 0) {
                 Expected.push_back(' ');
                 Readed.push_back(' ');
             }
         }
-        Offset += Len;
+        PartStart += Len;
     }
     Events.OnMessage(Dr ? "Error on SDR instruction: " : "Error on SIR instruction: ", sevError);
+    if (Count != Length)
+        Events.OnMessage("Bits " + std::to_string(From) + " to " +
+                             std::to_string(From + Count - 1) + " of " + std::to_string(Length) +
+                             " shown",
+                         sevError);
     Events.OnMessage(Expected, sevError);
     Events.OnMessage(Readed, sevError);
-    Events.OnMessage(HexExpectedPrefix + SvfHexOfBits(HexExpected.data(), N), sevError);
-    Events.OnMessage(HexReadPrefix + SvfHexOfBits(HexRead.data(), N), sevError);
-    Events.OnMessage(HexMaskPrefix + SvfHexOfBits(HexMask.data(), N), sevError);
+    Events.OnMessage(HexExpectedPrefix + SvfHexOfBits(HexExpected.data(), Count), sevError);
+    Events.OnMessage(HexReadPrefix + SvfHexOfBits(HexRead.data(), Count), sevError);
+    Events.OnMessage(HexMaskPrefix + SvfHexOfBits(HexMask.data(), Count), sevError);
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -99,10 +100,15 @@ public:
     static constexpr int BlockSize = 512;
     // The longest scan played, header and trailer included: 2^28 bits, 90 s of TCK at 3 MHz,
     // room for the bitstreams of the CPLDs and FPGAs this programmer serves shifted in one SDR.
-    // Every bit of a scan takes a byte in the event arrays of both copies and a command byte for
-    // the programmer, so a damaged or hostile length (SDR 2147483647) is refused with its line
-    // instead of taking gigabytes of memory and hours of shifting.
+    // A damaged or hostile length (SDR 2147483647) is refused with its line instead of taking
+    // hours of shifting.
     static constexpr int64_t MaxScanBits = int64_t{1} << 28;
+    // Scans are composed, shifted and compared in slices of this many bits (1 MiB packed), so
+    // the memory a scan takes does not grow with a length the file did not spell out. The
+    // bitstream scans of the devices served here fit in one.
+    static constexpr int64_t SliceBits = int64_t{1} << 23;
+    // The most bits a mismatch report of a scan longer than one slice shows.
+    static constexpr int64_t ReportBits = int64_t{1} << 16;
     // What the reader delivers once the file is exhausted, as if it stood in the file. Only the
     // marker itself ends the file: the same word written in the file is an unknown command.
     static constexpr std::string_view EndMarker = "__EOF;";
@@ -114,6 +120,9 @@ private:
 
     // Raises an ELineException for the line being read, with that line's text.
     [[noreturn]] void RaiseLineError(const std::string& Message);
+    // The file no longer has the size it had when it was opened.
+    [[noreturn]] void ThrowFileChanged();
+    int64_t FileSizeNow() const; // -1 when the system cannot tell
 
     // A place in the file to read again from (the body of a LOOP).
     struct TReadMark {
@@ -148,6 +157,10 @@ private:
     // --- Parser ---------------------------------------------------------------------------------
     void ParseCommand(TSVFCommand& Command);
     void ApplySettings(const TSVFCommand& Command);
+    // The same, the scan values moved out of Command instead of copied (a bitstream's are
+    // megabytes); the run's copies use it, as they never look at a command's values again.
+    void TakeSettings(TSVFCommand& Command);
+    void ApplySettings(const TSVFCommand& Command, TSVFCommand* Source);
     static void FreeParams(TSVFCommand& Command);
 
     // --- Executor -------------------------------------------------------------------------------
@@ -157,14 +170,22 @@ private:
     TCompareResult CheckCommand(const TSVFCommand& Command);
     void ShiftScan(bool Dr);
     TCompareResult CompareScan(bool Dr);
-    void ReportMismatch(bool Dr, const uint8_t* Captured);
+    // True when bits From .. From+Count-1 of the scan differ where compared; FCaptured holds the
+    // read-back of the slice SliceFrom .. SliceFrom+SliceCount-1 that contains them.
+    bool SliceDiffers(bool Dr, int64_t SliceFrom, int64_t SliceCount, int64_t From,
+                      int64_t Count) const;
+    // The expected and read bits From .. From+Count-1 of a scan of Length bits.
+    void ReportMismatch(bool Dr, int64_t SliceFrom, int64_t From, int64_t Count, int64_t Length);
     void GotoState(uint8_t Target);
 
     // Header, scan and trailer of the DR (or IR) side, in shifting order.
     std::array<const TScanData*, 3> ScanParts(bool Dr) const;
     int64_t ScanLength(bool Dr) const; // header, scan and trailer together
-    // Fills FCapture with the compare flags of the scan (and FTdi with its bits when WithTdi).
-    int64_t ComposeScan(bool Dr, bool WithTdi);
+    // ScanLength, refused with the line when longer than MaxScanBits.
+    int64_t CheckedScanLength(bool Dr);
+    // Fills FCapture with the compare flags of bits From .. From+Count-1 of the scan (and FTdi
+    // with those bits when WithTdi), packed.
+    void ComposeSlice(bool Dr, int64_t From, int64_t Count, bool WithTdi);
     void ReadBlock();
     // The frequency of a FREQUENCY statement: its HZ value rounded, or DefaultFrequency.
     int64_t FrequencyOf(const TSVFCommand& Command) const;
@@ -200,7 +221,9 @@ private:
     std::vector<char> FReadAhead;
     size_t FReadAheadFill = 0;
     size_t FReadAheadPos = 0;
-    int64_t FileSize = 0;
+    int64_t FileSize = 0;        // when opened; the copies of a run take the player's
+    int64_t FFileBytesRead = 0;  // from the system so far
+    bool FCheckFileSize = false; // a regular file, and no error report rereading it
     std::array<char, BlockSize> FBuffer{};
     int FBufferFill = 0;
     int FBufferPos = 0;
@@ -223,12 +246,25 @@ private:
     TProgressCounter FProgress;       // FCharsRead as the UI thread sees it
     TProgressCounter FStatementsDone; // statements the writer copy has executed
 
-    std::string FStatement; // raw buffer of ReadStatement; FStatementLength characters used
+    // Raw buffer of ReadStatement; FStatementLength characters used. The two copies of a run
+    // share it: each parses a statement as soon as it has read it, and a bitstream statement is
+    // megabytes of text.
+    std::shared_ptr<std::string> FStatement = std::make_shared<std::string>();
+    // Which scan values this copy holds. The writer shifts TDI and captures under MASK, and only
+    // needs to know whether a TDO was given; the reader compares TDO under MASK and needs no TDI.
+    // A value not held is still checked for its digits and keeps its length.
+    bool FKeepTdi = true;
+    bool FKeepTdo = true;
     size_t FStatementLength = 0;
     bool FStatementAtEnd = false; // the statement's ";" came from the end marker
     std::string FComment;
-    std::vector<std::string_view> FWords;           // words of the statement being parsed
-    std::vector<uint8_t> FTdi, FCapture, FCaptured; // per-scan bit arrays, reused between scans
+    std::vector<std::string_view> FWords; // words of the statement being parsed
+    // Packed bit arrays of one slice of a scan, reused between scans.
+    std::vector<uint8_t> FTdi, FCapture, FCaptured;
+    int64_t FCompareFrom = 0;    // the first bit of the scan whose read-back is still to check
+    bool FSlicePrepared = false; // FCapture holds the slice that starts at FCompareFrom
+    // Bits of the scan the writer has shifted, while the reader checks a scan still going out.
+    int64_t FCompareLimit = INT64_MAX;
 };
 
 // Registers "SVF" in the global registry; further calls do nothing.

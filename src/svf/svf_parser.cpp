@@ -83,12 +83,21 @@ inline uint8_t HexOf(char C) {
     return HexValue[static_cast<unsigned char>(C)];
 }
 
+// A word as a message quotes it: a damaged file may hold megabytes without a blank, so a long
+// word is cut to its first 80 characters.
+std::string Quoted(std::string_view Word) {
+    constexpr size_t MaxQuoted = 80;
+    if (Word.size() <= MaxQuoted)
+        return std::string(Word);
+    return std::string(Word.substr(0, MaxQuoted)) + "...";
+}
+
 [[noreturn]] void InvalidInteger(std::string_view Text) {
-    throw std::invalid_argument("'" + std::string(Text) + "' is not a valid integer value");
+    throw std::invalid_argument("'" + Quoted(Text) + "' is not a valid integer value");
 }
 
 [[noreturn]] void InvalidFloat(std::string_view Text) {
-    throw std::invalid_argument("'" + std::string(Text) + "' is not a valid floating point value");
+    throw std::invalid_argument("'" + Quoted(Text) + "' is not a valid floating point value");
 }
 
 // The word list of a statement. Consuming a word blanks it, and a blank word matches nothing.
@@ -147,14 +156,14 @@ long double ParseReal(std::string_view Text) {
 // A value "(hex digits)" of Bits bits: the rightmost two digits are byte 0. Digits beyond the
 // length are checked and dropped; the spare bits of the last byte are kept as given (they are
 // never shifted or compared).
-void ParseHex(std::string_view Word, int64_t Bits, TVarLen& Out,
+void ParseHex(std::string_view Word, int64_t Bits, TVarLen& Out, bool Store,
               const std::function<void(const std::string&)>& LineError) {
     if (Word.size() < 2 || Word.front() != '(' || Word.back() != ')')
         LineError("Hexadecimal number is not enclosed in parentheses.");
     const std::string_view Digits = Word.substr(1, Word.size() - 2);
-    Out = TVarLen(Bits);
-    uint8_t* Bytes = Out.Data();
-    const int64_t Size = Out.ByteCount();
+    // Only the bytes the digits spell out are held; the rest of the length reads as zeros.
+    uint8_t* Bytes = Out.Assign(Bits, Store ? static_cast<int64_t>(Digits.size() + 1) / 2 : 0);
+    const int64_t Size = Out.StoredBytes();
     const char* P = Digits.data();
     int64_t End = static_cast<int64_t>(Digits.size());
     int64_t Index = 0;
@@ -223,7 +232,7 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
         RaiseLineError("Unsupported SVF command " + std::string(First) +
                        ": parallel vectors: the KORVEX drives JTAG only");
     if (Code == CommandKeywords.size() || First.empty())
-        RaiseLineError("Unknown SVF command " + std::string(First));
+        RaiseLineError("Unknown SVF command " + Quoted(First));
     Command.Command = static_cast<uint8_t>(Code);
     W.Take(0);
 
@@ -268,7 +277,11 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
         case pkTDO:
         case pkMASK:
         case pkSMASK:
-            ParseHex(W.At(A + 1), Length, P.Vector, LineError);
+            ParseHex(W.At(A + 1), Length, P.Vector,
+                     Match->Kind == pkTDI   ? FKeepTdi
+                     : Match->Kind == pkTDO ? FKeepTdo
+                                            : true,
+                     LineError);
             W.Take(A + 1);
             break;
         case pkSEC:
@@ -298,7 +311,7 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
 
     for (int A = 1; A < W.Count(); ++A)
         if (!W.At(A).empty())
-            RaiseLineError("Unknown keyword " + std::string(W.At(A)));
+            RaiseLineError("Unknown keyword " + Quoted(W.At(A)));
 
     // Targets the TAP walk can never reach are refused here, with the statement's line, instead
     // of sending the device somewhere nobody asked for.
@@ -337,7 +350,33 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
     }
 }
 
+namespace {
+
+// Dst = the first value of that kind in Command, moved out when Source (Command itself, as a
+// modifiable object) is given; false when the command has none.
+bool TakeValue(const TSVFCommand& Command, TSVFCommand* Source, uint8_t Kind, TVarLen& Dst) {
+    for (size_t I = 0; I < Command.Parameters.size(); ++I)
+        if (Command.Parameters[I].Kind == Kind) {
+            if (Source)
+                Dst = std::move(Source->Parameters[I].Vector);
+            else
+                Dst = Command.Parameters[I].Vector;
+            return true;
+        }
+    return false;
+}
+
+} // namespace
+
 void TSVFFile::ApplySettings(const TSVFCommand& Command) {
+    ApplySettings(Command, nullptr);
+}
+
+void TSVFFile::TakeSettings(TSVFCommand& Command) {
+    ApplySettings(Command, &Command);
+}
+
+void TSVFFile::ApplySettings(const TSVFCommand& Command, TSVFCommand* Source) {
     switch (Command.Command) {
     case cmdENDDR:
         EndDR = Command.Parameters.front().Kind;
@@ -361,24 +400,15 @@ void TSVFFile::ApplySettings(const TSVFCommand& Command) {
     TScanData& D = FScans[ScanIndex(Command.Command)];
     const int64_t Length = Command.ParamInt(pkInteger);
     // TDI carries over to the next command of the same kind, even when the length changes.
-    if (const TVarLen* V = Command.ParamVector(pkTDI))
-        D.Tdi = *V;
-    else
+    if (!TakeValue(Command, Source, pkTDI, D.Tdi))
         D.Tdi.SetBitLength(Length);
     // TDO never carries over: without one nothing is compared.
-    if (const TVarLen* V = Command.ParamVector(pkTDO))
-        D.Tdo = *V;
-    else
+    if (!TakeValue(Command, Source, pkTDO, D.Tdo))
         D.Tdo.SetBitLength(0);
     // MASK and SMASK carry over while the length stays; otherwise every bit counts.
-    for (auto [Kind, Mask] : {std::pair{pkMASK, &D.Mask}, std::pair{pkSMASK, &D.Smask}}) {
-        if (const TVarLen* V = Command.ParamVector(Kind))
-            *Mask = *V;
-        else if (Mask->BitLength() != Length) {
-            Mask->SetBitLength(Length);
-            Mask->SetAllOnes();
-        }
-    }
+    for (auto [Kind, Mask] : {std::pair{pkMASK, &D.Mask}, std::pair{pkSMASK, &D.Smask}})
+        if (!TakeValue(Command, Source, Kind, *Mask) && Mask->BitLength() != Length)
+            Mask->Assign(Length, 0, 0xFF);
 }
 
 void TSVFFile::SetFrequency(const TSVFCommand& Command, bool Send) {

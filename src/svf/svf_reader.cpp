@@ -87,6 +87,8 @@ TSVFFile::TSVFFile(const std::string& FileName) : TJtagFile(FileName) {
     struct stat St {};
     if (::fstat(FFileHandle, &St) == 0)
         FileSize = St.st_size;
+    // Only a regular file has a size to hold it to.
+    FCheckFileSize = S_ISREG(St.st_mode);
     // The file is read strictly forwards; let the kernel read ahead generously.
     ::posix_fadvise(FFileHandle, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
@@ -118,17 +120,17 @@ void TSVFFile::ReadBlock() {
         }
         FReadAheadPos = 0;
         FReadAheadFill = static_cast<size_t>(N);
+        FFileBytesRead += N;
+        // A file cut or extended while it plays (an editor saving over it, a copy still being
+        // written) would otherwise end early, or run on, and report success.
+        // At the end the size is asked for as well: a cut behind what was already read ahead
+        // shows only there.
+        if (FCheckFileSize &&
+            (FFileBytesRead > FileSize ||
+             (N == 0 && (FFileBytesRead < FileSize || FileSizeNow() != FileSize))))
+            ThrowFileChanged();
     }
     const size_t N = std::min(FBuffer.size(), FReadAheadFill - FReadAheadPos);
-    if (N == 0 && !FAtEof) {
-        // The end of the file must be where it was when the run began: a file cut or extended
-        // while it plays would otherwise end early (at a statement boundary) and pass.
-        struct stat St {};
-        if (::fstat(FFileHandle, &St) == 0 && St.st_size != FileSize)
-            throw std::runtime_error("File " + FileName() + " changed while it was played (" +
-                                     std::to_string(FileSize) + " bytes at the start, " +
-                                     std::to_string(St.st_size) + " now)");
-    }
     if (N == 0) {
         std::memcpy(FBuffer.data(), EndMarker.data(), EndMarker.size());
         FBufferFill = static_cast<int>(EndMarker.size());
@@ -181,6 +183,7 @@ std::string_view TSVFFile::ReadStatement() {
     // each input character adds at most two (a blank before or after a parenthesis and the
     // character), so room for twice the block is made once per block and the inner loop writes
     // through a pointer without any checks.
+    std::string& Statement = *FStatement;
     FStatementLength = 0;
     FComment.clear();
     bool InComment = false;
@@ -192,11 +195,14 @@ std::string_view TSVFFile::ReadStatement() {
             FillBuffer();
         const size_t Need =
             FStatementLength + 2 * static_cast<size_t>(FBufferFill - FBufferPos) + 2;
-        // A quarter more at a time: a bitstream statement is megabytes, and the buffer's spare
-        // room is resident memory (resizing writes it).
-        if (FStatement.size() < Need)
-            FStatement.resize(std::max(Need, FStatement.size() + FStatement.size() / 4));
-        char* const Base = FStatement.data();
+        // Room is reserved twice as large at a time, but only what is written becomes resident
+        // memory: a bitstream statement is megabytes, and the copies share this buffer.
+        if (Statement.size() < Need) {
+            if (Statement.capacity() < Need)
+                Statement.reserve(std::max(Need, 2 * Statement.capacity()));
+            Statement.resize(Need);
+        }
+        char* const Base = Statement.data();
         char* Out = Base + FStatementLength;
         const char* const B = FBuffer.data();
         const int Fill = FBufferFill;
@@ -294,10 +300,10 @@ std::string_view TSVFFile::ReadStatement() {
         }
     }
     --FStatementLength; // the ";"
-    while (FStatementLength > 0 && FStatement[FStatementLength - 1] == ' ')
+    while (FStatementLength > 0 && Statement[FStatementLength - 1] == ' ')
         --FStatementLength;
     PublishProgress();
-    return {FStatement.data(), FStatementLength};
+    return {Statement.data(), FStatementLength};
 }
 
 void TSVFFile::SplitWords(std::string_view Statement, std::vector<std::string_view>& Words) {
@@ -313,11 +319,25 @@ void TSVFFile::SplitWords(std::string_view Statement, std::vector<std::string_vi
     }
 }
 
+int64_t TSVFFile::FileSizeNow() const {
+    struct stat St {};
+    return ::fstat(FFileHandle, &St) == 0 ? St.st_size : -1;
+}
+
+void TSVFFile::ThrowFileChanged() {
+    const int64_t Now = FileSizeNow();
+    throw std::runtime_error("File " + FileName() + " changed while it was played: it had " +
+                             std::to_string(FileSize) + " bytes, now " + std::to_string(Now));
+}
+
 std::string TSVFFile::ReadLineText(int32_t Index) {
     const int64_t SavedChars = FCharsRead;
     std::string Text;
     if (::lseek(FFileHandle, 0, SEEK_SET) < 0)
         return Text;
+    // The error being reported comes first; the line is only shown as far as it can be read.
+    FCheckFileSize = false;
+    FFileBytesRead = 0;
     FReadAheadFill = 0;
     FReadAheadPos = 0;
     FBufferFill = 0;
@@ -325,10 +345,17 @@ std::string TSVFFile::ReadLineText(int32_t Index) {
     FAtEof = false;
     FLineIndex = 0;
     FLastWasCR = false;
+    // A line of megabytes (a damaged file without line ends) is shown by its beginning.
+    constexpr size_t MaxLineText = 256;
     while (!FAtEof && Index >= FLineIndex) {
         const char Ch = NextChar();
-        if (FLineIndex == Index && Ch != CR && Ch != LF)
+        if (FLineIndex == Index && Ch != CR && Ch != LF) {
+            if (Text.size() == MaxLineText) {
+                Text += "...";
+                break;
+            }
             Text.push_back(Ch);
+        }
     }
     // Only the error report looks at the file after this; keep the progress where it was.
     FCharsRead = SavedChars;
@@ -347,6 +374,7 @@ void TSVFFile::Rewind(const TReadMark& Mark) {
     FBufferFill = 0;
     FBufferPos = 0;
     FAtEof = false;
+    FFileBytesRead = Mark.Chars;
     FCharsRead = Mark.Chars;
     FLineIndex = Mark.Line;
     FLastWasCR = Mark.LastWasCR;

@@ -14,6 +14,7 @@
 // is no error; in the n-th pass it fails the run as any mismatch does.
 
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -28,7 +29,24 @@ using TSVFThread = TReadWriteThread<TSVFFile>;
 class TSVFPipeline {
 public:
     TSVFPipeline(TSVFFile& Writer, TSVFFile& Reader, TPlayerThread& Thread)
-        : W(Writer), R(Reader), T(Thread) {}
+        : W(Writer), R(Reader), T(Thread) {
+        // A scan longer than one slice is checked while it is shifted: after each slice but the
+        // last, the reader may take up the very statement the writer is executing and check the
+        // slices already out. Otherwise the read-back of a scan of 2^28 captured bits would pile
+        // up in the link (64 MB) before the reader saw any of it.
+        Shift = W.Events.OnShift;
+        if (Shift)
+            W.Events.OnShift = [this](const uint8_t* Tdi, const uint8_t* Capture, int64_t Count,
+                                      bool Exit) {
+                Shift(Tdi, Capture, Count, Exit);
+                ShiftedInScan = Exit ? 0 : ShiftedInScan + Count;
+                if (Exit)
+                    return;
+                if (W.Events.OnFlush)
+                    W.Events.OnFlush();
+                ReaderStep();
+            };
+    }
 
     void Prologue() {
         W.GotoState(tsRESET);
@@ -73,9 +91,12 @@ private:
             if (!LoopStatement())
                 return false;
         }
-        W.ApplySettings(WC);
+        W.TakeSettings(WC);
         W.ExecuteCommand(WC);
         W.EndStatement(WC);
+        // The scan state holds its own copies of the values; a bitstream's are megabytes.
+        if (WC.Command != cmdEOF)
+            TSVFFile::FreeParams(WC);
         WParsed = false;
         ++WDone;
         return true;
@@ -116,15 +137,18 @@ private:
     }
 
     bool ReaderStep() {
-        if (RC.Command == cmdEOF)
+        // After a mismatch the reader stays on the failed statement, and the run ends with this
+        // pass: a slice of a long scan must not check it once more.
+        if (RC.Command == cmdEOF || T.Failed.load())
             return false;
         if (RC.Command == cmdNone) {
             // The reader never parses a statement the writer has not executed: it would ask
-            // for read-back of a scan that was never shifted.
-            if (RDone >= WDone)
+            // for read-back of a scan that was never shifted. Only the statement whose slices
+            // are going out is taken up early, as far as they have gone (FCompareLimit).
+            if (RDone >= WDone && !(RDone == WDone && ShiftedInScan > 0))
                 return false;
             R.ParseCommand(RC);
-            R.ApplySettings(RC);
+            R.TakeSettings(RC);
             if (RC.Command == cmdLOOP) {
                 RLoopBody = R.Mark();
                 R.FLoopMismatch = false;
@@ -132,6 +156,7 @@ private:
             } else if (RC.Command == cmdENDLOOP)
                 R.FLoopQuiet = false;
         }
+        R.FCompareLimit = RDone == WDone && ShiftedInScan > 0 ? ShiftedInScan : INT64_MAX;
         switch (R.CheckCommand(RC)) {
         case TCompareResult::Match:
             ++RDone;
@@ -152,11 +177,13 @@ private:
     TSVFFile& W;
     TSVFFile& R;
     TPlayerThread& T;
-    TSVFCommand WC, RC;   // both start with no statement (cmdNone)
-    bool WParsed = false; // WC holds a statement parsed but not yet executed
-    int64_t WDone = 0;    // statements the writer has executed
-    int64_t RDone = 0;    // statements the reader has checked
-    int IdlePasses = 0;   // passes in a row that waited for read-back
+    TSVFCommand WC, RC;        // both start with no statement (cmdNone)
+    bool WParsed = false;      // WC holds a statement parsed but not yet executed
+    int64_t WDone = 0;         // statements the writer has executed
+    int64_t RDone = 0;         // statements the reader has checked
+    int IdlePasses = 0;        // passes in a row that waited for read-back
+    TShiftEvent Shift;         // the writer's own OnShift
+    int64_t ShiftedInScan = 0; // bits of the writer's scan out so far while it is unfinished
     struct TLoop {
         int32_t Count = 0; // 0: not inside a loop
         int32_t Pass = 0;
@@ -172,6 +199,9 @@ void TSVFFile::Start(int64_t Frequency) {
     auto T = std::make_unique<TSVFThread>();
     T->Reader = std::make_unique<TSVFFile>(FileName());
     T->Writer = std::make_unique<TSVFFile>(FileName());
+    // Both copies expect the file as it was when it was opened and its progress measured.
+    T->Reader->FileSize = FileSize;
+    T->Writer->FileSize = FileSize;
 
     // Only the writer drives the programmer and echoes comments; the reader only collects
     // read-back and reports mismatches.
@@ -184,6 +214,9 @@ void TSVFFile::Start(int64_t Frequency) {
     Rd.Events.OnMessage = Events.OnMessage;
     Rd.Events.OnReadCaptured = Events.OnReadCaptured;
     Rd.CompareReadBack = CompareReadBack;
+    Wr.FKeepTdo = false;
+    Rd.FKeepTdi = false;
+    Rd.FStatement = Wr.FStatement;
 
     DefaultFrequency = Frequency;
     Wr.DefaultFrequency = Frequency;

@@ -15,38 +15,10 @@
 
 namespace {
 
-// Out[0..Count) = bits 0..Count-1 of Value; bits beyond its storage are 0.
-void ExpandValue(const TVarLen& Value, int64_t Count, std::vector<uint8_t>& Out) {
-    Out.resize(static_cast<size_t>(Count));
-    ExpandBits(Value, Out.data(), Count);
-}
-
-// True when some bit i < Count with Mask bit set (every bit when Mask is null) differs between
-// Tdo[i] (zero or non-zero) and bit i of Expected. Whole mask bytes of zero are skipped. Only the
-// bits the expected value has are compared: an XSDR after a longer XSDRSIZE reuses a shorter
-// expected value, whose last byte's spare bits are padding from the file, not an expectation.
-bool Differs(const uint8_t* Tdo, const TVarLen* Mask, const TVarLen& Expected, int64_t Count) {
-    Count = std::min(Count, Expected.BitLength());
-    const int64_t Bytes = (Count + 7) / 8;
-    for (int64_t B = 0; B < Bytes; ++B) {
-        uint8_t M = Mask ? Mask->GetByte(B) : 0xFF;
-        if (B == Bytes - 1 && (Count & 7))
-            M &= static_cast<uint8_t>((1u << (Count & 7)) - 1);
-        if (M == 0)
-            continue;
-        const uint8_t E = Expected.GetByte(B);
-        const uint8_t* T = Tdo + B * 8;
-        uint8_t Got = 0;
-        if (B * 8 + 8 <= Count)
-            Got = static_cast<uint8_t>(PackEight(T) & M);
-        else
-            for (int J = 0; J < 8; ++J)
-                if ((M >> J) & 1)
-                    Got |= static_cast<uint8_t>((T[J] != 0) << J);
-        if ((Got ^ E) & M)
-            return true;
-    }
-    return false;
+// Out = bits 0..Count-1 of Value, packed; bits beyond its storage read as its fill.
+void PackValue(const TVarLen& Value, int64_t Count, std::vector<uint8_t>& Out) {
+    Out.assign(static_cast<size_t>(TVarLen::BytesFor(Count)), 0);
+    OrBits(Out.data(), 0, Value, 0, Count);
 }
 
 } // namespace
@@ -58,36 +30,38 @@ void TXSVFFile::GotoState(uint8_t Target) {
                  [] { throw std::runtime_error(UnhandledTapStateMessage); });
 }
 
-void TXSVFFile::BuildTdiBits() {
-    ExpandValue(TdiValue, TdiValue.BitLength(), FTdiBits);
-}
-
-// Files keep one mask for long runs of scans (a whole bitstream), so the expanded mask is kept
-// until XTDOMASK or XSDRSIZE changes it.
+// A mask XTDOMASK loaded for the scan size in force is held whole and already packed: it is
+// handed out as it is. Otherwise (XSDRSIZE changed the size since) a packed copy is made, and
+// kept until XTDOMASK or XSDRSIZE changes the mask.
 const uint8_t* TXSVFFile::MaskBits() {
-    const auto Count = static_cast<size_t>(TdiValue.BitLength());
+    if (TdoMask.BitLength() == TdiValue.BitLength() && TdoMask.StoredBytes() == TdoMask.ByteCount())
+        return TdoMask.Data();
+    const auto Count = static_cast<size_t>(TVarLen::BytesFor(TdiValue.BitLength()));
     if (!FMaskBitsValid || FMaskBits.size() != Count) {
-        ExpandValue(TdoMask, TdiValue.BitLength(), FMaskBits);
+        PackValue(TdoMask, TdiValue.BitLength(), FMaskBits);
         FMaskBitsValid = true;
     }
     return FMaskBits.data();
 }
 
 const uint8_t* TXSVFFile::OnesBits(int64_t Count) {
-    if (FOnes.size() < static_cast<size_t>(Count))
-        FOnes.resize(static_cast<size_t>(Count), 1);
+    const auto Bytes = static_cast<size_t>(TVarLen::BytesFor(Count));
+    if (FOnes.size() < Bytes)
+        FOnes.resize(Bytes, 0xFF);
     return FOnes.data();
 }
 
 const uint8_t* TXSVFFile::ZeroBits(int64_t Count) {
-    if (FZeros.size() < static_cast<size_t>(Count))
-        FZeros.resize(static_cast<size_t>(Count), 0);
+    const auto Bytes = static_cast<size_t>(TVarLen::BytesFor(Count));
+    if (FZeros.size() < Bytes)
+        FZeros.resize(Bytes, 0);
     return FZeros.data();
 }
 
+// LoadValue holds every byte of TdiValue, already in the packed order the events take.
 void TXSVFFile::Shift(const uint8_t* Capture, bool Exit) {
     if (Events.OnShift)
-        Events.OnShift(FTdiBits.data(), Capture, TdiValue.BitLength(), Exit);
+        Events.OnShift(TdiValue.Data(), Capture, TdiValue.BitLength(), Exit);
 }
 
 // A shift with Exit leaves the TAP in the exit state only when it clocked at least one bit: a
@@ -197,7 +171,6 @@ void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
             LoadValue(Command, 2, Command[1], TdiValue);
         else
             LoadValue(Command, 3, Command[1] << 8 | Command[2], TdiValue);
-        BuildTdiBits();
         Shift(ZeroBits(TdiValue.BitLength()), true);
         ExitedShift(tsIREXIT1);
         IrRunTestStep();
@@ -207,7 +180,6 @@ void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
         for (int Step = 0; Step < IncrementSteps(Command); ++Step) {
             GotoState(tsDRSHIFT);
             LoadIncrementStep(Command, Step);
-            BuildTdiBits();
             Shift(MaskBits(), true);
             ExitedShift(tsDREXIT1);
             RunTestStep();
@@ -229,7 +201,6 @@ void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
             LoadTdi();
         else
             LoadBoth();
-        BuildTdiBits();
         Shift(MaskBits(), true);
         ExitedShift(tsDREXIT1);
         RunTestStep();
@@ -240,12 +211,10 @@ void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
     case XSDRC:
         // A long register written in pieces: the TAP stays in DRSHIFT between them.
         LoadTdi();
-        BuildTdiBits();
         Shift(ZeroBits(Size), false);
         break;
     case XSDRE:
         LoadTdi();
-        BuildTdiBits();
         Shift(ZeroBits(Size), true);
         ExitedShift(tsDREXIT1);
         GotoState(EndDR);
@@ -255,12 +224,10 @@ void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
         [[fallthrough]];
     case XSDRTDOC:
         LoadBoth();
-        BuildTdiBits();
         Shift(OnesBits(Size), false);
         break;
     case XSDRTDOE:
         LoadBoth();
-        BuildTdiBits();
         Shift(OnesBits(Size), true);
         ExitedShift(tsDREXIT1);
         GotoState(EndDR);
@@ -276,18 +243,24 @@ void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
 
 // --- Reader (pipelined mode) ----------------------------------------------------------------
 
+// Only the bits the expected value has are compared: an XSDR after a longer XSDRSIZE reuses a
+// shorter expected value, and the spare bits of its last byte are padding from the file, not an
+// expectation.
+bool TXSVFFile::ReadBackDiffers(const TVarLen* Mask, int64_t Count) const {
+    const int64_t Compared = std::min(Count, TdoExpected.BitLength());
+    return DiffersUnderMask(FTdoBits.data(), Count, 0, TdoExpected, Mask, 0, Compared);
+}
+
 TCompareResult TXSVFFile::ReadBackAndCompare(bool Full) {
     const int64_t Count = TdiValue.BitLength();
     if (!FReadPrepared) {
         // Built once per command: a read-back that is not there yet is asked for again on every
         // pass, and a long scan must not be rebuilt each time.
         // Only captured positions are written and compared; the rest need no clearing.
-        FTdoBits.resize(static_cast<size_t>(Count));
-        if (!Full)
-            MaskBits();
+        FTdoBits.resize(static_cast<size_t>(TVarLen::BytesFor(Count)));
         FReadPrepared = true;
     }
-    const uint8_t* Capture = Full ? OnesBits(Count) : FMaskBits.data();
+    const uint8_t* Capture = Full ? OnesBits(Count) : MaskBits();
     if (!Events.OnReadCaptured)
         throw std::runtime_error("No read-back handler assigned");
     if (!Events.OnReadCaptured(FTdoBits.data(), Capture, Count))
@@ -295,9 +268,8 @@ TCompareResult TXSVFFile::ReadBackAndCompare(bool Full) {
     FReadPrepared = false;
     if (!CompareReadBack)
         return TCompareResult::Match;
-    return Differs(FTdoBits.data(), Full ? nullptr : &TdoMask, TdoExpected, Count)
-               ? TCompareResult::Mismatch
-               : TCompareResult::Match;
+    return ReadBackDiffers(Full ? nullptr : &TdoMask, Count) ? TCompareResult::Mismatch
+                                                             : TCompareResult::Match;
 }
 
 TCompareResult TXSVFFile::ExecuteRead(const TXSVFCommand& Command) {
@@ -337,16 +309,16 @@ TCompareResult TXSVFFile::ExecuteRead(const TXSVFCommand& Command) {
 void TXSVFFile::ReportFailingCommand(uint8_t Opcode, const uint8_t* Tdo, const TVarLen* Mask) {
     if (!Events.OnMessage)
         return;
+    // Tdo is the packed read-back; a bit that was not captured is shown as 0 in all three values.
     const int64_t Count = TdiValue.BitLength();
-    std::vector<uint8_t> Expected, MaskBits, Read(Tdo, Tdo + Count);
-    ExpandValue(TdoExpected, Count, Expected);
-    if (Mask)
-        ExpandValue(*Mask, Count, MaskBits);
-    else
-        MaskBits.assign(static_cast<size_t>(Count), 1);
-    for (int64_t I = 0; I < Count; ++I)
-        if (MaskBits[static_cast<size_t>(I)] == 0)
-            Read[static_cast<size_t>(I)] = 0; // not captured, so not read
+    std::vector<uint8_t> Expected(static_cast<size_t>(Count)), MaskBits(static_cast<size_t>(Count)),
+        Read(static_cast<size_t>(Count));
+    for (int64_t I = 0; I < Count; ++I) {
+        const auto At = static_cast<size_t>(I);
+        MaskBits[At] = !Mask || Mask->GetBit(I) ? 1 : 0;
+        Expected[At] = TdoExpected.GetBit(I) ? 1 : 0;
+        Read[At] = MaskBits[At] && ((Tdo[I >> 3] >> (I & 7)) & 1) ? 1 : 0;
+    }
     Events.OnMessage(XsvfFailingCommandPrefix + ("#" + std::to_string(FProgress.Get() + 1)) + " " +
                          XSVFOpcodeName(Opcode),
                      sevError);
@@ -362,17 +334,16 @@ void TXSVFFile::ReportFailingCommand(uint8_t Opcode, const uint8_t* Tdo, const T
 // replies stop coming, so this loop is bounded by it.
 bool TXSVFFile::Attempt() {
     const int64_t Count = TdiValue.BitLength();
-    BuildTdiBits();
     const uint8_t* Capture = MaskBits();
-    if (Events.OnShift)
-        Events.OnShift(FTdiBits.data(), Capture, Count, true);
+    Shift(Capture, true);
     if (Events.OnFlush)
         Events.OnFlush();
     if (!Events.OnReadCaptured)
         throw std::runtime_error("No read-back handler assigned");
-    while (!Events.OnReadCaptured(FTdiBits.data(), Capture, Count))
+    FTdoBits.resize(static_cast<size_t>(TVarLen::BytesFor(Count)));
+    while (!Events.OnReadCaptured(FTdoBits.data(), Capture, Count))
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return !CompareReadBack || !Differs(FTdiBits.data(), &TdoMask, TdoExpected, Count);
+    return !CompareReadBack || !ReadBackDiffers(&TdoMask, Count);
 }
 
 // An XC9500 cell that did not take its value is given another programming pulse: leave the shift
@@ -429,7 +400,7 @@ bool TXSVFFile::ExecuteReadWrite(const TXSVFCommand& Command) {
         }
         if (!Ok && Events.OnMessage) {
             Events.OnMessage("XSDRINC operation failed after maximum retries", sevError);
-            ReportFailingCommand(XSDRINC, FTdiBits.data(), &TdoMask);
+            ReportFailingCommand(XSDRINC, FTdoBits.data(), &TdoMask);
         }
         return Ok;
     }
@@ -445,8 +416,8 @@ bool TXSVFFile::ExecuteReadWrite(const TXSVFCommand& Command) {
             Events.OnMessage(IsTdo ? "XSDRTDO operation failed after maximum retries"
                                    : "XSDR operation failed after maximum retries",
                              sevError);
-            // The last attempt's read-back is still in the TDI array it was read into.
-            ReportFailingCommand(Command[0], FTdiBits.data(), &TdoMask);
+            // The last attempt's read-back is still in the array it was read into.
+            ReportFailingCommand(Command[0], FTdoBits.data(), &TdoMask);
         }
         RunTestStep();
         return Ok;
@@ -542,6 +513,10 @@ void TXSVFFile::Start(int64_t DefaultFrequency) {
     T->Writer->CompareReadBack = CompareReadBack;
     if (T->Reader)
         T->Reader->CompareReadBack = CompareReadBack;
+    // The copies expect the file the pre-scan accepted, not whatever it has become since.
+    T->Writer->FFileSize = FFileSize;
+    if (T->Reader)
+        T->Reader->FFileSize = FFileSize;
     T->Writer->FWorker = T.get();
     FRwThread = T.get();
     Thread = std::move(T);

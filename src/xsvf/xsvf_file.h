@@ -150,11 +150,13 @@ private:
     int IncrementSteps(const TXSVFCommand& Command) const;
     bool CheckedWrite(const TXSVFCommand& Command);
     bool LsdrProcedure(const TXSVFCommand& Command);
+    // FTdoBits, the read-back of a scan of Count bits, differs from TdoExpected under Mask
+    // (every bit when null).
+    bool ReadBackDiffers(const TVarLen* Mask, int64_t Count) const;
     bool Attempt();
     bool RetryProcedure();
     TCompareResult ReadBackAndCompare(bool Full);
     void ReportFailingCommand(uint8_t Opcode, const uint8_t* Tdo, const TVarLen* Mask);
-    void BuildTdiBits();
     const uint8_t* MaskBits();
     const uint8_t* OnesBits(int64_t Count);
     const uint8_t* ZeroBits(int64_t Count);
@@ -174,15 +176,16 @@ private:
     };
     std::unique_ptr<std::FILE, TFileCloser> FFile;
     int64_t FFileSize = 0;
-    int64_t FFileOffset = 0; // bytes handed out by the reader so far
+    int64_t FFileOffset = 0;     // bytes handed out by the reader so far
+    int64_t FFileBytesRead = 0;  // from the system so far
+    bool FCheckFileSize = false; // a regular file: its size must stay what it was
     static constexpr size_t BufferSize = 512;
     uint8_t FBuffer[BufferSize] = {};
     size_t FBufferFill = 0;
     size_t FBufferPos = 0;
 
-    // Bit arrays of the events, one byte per bit, kept between commands so a long file does not
-    // allocate per scan.
-    std::vector<uint8_t> FTdiBits;
+    // Packed bit arrays of the events, kept between commands so a long file does not allocate per
+    // scan. TDI needs none: TdiValue's bytes are shifted as they are.
     std::vector<uint8_t> FMaskBits;
     std::vector<uint8_t> FTdoBits;
     std::vector<uint8_t> FOnes;  // capture every bit

@@ -1,6 +1,8 @@
 // Reading and decoding of XSVF files: the byte reader, the opcode table, value loading and the
 // pre-scan that refuses a file before anything reaches the programmer.
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -102,6 +104,9 @@ void TXSVFFile::OpenFile() {
         FFileSize = Size > 0 ? Size : 0;
     }
     std::rewind(FFile.get());
+    // Only a regular file has a size to hold it to.
+    struct stat St {};
+    FCheckFileSize = ::fstat(::fileno(FFile.get()), &St) == 0 && S_ISREG(St.st_mode);
 }
 
 void TXSVFFile::PreScan() {
@@ -130,6 +135,21 @@ bool TXSVFFile::Refill() {
         const int Err = errno;
         throw std::runtime_error("Cannot read file " + FFileName + ": " +
                                  std::generic_category().message(Err));
+    }
+    FFileBytesRead += static_cast<int64_t>(FBufferFill);
+    // A file cut or extended while it plays would otherwise end early with a puzzling message,
+    // or run on into bytes the pre-scan never saw. At the end the size is asked for as well: a
+    // cut behind what was already read shows only there.
+    if (FCheckFileSize) {
+        struct stat St {};
+        const auto SizeNow = [&]() -> int64_t {
+            return ::fstat(::fileno(FFile.get()), &St) == 0 ? St.st_size : -1;
+        };
+        if (FFileBytesRead > FFileSize ||
+            (FBufferFill == 0 && (FFileBytesRead < FFileSize || SizeNow() != FFileSize)))
+            throw std::runtime_error("File " + FFileName + " changed while it was played: it had " +
+                                     std::to_string(FFileSize) + " bytes, now " +
+                                     std::to_string(SizeNow()));
     }
     return FBufferFill > 0;
 }
@@ -223,14 +243,13 @@ void TXSVFFile::ReadCommand(TXSVFCommand& Command) {
 
 void TXSVFFile::LoadValue(const TXSVFCommand& Command, size_t Offset, int64_t Bits,
                           TVarLen& Destination) const {
-    Destination.SetBitLength(Bits);
-    const auto N = static_cast<size_t>(Destination.ByteCount());
+    const auto N = static_cast<size_t>(TVarLen::BytesFor(Bits));
     if (Offset > Command.size() || N > Command.size() - Offset)
         throw std::runtime_error("Internal error LoadValue: value beyond the command");
     // The file holds the most significant byte first; storage byte 0 holds bits 0 to 7.
     std::reverse_copy(Command.begin() + static_cast<std::ptrdiff_t>(Offset),
                       Command.begin() + static_cast<std::ptrdiff_t>(Offset + N),
-                      Destination.Data());
+                      Destination.Assign(Bits, static_cast<int64_t>(N)));
 }
 
 void TXSVFFile::FitMaskToSize() {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "bit_pack.h"
 #include "jtag_file.h"
 #include "tap_state.h"
 
@@ -22,19 +23,20 @@ public:
     void Queue(bool Ir, const std::vector<uint8_t>& Tdi, const std::vector<uint8_t>& Capture,
                uint8_t End = tsIDLE) {
         Goto(Ir ? tsIRSHIFT : tsDRSHIFT);
-        E.OnShift(Tdi.data(), Capture.data(), static_cast<int64_t>(Tdi.size()), true);
+        E.OnShift(PackBits(Tdi).data(), PackBits(Capture).data(), static_cast<int64_t>(Tdi.size()),
+                  true);
         State = Ir ? tsIREXIT1 : tsDREXIT1;
         Goto(End);
     }
     // Collects the read-back of the oldest queued scan.
     std::vector<uint8_t> Collect(const std::vector<uint8_t>& Capture) {
-        std::vector<uint8_t> Tdo(Capture.size(), 0);
+        const auto Count = static_cast<int64_t>(Capture.size());
+        const std::vector<uint8_t> Flags = PackBits(Capture);
+        std::vector<uint8_t> Tdo(Flags.size(), 0);
         E.OnFlush();
-        while (!E.OnReadCaptured(Tdo.data(), Capture.data(), static_cast<int64_t>(Tdo.size())))
+        while (!E.OnReadCaptured(Tdo.data(), Flags.data(), Count))
             ;
-        for (uint8_t& B : Tdo)
-            B = B ? 1 : 0;
-        return Tdo;
+        return UnpackBits(Tdo.data(), Count);
     }
     // One scan with every bit read back.
     std::vector<uint8_t> Scan(bool Ir, const std::vector<uint8_t>& Tdi, uint8_t End = tsIDLE) {

@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 
+#include "bit_pack.h"
 #include "korvex_link.h"
 #include "usbplow.h"
 
@@ -28,7 +29,8 @@ protected:
         return B;
     }
     void Shift(const Bytes& Tdi, const Bytes& Capture, bool Exit) {
-        Link.OnShift(Tdi.data(), Capture.data(), static_cast<int64_t>(Tdi.size()), Exit);
+        Link.OnShift(PackBits(Tdi).data(), PackBits(Capture).data(),
+                     static_cast<int64_t>(Tdi.size()), Exit);
     }
     static Bytes Repeat(uint8_t B, size_t N) { return Bytes(N, B); }
     static Bytes Cat(std::initializer_list<Bytes> Parts) {
@@ -87,10 +89,10 @@ TEST_F(Protocol, ZeroBitScanQueuesNothingAndReadsBackAtOnce) {
     uint8_t Tdo = 0x55;
     EXPECT_TRUE(Link.OnReadCaptured(&Tdo, nullptr, 0));
     // Nothing captured: no reply to wait for, no device needed.
-    const Bytes Flags(9, 0);
-    Bytes Out(9, 0x55);
+    const Bytes Flags(2, 0);
+    Bytes Out(2, 0x55);
     EXPECT_TRUE(Link.OnReadCaptured(Out.data(), Flags.data(), 9));
-    EXPECT_EQ(Out, Bytes(9, 0x55));
+    EXPECT_EQ(Out, Bytes(2, 0x55));
 }
 
 TEST_F(Protocol, ShiftStreamInDividerMode) {

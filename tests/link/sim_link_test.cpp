@@ -201,8 +201,8 @@ TEST_F(SimLink, OneBitScansWithoutExitStayInTheShiftState) {
     const uint8_t One = 1, Zero = 0;
     for (int I = 0; I < 3; ++I)
         L->OnShift(&One, &Zero, 1, false);
-    const std::vector<uint8_t> Rest = {0, 1, 0, 1, 1}, NoCapture(5, 0);
-    L->OnShift(Rest.data(), NoCapture.data(), 5, true);
+    const uint8_t Rest = 0x1A, NoCapture = 0; // 0, 1, 0, 1, 1 from bit 0 on
+    L->OnShift(&Rest, &NoCapture, 5, true);
     Tap->State = tsDREXIT1;
     Tap->Goto(tsIDLE);
     EXPECT_THAT(TraceLines(Close(), "SHIFT"), ElementsAre("SHIFT DR 8 TDI D7 TDO 93"));

@@ -5,11 +5,17 @@
 // code, and proves the run ended on its own within a small memory budget.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "run_support.h"
+#include "svf_file.h"
 #include "xsvf_file.h"
 
 using namespace std::chrono_literals;
@@ -145,6 +151,12 @@ TEST(BadInput, SvfTable) {
          0,
          {"! scans of no bits clock nothing and leave the TAP in the shift state", Passed}},
         {"a file of one 10 MB line", TenMb, 0, {Passed}},
+        {"a word of a megabyte",
+         Folder.Write("long_word.svf",
+                      "SIR 8 TDI (FE);\nSDR 8 TDI (00) " + std::string(1 << 20, 'K') + ";\n"),
+         1,
+         {"Fatal error Unknown keyword " + std::string(80, 'K') + "... near line 2",
+          Quoted("SDR 8 TDI (00) " + std::string(256 - 15, 'K') + "..."), Failed}},
     };
     for (const TRow& Row : Rows)
         CheckRow(Folder, Row);
@@ -272,4 +284,44 @@ TEST(BadInput, XsvfTable) {
 
     for (const TRow& R : Rows)
         CheckRow(Folder, R);
+}
+
+// A file cut or extended at a statement boundary after the player opened it: the run fails and
+// says why, instead of playing what it finds and reporting success.
+TEST(BadInput, FileChangedWhileItPlays) {
+    TScratchFolder Folder("changed");
+    const std::string Svf = "SIR 8 TDI (FE);\nSDR 8 TDI (00);\nSDR 8 TDI (01);\n";
+    // XSDRSIZE 8, XSDR 01, XSDR 02, XCOMPLETE.
+    const std::string Xsvf("\x08\x00\x00\x00\x08\x03\x01\x03\x02\x00", 10);
+    const struct {
+        const char* Name;
+        std::string File, Text, Changed;
+    } Rows[] = {
+        {"SVF cut after its first statement", "cut.svf", Svf, Svf.substr(0, 16)},
+        {"SVF with a statement added", "added.svf", Svf, Svf + "SDR 8 TDI (02);\n"},
+        {"XSVF cut before XCOMPLETE", "cut.xsvf", Xsvf, Xsvf.substr(0, 7)},
+        {"XSVF with a command added", "added.xsvf", Xsvf, Xsvf.substr(0, 9) + Xsvf.substr(5)},
+    };
+    for (const auto& Row : Rows) {
+        SCOPED_TRACE(Row.Name);
+        const std::string Path = Folder.Write(Row.File, Row.Text);
+        std::unique_ptr<TJtagFile> P;
+        if (Row.File.ends_with(".svf"))
+            P = std::make_unique<TSVFFile>(Path);
+        else
+            P = std::make_unique<TXSVFFile>(Path);
+        std::vector<std::string> Messages;
+        P->Events.OnMessage = [&](const std::string& T, uint8_t) { Messages.push_back(T); };
+        P->Events.OnReadCaptured = [](uint8_t*, const uint8_t*, int64_t) { return true; };
+        Folder.Write(Row.File, Row.Changed);
+        P->Start(1000000);
+        for (int I = 0; I < 5000 && P->Status() == 0; ++I)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(P->Status(), 1);
+        ASSERT_FALSE(Messages.empty());
+        EXPECT_EQ(Messages.back(), "Fatal error File " + Path +
+                                       " changed while it was played: it had " +
+                                       std::to_string(Row.Text.size()) + " bytes, now " +
+                                       std::to_string(Row.Changed.size()));
+    }
 }

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
 #include "line_exception.h"
 #include "svf_test_util.h"
 #include "tap_state.h"
@@ -196,6 +200,126 @@ TEST(SvfExecutor, Compare) {
         EXPECT_EQ(R.Texts(), C.Messages) << C.Name;
         for (const auto& M : R.Log.Messages)
             EXPECT_EQ(M.second, sevError) << C.Name;
+    }
+}
+
+// A statement of a few bytes may ask for a scan of hundreds of millions of bits (values zero-
+// extend, MASK turns to all ones). Such a scan goes out in slices, never whole, and is compared
+// slice by slice; a mismatch shows the window of bits that holds the failing one.
+TEST(SvfExecutor, HugeScansFromShortValuesGoInSlices) {
+    const int64_t Slice = TSVFFile::SliceBits;
+    struct TRow {
+        const char* Name;
+        std::string Text;
+        int64_t Bits;     // of the last scan, header and trailer included
+        int64_t Compared; // first and last bit compared in it, -1 for none
+        int64_t LastCompared;
+        std::vector<TCompareResult> Checks;
+    };
+    const TRow Rows[] = {
+        {"header, trailer and scan from nothing",
+         "HDR 90000000; TDR 80000000; SDR 90000000;",
+         260000000,
+         -1,
+         -1,
+         {TCompareResult::Match}},
+        {"longest scan, values of a few bytes",
+         "SDR 268435456 TDI (A5A5A5A5A5) TDO (00000000) MASK (FFFFFFFF);",
+         268435456,
+         0,
+         31,
+         {TCompareResult::Match}},
+        {"a compared trailer far into the scan",
+         "HDR 100000000 TDI (0) TDO (0) MASK (0); TDR 8 TDI (00) TDO (FF);\nSDR 8 TDI (00);",
+         100000016,
+         100000008,
+         100000015,
+         {TCompareResult::Mismatch}},
+    };
+    for (const TRow& Row : Rows) {
+        SCOPED_TRACE(Row.Name);
+        TSVFFile F(WriteTemp("huge.svf", Row.Text));
+        std::vector<std::pair<int64_t, bool>> Shifts;
+        int64_t TdiOnes = 0, Captured = 0, FirstCaptured = -1, LastCaptured = -1, ReadFrom = 0;
+        std::vector<std::string> Messages;
+        F.Events.OnMessage = [&](const std::string& T, uint8_t) { Messages.push_back(T); };
+        F.Events.OnShift = [&](const uint8_t* Tdi, const uint8_t* Capture, int64_t N, bool Exit) {
+            Shifts.emplace_back(N, Exit);
+            // Slices are whole bytes but the last, whose spare bits are zero.
+            for (int64_t B = 0; B < (N + 7) / 8; ++B) {
+                TdiOnes += std::popcount(Tdi[B]);
+                Captured += std::popcount(Capture[B]);
+            }
+        };
+        // The device answers 0 on every captured bit.
+        F.Events.OnReadCaptured = [&](uint8_t* Tdo, const uint8_t* Capture, int64_t N) {
+            for (int64_t B = 0; B < (N + 7) / 8; ++B)
+                for (int64_t I = B * 8; Capture[B] != 0 && I < B * 8 + 8; ++I)
+                    if ((Capture[B] >> (I & 7)) & 1) {
+                        LastCaptured = ReadFrom + I;
+                        if (FirstCaptured < 0)
+                            FirstCaptured = ReadFrom + I;
+                    }
+            std::memset(Tdo, 0, static_cast<size_t>((N + 7) / 8));
+            ReadFrom += N;
+            return true;
+        };
+        TSVFStepper S(F);
+        S.SetCurrentState(tsIDLE);
+        std::vector<TCompareResult> Checks;
+        TSVFCommand C;
+        do {
+            S.ParseAndApply(C);
+            if (C.Command == cmdSDR || C.Command == cmdSIR) {
+                Shifts.clear();
+                ReadFrom = 0;
+            }
+            S.Execute(C);
+            if (C.Command == cmdSDR || C.Command == cmdSIR)
+                Checks.push_back(S.Check(C));
+        } while (!S.End(C));
+        EXPECT_EQ(Checks, Row.Checks);
+        // The last scan's shifts: full slices without Exit, then the rest with it.
+        int64_t Total = 0;
+        for (size_t I = 0; I < Shifts.size(); ++I) {
+            const bool Last = I + 1 == Shifts.size();
+            EXPECT_EQ(Shifts[I].first, Last ? Row.Bits - Total : Slice);
+            EXPECT_EQ(Shifts[I].second, Last);
+            Total += Shifts[I].first;
+        }
+        EXPECT_EQ(Total, Row.Bits);
+        EXPECT_EQ(TdiOnes, Row.Compared == 0 ? 20 : 0); // A5 A5 A5 A5 A5: 20 ones
+        EXPECT_EQ(FirstCaptured, Row.Compared);
+        EXPECT_EQ(LastCaptured, Row.LastCompared);
+        EXPECT_EQ(Captured, Row.Compared < 0 ? 0 : Row.LastCompared - Row.Compared + 1);
+        if (Row.Checks.back() == TCompareResult::Mismatch) {
+            // The window of 65536 bits that holds the failing trailer, cut at the scan's end.
+            const int64_t From = Row.Compared / Slice * Slice + (Row.Compared % Slice) /
+                                                                    TSVFFile::ReportBits *
+                                                                    TSVFFile::ReportBits;
+            const int64_t To = std::min(From + TSVFFile::ReportBits, Row.Bits);
+            std::string Expected = "Expected: ", Readed = "Readed:   ";
+            for (int64_t B = From; B < To; ++B) {
+                const bool Cared = B >= Row.Compared && B <= Row.LastCompared;
+                Expected += Cared ? '1' : 'x';
+                Readed += Cared ? '0' : 'x';
+                if ((B + 1) % 4 == 0) {
+                    Expected += ' ';
+                    Readed += ' ';
+                }
+            }
+            // Compared as a whole, not printed: the lines are 80 kB long.
+            EXPECT_TRUE(Messages ==
+                        (std::vector<std::string>{
+                            "Error on SDR instruction: ",
+                            "Bits " + std::to_string(From) + " to " + std::to_string(To - 1) +
+                                " of " + std::to_string(Row.Bits) + " shown",
+                            Expected, Readed, "Failing SDR statement near line 2"}));
+            ASSERT_GE(Messages.size(), 2u);
+            EXPECT_EQ(Messages[1], "Bits " + std::to_string(From) + " to " +
+                                       std::to_string(To - 1) + " of " + std::to_string(Row.Bits) +
+                                       " shown");
+        }
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "jtag_files_list.h"
@@ -185,3 +187,59 @@ TEST(SvfPipeline, Registration) {
 }
 
 } // namespace
+
+// A scan longer than one slice is checked while it goes out: the read-back of each slice is
+// collected before the next slice is shifted, so it never piles up in the link. A failing bit is
+// found in either slice and reported once.
+TEST(SvfPipeline, LongScansAreCheckedSliceBySlice) {
+    const int64_t Slice = TSVFFile::SliceBits;
+    const std::string S = std::to_string(Slice);
+    const struct {
+        const char* Name;
+        int FailingRead; // 0: none
+        std::vector<std::string> Calls;
+        int64_t ShownFrom;
+    } Rows[] = {
+        {"match", 0, {"S" + S, "R" + S, "S" + S + "E", "R" + S}, 0},
+        {"mismatch in the first slice",
+         1,
+         {"S" + S, "R" + S, "S" + S + "E"},
+         Slice - TSVFFile::ReportBits},
+        {"mismatch in the second slice",
+         2,
+         {"S" + S, "R" + S, "S" + S + "E", "R" + S},
+         2 * Slice - TSVFFile::ReportBits},
+    };
+    for (const auto& Row : Rows) {
+        SCOPED_TRACE(Row.Name);
+        TSVFFile P(WriteTemp("slices.svf", "SDR " + std::to_string(2 * Slice) + " TDO (0);"));
+        std::mutex M;
+        std::vector<std::string> Calls;
+        std::vector<std::string> Messages;
+        P.Events.OnMessage = [&](const std::string& T, uint8_t) {
+            std::lock_guard<std::mutex> L(M);
+            Messages.push_back(T);
+        };
+        P.Events.OnShift = [&](const uint8_t*, const uint8_t*, int64_t N, bool Exit) {
+            Calls.push_back("S" + std::to_string(N) + (Exit ? "E" : ""));
+        };
+        int Reads = 0;
+        P.Events.OnReadCaptured = [&](uint8_t* Tdo, const uint8_t*, int64_t N) {
+            Calls.push_back("R" + std::to_string(N));
+            std::memset(Tdo, 0, static_cast<size_t>((N + 7) / 8));
+            if (++Reads == Row.FailingRead)
+                Tdo[N / 8 - 1] = 0x80; // the slice's last bit
+            return true;
+        };
+        P.Start(1000000);
+        WaitEnd(P);
+        EXPECT_EQ(P.Status(), Row.FailingRead ? 1 : 2);
+        EXPECT_EQ(Calls, Row.Calls);
+        if (Row.FailingRead) {
+            ASSERT_EQ(Messages.size(), 5u);
+            EXPECT_EQ(Messages[1], "Bits " + std::to_string(Row.ShownFrom) + " to " +
+                                       std::to_string(Row.ShownFrom + TSVFFile::ReportBits - 1) +
+                                       " of " + std::to_string(2 * Slice) + " shown");
+        }
+    }
+}

@@ -175,7 +175,7 @@ TEST(SvfReader, FileThatChangesSizeWhilePlaying) {
         ADD_FAILURE() << "the end of the cut file passed";
     } catch (const std::runtime_error& E) {
         EXPECT_EQ(std::string(E.what()),
-                  "File " + Path + " changed while it was played (25 bytes at the start, 13 now)");
+                  "File " + Path + " changed while it was played: it had 25 bytes, now 13");
     }
 }
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bit_pack.h"
 #include "scratch.h"
 #include "svf_file.h"
 #include "svf_stepper.h"
@@ -22,10 +23,11 @@ inline std::string WriteTemp(const std::string& Name, const std::string& Text) {
     return SuiteScratch().Write(std::to_string(++Counter) + "-" + Name, Text);
 }
 
+// The bits of a packed event array, bit 0 first.
 inline std::string Bits(const uint8_t* P, int64_t N) {
     std::string S;
     for (int64_t I = 0; I < N; ++I)
-        S.push_back(P[I] ? '1' : '0');
+        S.push_back(((P[I >> 3] >> (I & 7)) & 1) ? '1' : '0');
     return S;
 }
 
@@ -71,11 +73,13 @@ struct TEventLog {
                 Answers.pop_front();
             }
             for (int64_t I = 0; I < N; ++I)
-                if (Cap[I])
-                    Tdo[I] =
-                        (I < static_cast<int64_t>(A.size()) && A[static_cast<size_t>(I)] == '1')
-                            ? 0x08
-                            : 0;
+                if ((Cap[I >> 3] >> (I & 7)) & 1) {
+                    const auto M = static_cast<uint8_t>(1u << (I & 7));
+                    if (I < static_cast<int64_t>(A.size()) && A[static_cast<size_t>(I)] == '1')
+                        Tdo[I >> 3] |= M;
+                    else
+                        Tdo[I >> 3] &= static_cast<uint8_t>(~M);
+                }
             Add("READ " + std::to_string(N));
             return true;
         };

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "bit_pack.h"
 #include "jtag_file.h"
 
 // A stand-in for the programmer link: records every event a player makes, follows the TAP with a
@@ -53,7 +54,7 @@ public:
                 return;
             if (State != 4 && State != 11)
                 Faults.push_back(std::string("shift in ") + Names[State]);
-            std::vector<uint8_t> T(Tdi, Tdi + Count), C(Capture, Capture + Count);
+            const std::vector<uint8_t> T = UnpackBits(Tdi, Count), C = UnpackBits(Capture, Count);
             ShiftedTdi.push_back(T);
             bool Any = false;
             for (auto B : C)
@@ -67,25 +68,30 @@ public:
         P.Events.OnReadCaptured = [this](uint8_t* Out, const uint8_t* Capture, int64_t Count) {
             ++ReadCalls;
             // A read-back with no capture flag set asks for nothing, as the link counts it.
-            if (std::none_of(Capture, Capture + Count, [](uint8_t C) { return C != 0; }))
+            const std::vector<uint8_t> Flags = UnpackBits(Capture, Count);
+            if (std::none_of(Flags.begin(), Flags.end(), [](uint8_t C) { return C != 0; }))
                 return true;
             if (FPending.empty()) {
                 Faults.push_back("read-back without a capturing shift");
                 return true;
             }
             auto& S = FPending.front();
-            if (static_cast<int64_t>(S.Tdi.size()) != Count ||
-                !std::equal(S.Capture.begin(), S.Capture.end(), Capture))
+            if (static_cast<int64_t>(S.Tdi.size()) != Count || S.Capture != Flags)
                 Faults.push_back("read-back does not match its shift");
             if (S.Waited++ < LateBy)
                 return false;
             if (!ReadBackError.empty())
                 throw std::runtime_error(ReadBackError);
             const auto Bits = Tdo ? Tdo(S.Index, S.Tdi) : std::vector<uint8_t>(Count, 0);
-            // Like the link, a high TDO bit is any non-zero byte, not necessarily 1.
+            // Only captured bits are written; the others keep whatever the array held.
             for (int64_t I = 0; I < Count; ++I)
-                if (S.Capture[I])
-                    Out[I] = (I < static_cast<int64_t>(Bits.size()) && Bits[I]) ? 0x08 : 0;
+                if (S.Capture[static_cast<size_t>(I)]) {
+                    const auto M = static_cast<uint8_t>(1u << (I & 7));
+                    if (I < static_cast<int64_t>(Bits.size()) && Bits[static_cast<size_t>(I)])
+                        Out[I >> 3] |= M;
+                    else
+                        Out[I >> 3] &= static_cast<uint8_t>(~M);
+                }
             FPending.pop_front();
             return true;
         };
