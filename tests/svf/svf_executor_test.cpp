@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "line_exception.h"
+#include "svf_hex.h"
 #include "svf_test_util.h"
 #include "tap_state.h"
 
@@ -299,8 +300,10 @@ TEST(SvfExecutor, HugeScansFromShortValuesGoInSlices) {
                                                                     TSVFFile::ReportBits;
             const int64_t To = std::min(From + TSVFFile::ReportBits, Row.Bits);
             std::string Expected = "Expected: ", Readed = "Readed:   ";
+            std::vector<uint8_t> CaredBits, NoBits(static_cast<size_t>(To - From), 0);
             for (int64_t B = From; B < To; ++B) {
                 const bool Cared = B >= Row.Compared && B <= Row.LastCompared;
+                CaredBits.push_back(Cared ? 1 : 0);
                 Expected += Cared ? '1' : 'x';
                 Readed += Cared ? '0' : 'x';
                 if ((B + 1) % 4 == 0) {
@@ -309,12 +312,16 @@ TEST(SvfExecutor, HugeScansFromShortValuesGoInSlices) {
                 }
             }
             // Compared as a whole, not printed: the lines are 80 kB long.
-            EXPECT_TRUE(Messages ==
-                        (std::vector<std::string>{
-                            "Error on SDR instruction: ",
-                            "Bits " + std::to_string(From) + " to " + std::to_string(To - 1) +
-                                " of " + std::to_string(Row.Bits) + " shown",
-                            Expected, Readed, "Failing SDR statement near line 2"}));
+            EXPECT_TRUE(
+                Messages ==
+                (std::vector<std::string>{
+                    "Error on SDR instruction: ",
+                    "Bits " + std::to_string(From) + " to " + std::to_string(To - 1) + " of " +
+                        std::to_string(Row.Bits) + " shown",
+                    Expected, Readed, HexExpectedPrefix + SvfHexOfBits(CaredBits.data(), To - From),
+                    HexReadPrefix + SvfHexOfBits(NoBits.data(), To - From),
+                    HexMaskPrefix + SvfHexOfBits(CaredBits.data(), To - From),
+                    "Failing SDR statement near line 2"}));
             ASSERT_GE(Messages.size(), 2u);
             EXPECT_EQ(Messages[1], "Bits " + std::to_string(From) + " to " +
                                        std::to_string(To - 1) + " of " + std::to_string(Row.Bits) +

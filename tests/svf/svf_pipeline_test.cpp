@@ -236,7 +236,8 @@ TEST(SvfPipeline, LongScansAreCheckedSliceBySlice) {
         EXPECT_EQ(P.Status(), Row.FailingRead ? 1 : 2);
         EXPECT_EQ(Calls, Row.Calls);
         if (Row.FailingRead) {
-            ASSERT_EQ(Messages.size(), 5u);
+            // Report, window, expected, read, the three hex lines and the failing statement.
+            ASSERT_EQ(Messages.size(), 8u);
             EXPECT_EQ(Messages[1], "Bits " + std::to_string(Row.ShownFrom) + " to " +
                                        std::to_string(Row.ShownFrom + TSVFFile::ReportBits - 1) +
                                        " of " + std::to_string(2 * Slice) + " shown");
