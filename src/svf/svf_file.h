@@ -189,6 +189,10 @@ private:
     bool FLoopQuiet = false;    // a mismatch now only marks the loop pass as failed
     bool FLoopMismatch = false; // some scan of the current loop pass did not match
 
+    // The worker a copy runs on. The statement reader looks at its termination request once a
+    // block, so a file that never ends (a device, gigabytes of blanks) still stops when asked.
+    const TPlayerThread* FWorker = nullptr;
+
     int FFileHandle = -1;
     // The system is asked for the file in pieces of ReadAheadSize, which are handed to the
     // statement builder in blocks of BlockSize: a bitstream file then costs one system call per

@@ -190,6 +190,8 @@ void TSVFFile::Start(int64_t Frequency) {
         Wr.FFrequency = Events.OnSetFrequency(Frequency, true);
 
     TSVFThread* Raw = T.get();
+    Wr.FWorker = Raw;
+    Rd.FWorker = Raw;
     Thread = std::move(T);
     Raw->Resume([Raw] {
         TSVFPipeline Pipeline(*Raw->Writer, *Raw->Reader, *Raw);
