@@ -150,7 +150,7 @@ private:
 
     // --- Executor -------------------------------------------------------------------------------
     void ExecuteCommand(const TSVFCommand& Command);
-    // Flushes what the statement queued; true when the statement was the end of the file.
+    // Ends a statement: true when it was the end of the file, which also sends what is queued.
     bool EndStatement(const TSVFCommand& Command);
     TCompareResult CheckCommand(const TSVFCommand& Command);
     void ShiftScan(bool Dr);
