@@ -54,6 +54,9 @@ void RunPlayerLoop(TPlayerThread& Thread, const TMessageEvent& Report,
             if (!Pass())
                 break;
         }
+    } catch (const ERunCancelled&) {
+        if (!Thread.Failed.load())
+            Fail(CancelledMessage);
     } catch (const std::exception& E) {
         Fail(FatalErrorText(E));
     }

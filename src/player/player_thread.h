@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -57,11 +58,17 @@ std::string FatalErrorText(const std::exception& E);
 // The message of a run stopped by a termination request.
 inline constexpr const char* CancelledMessage = "File processing cancelled";
 
+// Thrown by a copy that saw the termination request deep inside a step (reading a file that does
+// not end, say); the loop ends the run as cancelled, exactly as a request seen between passes.
+struct ERunCancelled : std::exception {
+    const char* what() const noexcept override { return CancelledMessage; }
+};
+
 // The loop shape both players share, run on the worker thread:
 //   Prologue once (the TAP reset), then Pass until it returns false. Before every pass a
 //   termination request sets the failed flag, and a set failed flag ends the loop. An exception
 //   from the prologue or a pass is reported through Report with severity 2 as FatalErrorText and
-//   fails the run.
+//   fails the run. ERunCancelled from either ends the run as cancelled.
 void RunPlayerLoop(TPlayerThread& Thread, const TMessageEvent& Report,
                    const std::function<void()>& Prologue, const std::function<bool()>& Pass);
 

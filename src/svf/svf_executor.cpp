@@ -196,11 +196,14 @@ void TSVFFile::RunTest(const TSVFCommand& Command) {
 }
 
 bool TSVFFile::EndStatement(const TSVFCommand& Command) {
-    // Everything a statement queued goes out at its end, so the read-back of its scan is on
-    // its way by the time the reader copy asks for it.
-    if (Events.OnFlush)
+    // The link sends its queue when it is full, and when the reader copy asks for read-back
+    // that is still queued while the writer waits (a FREQUENCY or an ENDLOOP waits for the
+    // reader): small statements share one USB write instead of taking one each. Only the end
+    // of the file must send what is left.
+    const bool AtEnd = Command.Command == cmdEOF;
+    if (AtEnd && Events.OnFlush)
         Events.OnFlush();
-    return Command.Command == cmdEOF;
+    return AtEnd;
 }
 
 TCompareResult TSVFFile::CheckCommand(const TSVFCommand& Command) {

@@ -165,7 +165,7 @@ private:
 
     // --- Executor -------------------------------------------------------------------------------
     void ExecuteCommand(const TSVFCommand& Command);
-    // Flushes what the statement queued; true when the statement was the end of the file.
+    // Ends a statement: true when it was the end of the file, which also sends what is queued.
     bool EndStatement(const TSVFCommand& Command);
     TCompareResult CheckCommand(const TSVFCommand& Command);
     void ShiftScan(bool Dr);
@@ -211,6 +211,10 @@ private:
     int64_t FFrequency = 0;     // the TCK frequency the programmer really runs, 0 until known
     bool FLoopQuiet = false;    // a mismatch now only marks the loop pass as failed
     bool FLoopMismatch = false; // some scan of the current loop pass did not match
+
+    // The worker a copy runs on. The statement reader looks at its termination request once a
+    // block, so a file that never ends (a device, gigabytes of blanks) still stops when asked.
+    const TPlayerThread* FWorker = nullptr;
 
     int FFileHandle = -1;
     // The system is asked for the file in pieces of ReadAheadSize, which are handed to the

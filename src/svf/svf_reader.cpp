@@ -78,6 +78,28 @@ inline const char* PlainRunEnd(const char* P, const char* End) {
     return P;
 }
 
+// The end of the run of separators other than CR and LF that starts at P: indentation, and the
+// NUL bytes of a file that is nothing else.
+inline const char* BlankRunEnd(const char* P, const char* End) {
+#if defined(__SSE2__)
+    const __m128i Space = _mm_set1_epi8(32);
+    while (End - P >= 16) {
+        const __m128i V = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+        __m128i Blank = _mm_cmpeq_epi8(_mm_max_epu8(V, Space), Space); // 0 to 32
+        Blank = _mm_or_si128(Blank, _mm_cmpeq_epi8(V, _mm_set1_epi8(-1)));
+        Blank = _mm_andnot_si128(_mm_cmpeq_epi8(V, _mm_set1_epi8(CR)), Blank);
+        Blank = _mm_andnot_si128(_mm_cmpeq_epi8(V, _mm_set1_epi8(LF)), Blank);
+        const unsigned Mask = static_cast<unsigned>(_mm_movemask_epi8(Blank)) ^ 0xFFFFu;
+        if (Mask != 0)
+            return P + __builtin_ctz(Mask);
+        P += 16;
+    }
+#endif
+    while (P < End && Tables.Separator[Code(*P)] && *P != CR && *P != LF)
+        ++P;
+    return P;
+}
+
 } // namespace
 
 TSVFFile::TSVFFile(const std::string& FileName) : TJtagFile(FileName) {
@@ -191,6 +213,8 @@ std::string_view TSVFFile::ReadStatement() {
     bool Ended = false;
 
     while (!Ended) {
+        if (FWorker && FWorker->TerminateRequested())
+            throw ERunCancelled();
         if (FBufferPos >= FBufferFill)
             FillBuffer();
         const size_t Need =
@@ -240,6 +264,14 @@ std::string_view TSVFFile::ReadStatement() {
                 }
                 FLastWasCR = false;
                 Pos = Q;
+                continue;
+            } else if (Tables.Separator[Code(Ch)] && Ch != CR && Ch != LF) {
+                // Blanks, tabs and the other separators that end no line: one blank for the
+                // whole run (none inside parentheses or before the first word).
+                Pos = static_cast<int>(BlankRunEnd(B + Pos + 1, B + Fill) - B);
+                if (Out != Base && Out[-1] != ' ' && !InParens)
+                    *Out++ = ' ';
+                FLastWasCR = false;
                 continue;
             }
 

@@ -224,12 +224,26 @@ void TSVFFile::Start(int64_t Frequency) {
         Wr.FFrequency = Events.OnSetFrequency(Frequency, true);
 
     TSVFThread* Raw = T.get();
+    Wr.FWorker = Raw;
+    Rd.FWorker = Raw;
     Thread = std::move(T);
     Raw->Resume([Raw] {
         TSVFPipeline Pipeline(*Raw->Writer, *Raw->Reader, *Raw);
         RunPlayerLoop(
             *Raw, Raw->Writer->Events.OnMessage, [&] { Pipeline.Prologue(); },
             [&] { return Pipeline.Pass(); });
+        // A run that failed (a mismatch, a line error) still sends what the writer executed
+        // before it, so the target ends where the executed statements left it. A cancelled
+        // run sends nothing more.
+        const auto& Flush = Raw->Writer->Events.OnFlush;
+        if (Flush && !Raw->TerminateRequested()) {
+            try {
+                Flush();
+            } catch (const std::exception&) {
+                // The failure that ended the run is already reported; a programmer that is gone
+                // now adds nothing to it.
+            }
+        }
     });
 }
 
