@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -45,6 +46,11 @@ std::string RunReportJson(const TRunReport& R) {
 }
 
 std::string Sha256OfFile(const std::string& FileName) {
+    // A device or FIFO named like a vector file may never end (/dev/zero); it is refused as not a
+    // regular file by the run, and has no hash.
+    std::error_code Ec;
+    if (!std::filesystem::is_regular_file(FileName, Ec))
+        return "";
     std::ifstream In(FileName, std::ios::binary);
     if (!In)
         return "";

@@ -127,7 +127,8 @@ int main(int argc, char** argv) {
     }
 
     // A run's transcript (--log) and report (--json); the report is printed on every way out.
-    const bool Recording = !List && !Bench.Detect;
+    // Only asked for: the report hashes the whole file before the run.
+    const bool Recording = !List && !Bench.Detect && (Bench.Json || !Bench.LogFile.empty());
     TRunRecorder Recorder(Recording ? Bench.LogFile : "");
     if (Recording) {
         Recorder.Begin(FileName, "korvex-cli " + FileName);
