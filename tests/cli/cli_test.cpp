@@ -14,6 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "driver_env.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -66,7 +68,7 @@ protected:
         const std::string Out = (Dir / "out.txt").string(), Err = (Dir / "err.txt").string();
         const pid_t Pid = ::fork();
         if (Pid == 0) {
-            ::setenv("KORVEX_D2XX", KORVEX_SIM_LIBRARY, 1);
+            korvextest::UseDriverLibrary(KORVEX_SIM_LIBRARY);
             ::setenv("KORVEX_SIM", (Dir / "sim.cfg").c_str(), 1);
             ::unsetenv("NO_COLOR");
             for (const auto& [K, V] : Env)
@@ -148,7 +150,7 @@ TEST_F(Cli, ExitCodesAndPlainOutputWhenPiped) {
 TEST_F(Cli, DidNotStart) {
     const std::string Ok = File("ok.svf", IdcodeOk);
     // No driver library.
-    TResult R = Wait(Spawn({Ok}, -1, {{"KORVEX_D2XX", (Dir / "none.so").string()}}));
+    TResult R = Wait(Spawn({Ok}, -1, {{korvextest::DriverVariable(), (Dir / "none.so").string()}}));
     EXPECT_EQ(R.ExitCode, 2);
     EXPECT_NE(R.Err.find("USB drivers not found or bad version."), std::string::npos) << R.Err;
     // No programmer attached.

@@ -1,6 +1,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "driver_env.h"
 #include "main_form.h"
 #include "player_registration.h"
 #include "qt_console_view.h"
@@ -45,7 +46,7 @@ void TConsolePerfTest::FiftyMegabyteRunKeepsTheTickShort() {
     QTemporaryDir Dir;
     QVERIFY(Dir.isValid());
     RegisterPlayers();
-    qputenv("KORVEX_D2XX", KORVEX_SIM_LIBRARY);
+    korvextest::UseDriverLibrary(KORVEX_SIM_LIBRARY);
     QFile Sim(Dir.filePath("sim.cfg"));
     QVERIFY(Sim.open(QIODevice::WriteOnly));
     Sim.write("tdo_constant 0\n");

@@ -9,6 +9,7 @@
 #include <QTextBrowser>
 #include <QtTest>
 
+#include "driver_env.h"
 #include "help_form.h"
 #include "main_form.h"
 #include "options_form.h"
@@ -94,7 +95,7 @@ private:
 void TMainFormTest::initTestCase() {
     QVERIFY(Dir.isValid());
     RegisterPlayers();
-    qputenv("KORVEX_D2XX", KORVEX_SIM_LIBRARY);
+    korvextest::UseDriverLibrary(KORVEX_SIM_LIBRARY);
     KorvexDialogs::SetErrorBoxHook([this](QWidget*, const QString& Text) { ErrorBoxes << Text; });
     KorvexDialogs::SetExecHook([this](QDialog& D) {
         Dialogs << QString::fromLatin1(D.metaObject()->className());
@@ -113,7 +114,7 @@ void TMainFormTest::init() {
 }
 
 void TMainFormTest::cleanup() {
-    qputenv("KORVEX_D2XX", KORVEX_SIM_LIBRARY);
+    korvextest::UseDriverLibrary(KORVEX_SIM_LIBRARY);
 }
 
 std::unique_ptr<TJtagMainForm> TMainFormTest::MakeForm(QStringList Args) {
@@ -544,7 +545,7 @@ void TMainFormTest::HelpWithF1AndEscape() {
 }
 
 void TMainFormTest::DriverMissingClosesWithTwo() {
-    qputenv("KORVEX_D2XX", Dir.filePath("no-such-driver.so").toLocal8Bit());
+    korvextest::UseDriverLibrary(Dir.filePath("no-such-driver.so").toStdString());
     auto W = MakeForm({"-P", "-F", "whatever.svf", "-S", "012345"});
     W->Timer->start();
     W->show();
@@ -604,7 +605,8 @@ void TMainFormTest::UnattendedRunExitCodes() {
     const QString Config = WriteFile(Dir.filePath("unattended.cfg"), Sim);
     QProcess P;
     QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
-    Env.insert("KORVEX_D2XX", Driver ? QString(KORVEX_SIM_LIBRARY) : Dir.filePath("none.so"));
+    Env.insert(korvextest::DriverVariable(),
+               Driver ? QString(KORVEX_SIM_LIBRARY) : Dir.filePath("none.so"));
     Env.insert("KORVEX_SIM", Config);
     Env.insert("QT_QPA_PLATFORM", "offscreen");
     P.setProcessEnvironment(Env);

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <thread>
 
+#include "driver_env.h"
 #include "line_exception.h"
 #include "processing_controller.h"
 #include "settings.h"
@@ -82,7 +83,7 @@ protected:
               ("korvex-ctl-" + std::to_string(::getpid()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(Dir);
-        ::setenv("KORVEX_D2XX", KORVEX_SIM_LIBRARY, 1);
+        korvextest::UseDriverLibrary(KORVEX_SIM_LIBRARY);
         Sim("");
         Exe = (Dir / "korvex-player").string();
     }
@@ -360,7 +361,7 @@ TEST_F(Controller, StopDuringARunClosesTheProgrammerAndFails) {
 }
 
 TEST_F(Controller, MissingDriverEndsWithExitCode2) {
-    ::setenv("KORVEX_D2XX", (Dir / "no-such-library.so").c_str(), 1);
+    korvextest::UseDriverLibrary((Dir / "no-such-library.so").string());
     C = std::make_unique<TProcessingController>(View);
     C->FormCreate(Exe, std::vector<std::string>{});
     EXPECT_FALSE(C->FormShow());

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "driver_env.h"
+
 namespace {
 
 std::string ReadAll(const std::string& Path) {
@@ -37,7 +39,7 @@ TSimHarness::TSimHarness(const std::string& Config) {
     FFolder = Template;
     FTracePath = FFolder + "/trace.txt";
     FSummaryPath = FFolder + "/summary.txt";
-    setenv("KORVEX_D2XX", SimLibrary().c_str(), 1);
+    korvextest::UseDriverLibrary(SimLibrary());
     Configure(Config);
     FDriver = std::make_unique<TUsbDriver>();
     if (!FDriver->LoadUSBDriver())
