@@ -51,6 +51,39 @@ int32_t SerialValueOf(const std::string& Serial) {
     return static_cast<int32_t>(Value & 0xFFFFFF);
 }
 
+std::string DriverChoiceName(TDriverChoice Choice) {
+    switch (Choice) {
+    case TDriverChoice::D2xx:
+        return "d2xx";
+    case TDriverChoice::Libftdi:
+        return "libftdi";
+    case TDriverChoice::Auto:
+        break;
+    }
+    return "auto";
+}
+
+namespace {
+std::string Lower(const std::string& Text) {
+    std::string L;
+    for (char C : Text)
+        L += static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+    return L;
+}
+} // namespace
+
+bool IsDriverChoiceName(const std::string& Name) {
+    const std::string L = Lower(Name);
+    return L == "auto" || L == "d2xx" || L == "libftdi";
+}
+
+TDriverChoice DriverChoiceFromName(const std::string& Name) {
+    const std::string L = Lower(Name);
+    return L == "d2xx"      ? TDriverChoice::D2xx
+           : L == "libftdi" ? TDriverChoice::Libftdi
+                            : TDriverChoice::Auto;
+}
+
 TUsbDriver::~TUsbDriver() {
     UnloadUSBDriver();
 }
@@ -99,6 +132,10 @@ void TUsbDriver::UnloadUSBDriver() {
 
 std::string TUsbDriver::DriverName() const {
     return FBackend ? FBackend->Name() : "";
+}
+
+std::string TUsbDriver::DriverDescription() const {
+    return FBackend ? std::string(FBackend->Name()) + " (" + FLibrary + ")" : "";
 }
 
 int32_t TUsbDriver::CountDevices() {

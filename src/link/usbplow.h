@@ -34,6 +34,13 @@ int32_t SerialValueOf(const std::string& Serial);
 // libftdi1 when $KORVEX_LIBFTDI does, else D2XX when the vendor's library loads, else libftdi1.
 enum class TDriverChoice { Auto, D2xx, Libftdi };
 
+// The choice as the settings file and the command line spell it: "auto", "d2xx", "libftdi"
+// (case-insensitive when read; anything else reads as auto).
+std::string DriverChoiceName(TDriverChoice Choice);
+TDriverChoice DriverChoiceFromName(const std::string& Name);
+// True when Name is one of the three spellings.
+bool IsDriverChoiceName(const std::string& Name);
+
 // The loaded USB driver: one of the backends in usb_backend.h, chosen and loaded by
 // LoadUSBDriver. The program never links against a driver library, so a machine without one
 // still starts and can say what is missing. Until a load succeeds every call fails harmlessly.
@@ -61,6 +68,9 @@ public:
     const std::string& LoadError() const { return FLoadError; }
     // "D2XX" or "libftdi1" once loaded, else empty.
     std::string DriverName() const;
+    // "libftdi1 (libftdi1.so.2)": the backend and its file, for a status line; empty before a
+    // load.
+    std::string DriverDescription() const;
     // The library file in use, empty when none is loaded.
     const std::string& DriverLibrary() const { return FLibrary; }
 

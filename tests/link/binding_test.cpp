@@ -85,6 +85,10 @@ TEST(Binding, DriverChoice) {
         D.Choice = C.Choice;
         EXPECT_EQ(D.LoadUSBDriver(), *C.Driver != 0) << D.LoadError();
         EXPECT_EQ(D.DriverName(), C.Driver);
+        if (*C.Driver) {
+            EXPECT_EQ(D.DriverDescription(),
+                      std::string(C.Driver) + " (" + D.DriverLibrary() + ")");
+        }
         for (const std::string& Part : C.ErrorParts)
             EXPECT_NE(D.LoadError().find(Part), std::string::npos) << D.LoadError();
         const std::string Driver = C.Driver;
@@ -94,6 +98,26 @@ TEST(Binding, DriverChoice) {
     }
     unsetenv("KORVEX_D2XX");
     unsetenv("KORVEX_LIBFTDI");
+}
+
+TEST(Binding, DriverChoiceNames) {
+    struct TCase {
+        const char* Name;
+        bool Valid;
+        TDriverChoice Choice;
+    };
+    const TCase Cases[] = {
+        {"auto", true, TDriverChoice::Auto},       {"d2xx", true, TDriverChoice::D2xx},
+        {"D2XX", true, TDriverChoice::D2xx},       {"libftdi", true, TDriverChoice::Libftdi},
+        {"LibFTDI", true, TDriverChoice::Libftdi}, {"libftdi1", false, TDriverChoice::Auto},
+        {"", false, TDriverChoice::Auto}};
+    for (const TCase& C : Cases) {
+        EXPECT_EQ(IsDriverChoiceName(C.Name), C.Valid) << C.Name;
+        EXPECT_EQ(DriverChoiceFromName(C.Name), C.Choice) << C.Name;
+        if (C.Valid) {
+            EXPECT_EQ(DriverChoiceFromName(DriverChoiceName(C.Choice)), C.Choice) << C.Name;
+        }
+    }
 }
 
 // The entry points the libftdi backend declares by hand exist under those names in the library
