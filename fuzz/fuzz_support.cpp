@@ -65,16 +65,17 @@ void FuzzFault(const std::string& What) {
 }
 
 void TRecordingDevice::Assign(TJtagFile& P) {
-    P.OnMessage = [this](const std::string&, uint8_t Severity) {
+    P.Events.OnMessage = [this](const std::string&, uint8_t Severity) {
         if (Severity > 3)
             FuzzFault("message with severity " + std::to_string(Severity));
         ++Messages;
     };
-    P.OnClockTms = [this](uint8_t, uint8_t Tms) {
+    P.Events.OnClockTms = [this](uint8_t, uint8_t Tms) {
         ++Clocks;
         FState = NextState[FState][Tms ? 1 : 0];
     };
-    P.OnShift = [this](const uint8_t* Tdi, const uint8_t* Capture, int64_t Count, bool Exit) {
+    P.Events.OnShift = [this](const uint8_t* Tdi, const uint8_t* Capture, int64_t Count,
+                              bool Exit) {
         if (Count < 0)
             FuzzFault("shift of a negative bit count");
         if (Count == 0)
@@ -91,8 +92,8 @@ void TRecordingDevice::Assign(TJtagFile& P) {
     };
     // The link sends what is still queued when a read-back asks for it, so a flush is not part
     // of the contract checked here.
-    P.OnFlush = [] {};
-    P.OnReadCaptured = [this](uint8_t* Tdo, const uint8_t* Capture, int64_t Count) {
+    P.Events.OnFlush = [] {};
+    P.Events.OnReadCaptured = [this](uint8_t* Tdo, const uint8_t* Capture, int64_t Count) {
         if (Count < 0)
             FuzzFault("read-back of a negative bit count");
         const auto N = static_cast<size_t>(Count);
@@ -111,10 +112,10 @@ void TRecordingDevice::Assign(TJtagFile& P) {
         FPending.pop_front();
         return true;
     };
-    P.OnWaitTime = [](bool, int64_t, uint8_t) {};
-    P.OnRunClocks = [](bool, int64_t, uint8_t) {};
-    P.OnSetTrst = [](bool, bool) {};
-    P.OnSetFrequency = [](int64_t Hz, bool) { return Hz; };
+    P.Events.OnWaitTime = [](bool, int64_t, uint8_t) {};
+    P.Events.OnRunClocks = [](bool, int64_t, uint8_t) {};
+    P.Events.OnSetTrst = [](bool, bool) {};
+    P.Events.OnSetFrequency = [](int64_t Hz, bool) { return Hz; };
 }
 
 int TRecordingDevice::Play(TJtagFile& P, int LimitSeconds) {

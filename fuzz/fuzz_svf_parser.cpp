@@ -9,12 +9,14 @@
 #include "fuzz_support.h"
 #include "line_exception.h"
 #include "svf_file.h"
+#include "svf_stepper.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     static TFuzzInputFile Input(".svf");
     TSVFFile File(Input.Write(Data, Size));
-    File.OnMessage = [](const std::string&, uint8_t) {};
-    File.OnSetFrequency = [](int64_t Hz, bool) { return Hz; };
+    File.Events.OnMessage = [](const std::string&, uint8_t) {};
+    File.Events.OnSetFrequency = [](int64_t Hz, bool) { return Hz; };
+    TSVFStepper Step(File);
     TSVFCommand Command;
     try {
         // Every statement takes at least its ";" from the file, and the end marker ends the loop:
@@ -22,9 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
         for (size_t Statements = 0;; ++Statements) {
             if (Statements > Size + 1)
                 FuzzFault("the reader delivers statements beyond the end of the file");
-            TSVFFile::FreeParams(Command);
-            File.ParseCommand(Command);
-            File.ApplySettings(Command);
+            Step.ParseAndApply(Command);
             if (Command.Command == cmdEOF)
                 break;
         }

@@ -13,6 +13,7 @@
 #include "bench_files.h"
 #include "korvex_link.h"
 #include "svf_file.h"
+#include "svf_stepper.h"
 #include "usbplow.h"
 
 namespace {
@@ -84,26 +85,28 @@ void BM_SvfScan(benchmark::State& State) {
     const bool ReadBack = State.range(1) != 0;
     const TTempFile Empty(".svf", "");
     TSVFFile Svf(Empty.Path());
-    Svf.OnShift = [&](const uint8_t* Tdi, const uint8_t* Cap, int64_t Count, bool Exit) {
+    Svf.Events.OnShift = [&](const uint8_t* Tdi, const uint8_t* Cap, int64_t Count, bool Exit) {
         N.Link.OnShift(Tdi, Cap, Count, Exit);
     };
-    Svf.OnReadCaptured = [&](uint8_t* Tdo, const uint8_t* Cap, int64_t Count) {
+    Svf.Events.OnReadCaptured = [&](uint8_t* Tdo, const uint8_t* Cap, int64_t Count) {
         return N.Link.OnReadCaptured(Tdo, Cap, Count);
     };
-    Svf.SdrTdi.SetBitLength(Bits);
+    TSVFStepper Step(Svf);
+    const TSVFStepper::TScanValues Sdr = Step.Scan(cmdSDR);
+    Sdr.Tdi.SetBitLength(Bits);
     std::mt19937 Rng(3);
-    for (int64_t I = 0; I < Svf.SdrTdi.ByteCount(); ++I)
-        Svf.SdrTdi.SetByte(I, static_cast<uint8_t>(Rng()));
+    for (int64_t I = 0; I < Sdr.Tdi.ByteCount(); ++I)
+        Sdr.Tdi.SetByte(I, static_cast<uint8_t>(Rng()));
     // The null device reads ones: expect ones under a full mask.
-    Svf.SdrTdo.SetBitLength(ReadBack ? Bits : 0);
-    Svf.SdrTdo.SetAllOnes();
-    Svf.SdrMask.SetBitLength(Bits);
-    Svf.SdrMask.SetAllOnes();
+    Sdr.Tdo.SetBitLength(ReadBack ? Bits : 0);
+    Sdr.Tdo.SetAllOnes();
+    Sdr.Mask.SetBitLength(Bits);
+    Sdr.Mask.SetAllOnes();
     for (auto _ : State) {
-        Svf.ShiftScan(true);
+        Step.ShiftScan(true);
         if (ReadBack) {
             N.Link.OnFlush();
-            if (Svf.CompareScan(true) != 0)
+            if (Step.CompareScan(true) != TCompareResult::Match)
                 State.SkipWithError("read-back did not match");
         }
     }
@@ -115,7 +118,7 @@ BENCHMARK(BM_SvfScan)->ArgNames({"bits", "readback"})->ArgsProduct({{64, 4096, 8
 // The queue itself: a long RUNTEST becomes group bytes written block by block.
 void BM_RunClocks(benchmark::State& State) {
     TNullLink N;
-    N.Link.RTwCount = 0;
+    N.Link.UpdateOptions([](TRunOptions& O) { O.RTwCount = 0; });
     const int64_t Clocks = State.range(0);
     for (auto _ : State)
         N.Link.OnRunClocks(false, Clocks, 0);

@@ -6,6 +6,7 @@
 
 #include "bench_files.h"
 #include "svf_file.h"
+#include "svf_stepper.h"
 
 namespace {
 
@@ -28,7 +29,8 @@ void BM_ReadStatement(benchmark::State& State) {
     const TTempFile& F = File(static_cast<int>(State.range(0)));
     int64_t Statements = 0;
     for (auto _ : State) {
-        TSVFFile Svf(F.Path());
+        TSVFFile File(F.Path());
+        TSVFStepper Svf(File);
         for (;;) {
             const auto S = Svf.ReadStatement();
             benchmark::DoNotOptimize(S.data());
@@ -46,11 +48,12 @@ BENCHMARK(BM_ReadStatement)->ArgName("long")->Arg(0)->Arg(1)->Unit(benchmark::kM
 void BM_ReadAndSplitWords(benchmark::State& State) {
     const TTempFile& F = File(static_cast<int>(State.range(0)));
     for (auto _ : State) {
-        TSVFFile Svf(F.Path());
+        TSVFFile File(F.Path());
+        TSVFStepper Svf(File);
         std::vector<std::string_view> Words;
         for (;;) {
             const auto S = Svf.ReadStatement();
-            TSVFFile::SplitWords(S, Words);
+            TSVFStepper::SplitWords(S, Words);
             benchmark::DoNotOptimize(Words.data());
             if (S == "__EOF")
                 break;
@@ -64,10 +67,11 @@ BENCHMARK(BM_ReadAndSplitWords)->ArgName("long")->Arg(0)->Arg(1)->Unit(benchmark
 void BM_ParseCommand(benchmark::State& State) {
     const TTempFile& F = File(static_cast<int>(State.range(0)));
     for (auto _ : State) {
-        TSVFFile Svf(F.Path());
+        TSVFFile File(F.Path());
+        TSVFStepper Svf(File);
         TSVFCommand C;
         do {
-            Svf.ParseCommand(C);
+            Svf.Parse(C);
             benchmark::DoNotOptimize(C.Parameters.data());
         } while (C.Command != cmdEOF);
     }
@@ -79,13 +83,14 @@ BENCHMARK(BM_ParseCommand)->ArgName("long")->Arg(0)->Arg(1)->Unit(benchmark::kMi
 void BM_ParseAndApply(benchmark::State& State) {
     const TTempFile& F = File(static_cast<int>(State.range(0)));
     for (auto _ : State) {
-        TSVFFile Svf(F.Path());
+        TSVFFile File(F.Path());
+        TSVFStepper Svf(File);
         TSVFCommand C;
         do {
-            Svf.ParseCommand(C);
-            Svf.ApplySettings(C);
+            Svf.Parse(C);
+            Svf.Apply(C);
         } while (C.Command != cmdEOF);
-        benchmark::DoNotOptimize(Svf.SdrTdi.Data());
+        benchmark::DoNotOptimize(Svf.Scan(cmdSDR).Tdi.Data());
     }
     State.SetBytesProcessed(State.iterations() * F.Size());
 }
@@ -97,7 +102,7 @@ void BM_SplitWords(benchmark::State& State) {
                           "(00000000FFFFFFFF)";
     std::vector<std::string_view> Words;
     for (auto _ : State) {
-        TSVFFile::SplitWords(S, Words);
+        TSVFStepper::SplitWords(S, Words);
         benchmark::DoNotOptimize(Words.data());
     }
     State.SetBytesProcessed(State.iterations() * static_cast<int64_t>(S.size()));

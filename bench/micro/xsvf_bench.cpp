@@ -42,7 +42,7 @@ void BM_XsvfExecuteWrite(benchmark::State& State) {
         State.PauseTiming();
         TXSVFFile X(F.Path());
         State.ResumeTiming();
-        X.OnShift = [&](const uint8_t* Tdi, const uint8_t*, int64_t Count, bool) {
+        X.Events.OnShift = [&](const uint8_t* Tdi, const uint8_t*, int64_t Count, bool) {
             benchmark::DoNotOptimize(Tdi[Count - 1]);
             Bits += Count;
         };

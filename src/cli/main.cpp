@@ -15,6 +15,7 @@
 #include "command_line.h"
 #include "player_registration.h"
 #include "processing_controller.h"
+#include "run_options.h"
 #include "terminal_view.h"
 
 #ifndef KORVEX_PRODUCT_VERSION
@@ -50,28 +51,6 @@ std::string ExecutablePath(const char* Argv0) {
     return Ec ? std::string(Argv0) : Self.string();
 }
 
-// The settings that can be given for one run; unset ones come from the settings file.
-struct TOverrides {
-    std::optional<int> DefFreq, RTwTime, RTwCount, PActive, PInactive, SecurityTime, WriteComments;
-};
-
-void Apply(const TOverrides& O, TProcessingController& C) {
-    auto Byte = [](int V) { return static_cast<uint8_t>(V); };
-    if (O.DefFreq)
-        C.Link.DefFreq = Byte(*O.DefFreq);
-    if (O.RTwTime)
-        C.Link.RTwTime = Byte(*O.RTwTime);
-    if (O.RTwCount)
-        C.Link.RTwCount = Byte(*O.RTwCount);
-    if (O.PActive)
-        C.Link.PActive = Byte(*O.PActive);
-    if (O.PInactive)
-        C.Link.PInactive = Byte(*O.PInactive);
-    if (O.SecurityTime)
-        C.Link.SecurityTime = *O.SecurityTime;
-    if (O.WriteComments)
-        C.WriteComments = *O.WriteComments != 0;
-}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -83,7 +62,6 @@ int main(int argc, char** argv) {
     std::string FileName;
     std::optional<std::string> Serial, IniFile;
     bool List = false;
-    TOverrides O;
     App.add_option("file", FileName, "The SVF (.svf) or XSVF (.xsvf) file to play");
     App.add_option("-S,--serial,--LastSerial", Serial,
                    "Programmer serial number, hexadecimal (as --list shows it)");
@@ -92,35 +70,14 @@ int main(int argc, char** argv) {
                    "beside this program, or in ~/.config/korvex when that folder is not writable");
     App.add_flag("--list", List, "List the serial numbers of the attached programmers and exit");
     App.set_version_flag("--version", std::string("korvex-cli ") + KORVEX_PRODUCT_VERSION);
+    // Every run option can be given for this run, named by its settings file key.
     auto* Group = App.add_option_group("Settings for this run (the settings file is not changed)");
-    Group->add_option("--DefFreq", O.DefFreq, "TCK frequency: 0 = 3 MHz, 1 = 1.5 MHz, 2 = 750 kHz")
-        ->check(CLI::Range(0, 2));
-    Group
-        ->add_option("--RTwTime", O.RTwTime,
-                     "RUNTEST without run_count: 0 = no clock, 1 = slow clock, 2 = clock at the "
-                     "current speed")
-        ->check(CLI::Range(0, 2));
-    Group
-        ->add_option("--RTwCount", O.RTwCount,
-                     "RUNTEST with run_count only: 0 = that many clocks, 1 = minimum time at the "
-                     "current frequency, 2 = minimum time at 1 MHz")
-        ->check(CLI::Range(0, 2));
-    Group
-        ->add_option("--PActive", O.PActive,
-                     "VPP during the run: 0 = low, 1 = high, 2 = tristate, 3 = TRST, 4 = SCK")
-        ->check(CLI::Range(0, 4));
-    Group
-        ->add_option("--PInactive", O.PInactive,
-                     "VPP after the run: 0 = low, 1 = high, 2 = tristate, 3 = keep")
-        ->check(CLI::Range(0, 3));
-    Group
-        ->add_option("--SecurityTime", O.SecurityTime,
-                     "Percent of additional time added to every RUNTEST wait")
-        ->check(CLI::NonNegativeNumber);
-    Group
-        ->add_option("--WriteComments", O.WriteComments,
-                     "1 = SVF comments are written to the console, 0 = they are not")
-        ->check(CLI::Range(0, 1));
+    std::vector<std::optional<int32_t>> Overrides(RunOptions().size());
+    for (size_t I = 0; I < RunOptions().size(); ++I) {
+        const TRunOptionInfo& Option = RunOptions()[I];
+        Group->add_option(std::string("--") + Option.Key, Overrides[I], Option.Help)
+            ->check(CLI::Range(Option.Min, Option.Max));
+    }
     try {
         App.parse(argc, argv);
     } catch (const CLI::Success& E) { // --help, --version
@@ -146,18 +103,20 @@ int main(int argc, char** argv) {
     RegisterPlayers();
     TProcessingController Controller(View);
     View.Controller = &Controller;
+    TSessionOptions Session;
+    Session.AutoProcess = true;
+    Session.CloseOnSuccess = Session.CloseOnError = true;
+    Session.FileName = FileName;
+    Session.IniFileName = IniFile;
+    Session.Serial = Serial;
     // Installed next to the desktop program, both use its settings file.
-    Controller.SettingsBaseName = "korvex-player";
-    TCommandLine Line;
-    Line.AutoProcess = true;
-    Line.CloseOnSuccess = Line.CloseOnError = true;
-    Line.FileName = FileName;
-    Line.IniFileName = IniFile;
-    Line.Serial = Serial;
-    Controller.FormCreate(ExecutablePath(argv[0]), Line);
-    Apply(O, Controller);
+    Session.SettingsBaseName = "korvex-player";
+    for (size_t I = 0; I < Overrides.size(); ++I)
+        if (Overrides[I])
+            Session.OptionOverrides.emplace_back(&RunOptions()[I], *Overrides[I]);
+    Controller.Configure(ExecutablePath(argv[0]), Session);
 
-    if (!Controller.FormShow()) {
+    if (!Controller.LoadDriver()) {
         if (!Controller.Driver.LoadError().empty())
             View.Note("korvex-cli: " + Controller.Driver.LoadError());
         return Controller.ExitCode;
@@ -180,9 +139,9 @@ int main(int argc, char** argv) {
             if (!Controller.Processing()) // cancelled before the run began
                 return 1;
             View.Note("korvex-cli: cancelling: the programmer is closed after the current step");
-            Controller.RequestStop();
+            Controller.Stop();
         }
-        Controller.TimerTimer();
+        Controller.Poll();
         if (!View.Closed)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

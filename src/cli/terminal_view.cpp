@@ -10,15 +10,15 @@ bool NoColourWanted() {
     return N && *N;
 }
 
-// The console colours as terminal colours. Black information lines keep the terminal's own
-// colour, which is readable on a dark background as well.
-const char* AnsiFor(uint32_t Colour) {
-    switch (Colour) {
-    case TMessageQueue::clGrey:
+// The terminal colour of a severity. Information lines keep the terminal's own colour, which is
+// readable on a dark background as well.
+const char* AnsiFor(uint8_t Severity) {
+    switch (Severity) {
+    case sevComment:
         return "\033[90m";
-    case TMessageQueue::clRed:
+    case sevError:
         return "\033[31m";
-    case TMessageQueue::clBrown:
+    case sevWarning:
         return "\033[33m";
     default:
         return nullptr;
@@ -82,7 +82,7 @@ void TTerminalView::AppendConsoleLines(const std::vector<TConsoleLine>& Lines) {
     EraseProgress();
     for (const TConsoleLine& L : Lines) {
         const std::string Text = FOutTerminal ? Printable(L.Text) : L.Text;
-        const char* Ansi = FColour ? AnsiFor(L.Color) : nullptr;
+        const char* Ansi = FColour ? AnsiFor(L.Severity) : nullptr;
         // Written by length, not as a C string: a line from a vector file may hold a NUL byte,
         // and the rest of the line must still reach a file or a pipe.
         if (Ansi)
@@ -100,7 +100,7 @@ void TTerminalView::SetProgress(int64_t Max, int64_t Position) {
     DrawProgress();
 }
 
-void TTerminalView::CloseMainWindow() {
+void TTerminalView::Quit() {
     EraseProgress();
     Closed = true;
 }
@@ -114,11 +114,11 @@ void TTerminalView::Note(const std::string& Text) {
     std::fflush(FErr);
 }
 
-void TTerminalView::ShowErrorBox(const std::string& Text) {
+void TTerminalView::ShowError(const std::string& Text) {
     Note("korvex-cli: " + Text);
 }
 
-bool TTerminalView::ChooseKorvex() {
+bool TTerminalView::ChooseProgrammer() {
     // Discovery asks again when the choice is not unique (two programmers with one serial
     // number); a terminal cannot offer anything new the second time.
     if (!Controller || ++FChooseCalls > 1)

@@ -19,7 +19,7 @@ public:
     TProcessingController* Controller = nullptr;
     // The programmer -S named (low 24 bits), -1 when none: no other one may be taken instead.
     int32_t RequestedSerial = -1;
-    // Set by CloseMainWindow: the run is over and the program ends.
+    // Set by Quit: the run is over and the program ends.
     bool Closed = false;
 
     bool Colour() const { return FColour; }
@@ -28,10 +28,10 @@ public:
     void ProcessPendingEvents() override {}
     void AppendConsoleLines(const std::vector<TConsoleLine>& Lines) override;
     void SetProgress(int64_t Max, int64_t Position) override;
-    void CloseMainWindow() override;
-    void ShowErrorBox(const std::string& Text) override;
+    void Quit() override;
+    void ShowError(const std::string& Text) override;
     // Without a dialog: the only attached programmer, or an error that lists the serial numbers.
-    bool ChooseKorvex() override;
+    bool ChooseProgrammer() override;
     void SetStatusText(const std::string&) override {}
 
     // Writes a note on standard error between progress-bar redraws.

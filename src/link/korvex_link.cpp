@@ -137,7 +137,7 @@ bool TKorvexLink::OpenKorvex() {
     // Replies must come back at once: the reader waits for them scan by scan. The chip sends what
     // it holds when this timer runs out (16 ms unless told otherwise).
     FDriver.SetLatencyTimer(Handle, 1);
-    if (const int P = PinStateForActive(PActive.load()); P >= 0)
+    if (const int P = PinStateForActive(Options().PActive); P >= 0)
         FPinState = static_cast<uint8_t>(P);
     WriteKorvexByte(CmdStart);
     WriteKorvexByte(CmdSpeed3M);
@@ -149,7 +149,7 @@ bool TKorvexLink::OpenKorvex() {
 
 void TKorvexLink::CloseKorvex() {
     if (FDeviceHandle) {
-        if (const int P = PinStateForInactive(PInactive.load()); P >= 0)
+        if (const int P = PinStateForInactive(Options().PInactive); P >= 0)
             FPinState = static_cast<uint8_t>(P);
         uint8_t Closing[4] = {CmdEnd, CmdSpeed3M, static_cast<uint8_t>(CmdPin | 0x04 | FPinState),
                               CmdCloseLow};

@@ -1,15 +1,16 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "jtag_events.h"
 #include "korvex_commands.h"
+#include "run_options.h"
 #include "usb_backend.h"
 
 class TUsbDriver; // usbplow.h: the loaded USB driver library
@@ -24,14 +25,21 @@ public:
     TKorvexLink(const TKorvexLink&) = delete;
     TKorvexLink& operator=(const TKorvexLink&) = delete;
 
-    // Options (settings file keys of the same name). Written on the UI thread, read by the handlers
-    // on the worker thread at each call, hence atomics.
-    std::atomic<uint8_t> DefFreq{0};
-    std::atomic<uint8_t> RTwTime{1};
-    std::atomic<uint8_t> RTwCount{2};
-    std::atomic<uint8_t> PActive{2};
-    std::atomic<uint8_t> PInactive{3};
-    std::atomic<int32_t> SecurityTime{100};
+    // The run's options. Changed on the UI thread while the handlers run on the worker thread:
+    // each handler works with one copy taken under the lock, so it never sees half a change.
+    TRunOptions Options() const {
+        std::lock_guard<std::mutex> Lock(FOptionsLock);
+        return FOptions;
+    }
+    void SetOptions(const TRunOptions& Options) {
+        std::lock_guard<std::mutex> Lock(FOptionsLock);
+        FOptions = Options;
+    }
+    // Changes some fields in one step: UpdateOptions([](TRunOptions& O) { O.RTwTime = 0; }).
+    template <class TChange> void UpdateOptions(TChange&& Change) {
+        std::lock_guard<std::mutex> Lock(FOptionsLock);
+        Change(FOptions);
+    }
 
     // The programmer to use: serial value in the low 24 bits (0xA6 in the top byte when chosen in
     // the selection dialog), -1 for none.
@@ -126,6 +134,8 @@ private:
     void QueueFullGroups(int64_t Count);
 
     TUsbDriver& FDriver;
+    mutable std::mutex FOptionsLock;
+    TRunOptions FOptions;
     TUsbHandle FDeviceHandle = nullptr;
     std::array<uint8_t, korvex::QueueSize> FQueue{};
     uint32_t FQueueLength = 0;

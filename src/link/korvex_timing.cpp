@@ -93,10 +93,11 @@ void TKorvexLink::QueueClockRun(int64_t N, bool ForceFast) {
 
 void TKorvexLink::OnWaitTime(bool /*Sck*/, int64_t TimeUs, uint8_t Tms) {
     // The margin (SecurityTime percent) covers oscillator tolerance of the target's timers.
-    const int64_t Margin = 100 + static_cast<int64_t>(SecurityTime.load());
+    const TRunOptions O = Options();
+    const int64_t Margin = 100 + static_cast<int64_t>(O.SecurityTime);
     const int64_t T =
         (TimeUs <= 0 || Margin <= 0) ? 0 : DivRoundEven(static_cast<Int128>(TimeUs) * Margin, 100);
-    const uint8_t Mode = RTwTime.load();
+    const uint8_t Mode = O.RTwTime;
     if (Mode == 0) {
         // No clock: pauses of 512/3 us, rounded up, plus one so even a zero wait separates.
         const int64_t Pauses = static_cast<int64_t>((static_cast<Int128>(3) * T + 511) / 512) + 1;
@@ -116,7 +117,7 @@ void TKorvexLink::OnWaitTime(bool /*Sck*/, int64_t TimeUs, uint8_t Tms) {
 }
 
 void TKorvexLink::OnRunClocks(bool Sck, int64_t Count, uint8_t Tms) {
-    switch (RTwCount.load()) {
+    switch (Options().RTwCount) {
     case 0:
         QueueClockRun(Count, false);
         break;
@@ -137,7 +138,7 @@ void TKorvexLink::OnRunClocks(bool Sck, int64_t Count, uint8_t Tms) {
 }
 
 void TKorvexLink::OnSetTrst(bool On, bool Drive) {
-    if (PActive.load() != 3) {
+    if (Options().PActive != 3) {
         if (QueueMessage)
             QueueMessage("Warning: TRST pin disabled but SVF file contains TRST command",
                          sevWarning);

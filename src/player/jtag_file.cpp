@@ -14,15 +14,3 @@ void TJtagFile::RequestTerminate() {
     if (Thread)
         Thread->Terminate();
 }
-
-void TJtagFile::AssignEvents(const TJtagEvents& E) {
-    OnMessage = E.OnMessage;
-    OnShift = E.OnShift;
-    OnReadCaptured = E.OnReadCaptured;
-    OnFlush = E.OnFlush;
-    OnClockTms = E.OnClockTms;
-    OnWaitTime = E.OnWaitTime;
-    OnRunClocks = E.OnRunClocks;
-    OnSetTrst = E.OnSetTrst;
-    OnSetFrequency = E.OnSetFrequency;
-}

@@ -8,8 +8,8 @@
 #include "player_thread.h"
 
 // The abstract vector-file player. A player is constructed from a file name (through the registry),
-// gets its nine events from the front end, and after Start plays the file on a worker thread of its
-// own, turning every JTAG action into an event call. It knows nothing of the programmer.
+// gets its events record from the front end, and after Start plays the file on a worker thread of
+// its own, turning every JTAG action into an event call. It knows nothing of the programmer.
 //
 // Each concrete player also provides `static std::string FileType()`, the class-level type name
 // ("SVF", "XSVF") the registry files it under.
@@ -21,15 +21,8 @@ public:
     TJtagFile(const TJtagFile&) = delete;
     TJtagFile& operator=(const TJtagFile&) = delete;
 
-    TMessageEvent OnMessage;
-    TShiftEvent OnShift;
-    TReadCapturedEvent OnReadCaptured;
-    TFlushEvent OnFlush;
-    TClockTmsEvent OnClockTms;
-    TWaitTimeEvent OnWaitTime;
-    TRunClocksEvent OnRunClocks;
-    TSetTrstEvent OnSetTrst;
-    TSetFrequencyEvent OnSetFrequency;
+    // The port to the programmer: set before Start, read by the copies Start makes.
+    TJtagEvents Events;
 
     // Report comments found in the file with OnMessage severity 1.
     bool EchoComments = true;
@@ -47,9 +40,6 @@ public:
     void RequestTerminate();
 
     const std::string& FileName() const { return FFileName; }
-
-    // Assigns all nine events at once.
-    void AssignEvents(const TJtagEvents& E);
 
 protected:
     // The thread a player's Start creates; Status and RequestTerminate look at it.

@@ -13,26 +13,6 @@
 
 namespace {
 
-// Byte value to its eight bits, one byte each, bit 0 first: a scan value becomes the one-bit-per-
-// byte array of the events with one copy per byte instead of eight shifts and masks.
-constexpr std::array<std::array<uint8_t, 8>, 256> MakeBitTable() {
-    std::array<std::array<uint8_t, 8>, 256> T{};
-    for (unsigned V = 0; V < 256; ++V)
-        for (unsigned B = 0; B < 8; ++B)
-            T[V][B] = static_cast<uint8_t>((V >> B) & 1);
-    return T;
-}
-constexpr std::array<std::array<uint8_t, 8>, 256> BitTable = MakeBitTable();
-
-void ExpandBits(const TVarLen& V, uint8_t* Dst, int64_t Count) {
-    const int64_t Whole = std::min(Count / 8, V.ByteCount());
-    const uint8_t* Src = V.Data();
-    for (int64_t I = 0; I < Whole; ++I)
-        std::memcpy(Dst + I * 8, BitTable[Src[I]].data(), 8);
-    for (int64_t I = Whole * 8; I < Count; ++I)
-        Dst[I] = V.GetBit(I) ? 1 : 0;
-}
-
 // The waiting time as "Waiting " shows it: rounded to one decimal, but to no more than three
 // significant digits, always in fixed notation with one decimal (2.5, 12.3, 123.0, 4320.0).
 // Integer arithmetic on the microseconds, so no locale and no binary fraction gets in the way.
@@ -49,16 +29,16 @@ std::string WaitingSeconds(int64_t Us) {
 
 } // namespace
 
-std::array<TSVFFile::TScanPart, 3> TSVFFile::ScanParts(bool Dr) const {
-    if (Dr)
-        return {{{HdrTdi, HdrTdo, HdrMask}, {SdrTdi, SdrTdo, SdrMask}, {TdrTdi, TdrTdo, TdrMask}}};
-    return {{{HirTdi, HirTdo, HirMask}, {SirTdi, SirTdo, SirMask}, {TirTdi, TirTdo, TirMask}}};
+std::array<const TSVFFile::TScanData*, 3> TSVFFile::ScanParts(bool Dr) const {
+    const size_t Side = Dr ? 0 : 1;
+    return {&FScans[ScanIndex(cmdHDR) + Side], &FScans[ScanIndex(cmdSDR) + Side],
+            &FScans[ScanIndex(cmdTDR) + Side]};
 }
 
 int64_t TSVFFile::ScanLength(bool Dr) const {
     int64_t N = 0;
-    for (const TScanPart& P : ScanParts(Dr))
-        N += P.Tdi.BitLength();
+    for (const TScanData* P : ScanParts(Dr))
+        N += P->Tdi.BitLength();
     return N;
 }
 
@@ -73,13 +53,13 @@ int64_t TSVFFile::ComposeScan(bool Dr, bool WithTdi) {
     if (WithTdi)
         FTdi.resize(static_cast<size_t>(N));
     int64_t Offset = 0;
-    for (const TScanPart& P : Parts) {
-        const int64_t Len = P.Tdi.BitLength();
+    for (const TScanData* P : Parts) {
+        const int64_t Len = P->Tdi.BitLength();
         if (WithTdi)
-            ExpandBits(P.Tdi, FTdi.data() + Offset, Len);
+            ExpandBits(P->Tdi, FTdi.data() + Offset, Len);
         // A bit is captured exactly when it will be compared.
-        if (P.Tdo.BitLength() != 0)
-            ExpandBits(P.Mask, FCapture.data() + Offset, Len);
+        if (P->Tdo.BitLength() != 0)
+            ExpandBits(P->Mask, FCapture.data() + Offset, Len);
         else if (Len > 0)
             std::memset(FCapture.data() + Offset, 0, static_cast<size_t>(Len));
         Offset += Len;
@@ -88,17 +68,17 @@ int64_t TSVFFile::ComposeScan(bool Dr, bool WithTdi) {
 }
 
 void TSVFFile::GotoState(uint8_t Target) {
-    WalkTapState(CurrentState, Target, OnClockTms,
+    WalkTapState(CurrentState, Target, Events.OnClockTms,
                  [this] { RaiseLineError(UnhandledTapStateMessage); });
 }
 
 void TSVFFile::ShiftScan(bool Dr) {
     const int64_t N = ComposeScan(Dr, true);
-    if (OnShift)
-        OnShift(FTdi.data(), FCapture.data(), N, true);
+    if (Events.OnShift)
+        Events.OnShift(FTdi.data(), FCapture.data(), N, true);
 }
 
-bool TSVFFile::ExecuteCommand(const TSVFCommand& Command) {
+void TSVFFile::ExecuteCommand(const TSVFCommand& Command) {
     switch (Command.Command) {
     case cmdSDR:
     case cmdSIR: {
@@ -113,12 +93,13 @@ bool TSVFFile::ExecuteCommand(const TSVFCommand& Command) {
         break;
     }
     case cmdFREQUENCY:
-        if (OnSetFrequency)
-            OnSetFrequency(FrequencyOf(Command), true);
+        if (Events.OnSetFrequency)
+            Events.OnSetFrequency(FrequencyOf(Command), true);
         break;
     case cmdTRST:
-        if (OnSetTrst && !Command.HasParam(pkABSENT))
-            OnSetTrst(Command.HasParam(pkON), Command.HasParam(pkON) || Command.HasParam(pkOFF));
+        if (Events.OnSetTrst && !Command.HasParam(pkABSENT))
+            Events.OnSetTrst(Command.HasParam(pkON),
+                             Command.HasParam(pkON) || Command.HasParam(pkOFF));
         break;
     case cmdRUNTEST: {
         if (RunState != CurrentState)
@@ -131,14 +112,14 @@ bool TSVFFile::ExecuteCommand(const TSVFCommand& Command) {
             if (Us < 0)
                 RaiseLineError("RUNTEST min_time must not be negative");
             const int64_t T = Us >= 9.0e18L ? INT64_MAX : static_cast<int64_t>(Us);
-            if (T >= 1000000 && OnMessage)
-                OnMessage("Waiting " + WaitingSeconds(T) + " seconds...", sevInfo);
-            if (OnWaitTime)
-                OnWaitTime(Sck, T, Tms);
+            if (T >= 1000000 && Events.OnMessage)
+                Events.OnMessage("Waiting " + WaitingSeconds(T) + " seconds...", sevInfo);
+            if (Events.OnWaitTime)
+                Events.OnWaitTime(Sck, T, Tms);
         } else if (!Command.HasParam(pkInteger))
             RaiseLineError("RUNTEST without both parameters \"run_count\" and \"min_time SEC\"");
-        else if (OnRunClocks)
-            OnRunClocks(Sck, Command.ParamInt(pkInteger), Tms);
+        else if (Events.OnRunClocks)
+            Events.OnRunClocks(Sck, Command.ParamInt(pkInteger), Tms);
         // The end state is not remembered: the next RUNTEST ends in its run state unless it
         // names one of its own. The parser made sure a state follows every ENDSTATE.
         const auto& Ps = Command.Parameters;
@@ -154,39 +135,38 @@ bool TSVFFile::ExecuteCommand(const TSVFCommand& Command) {
     default:
         break; // ENDDR, ENDIR, headers and trailers act through ApplySettings
     }
-    return true;
 }
 
 bool TSVFFile::EndStatement(const TSVFCommand& Command) {
     // Everything a statement queued goes out at its end, so the read-back of its scan is on
     // its way by the time the reader copy asks for it.
-    if (OnFlush)
-        OnFlush();
+    if (Events.OnFlush)
+        Events.OnFlush();
     return Command.Command == cmdEOF;
 }
 
-int TSVFFile::CheckCommand(const TSVFCommand& Command) {
+TCompareResult TSVFFile::CheckCommand(const TSVFCommand& Command) {
     if (Command.Command == cmdSDR)
         return CompareScan(true);
     if (Command.Command == cmdSIR)
         return CompareScan(false);
-    return 0;
+    return TCompareResult::Match;
 }
 
-int TSVFFile::CompareScan(bool Dr) {
+TCompareResult TSVFFile::CompareScan(bool Dr) {
     const int64_t N = ComposeScan(Dr, false);
     // Only captured positions are written by the read-back and only those are compared or
     // shown, so the array is not cleared between scans (a bitstream scan is megabytes).
     FCaptured.resize(static_cast<size_t>(N));
-    if (!OnReadCaptured)
+    if (!Events.OnReadCaptured)
         throw std::logic_error("No read-back handler assigned for a file that shifts data");
     // Called even when nothing is compared: read-back is collected one per shift, in order.
-    if (!OnReadCaptured(FCaptured.data(), FCapture.data(), N))
-        return 2;
+    if (!Events.OnReadCaptured(FCaptured.data(), FCapture.data(), N))
+        return TCompareResult::Pending;
     int64_t Offset = 0;
-    for (const TScanPart& P : ScanParts(Dr)) {
-        const int64_t Len = P.Tdi.BitLength();
-        if (P.Tdo.BitLength() != 0) {
+    for (const TScanData* P : ScanParts(Dr)) {
+        const int64_t Len = P->Tdi.BitLength();
+        if (P->Tdo.BitLength() != 0) {
             const uint8_t* Got = FCaptured.data() + Offset;
             for (int64_t I = 0; I < Len; I += 8) {
                 // Eight bits at a time: packed read-back against expected value under the mask.
@@ -199,39 +179,40 @@ int TSVFFile::CompareScan(bool Dr) {
                         Packed |= (Got[I + B] != 0 ? 1u : 0u) << B;
                 const unsigned Valid = (1u << K) - 1;
                 const unsigned Diff =
-                    (Packed ^ P.Tdo.GetByte(I / 8)) & P.Mask.GetByte(I / 8) & Valid;
+                    (Packed ^ P->Tdo.GetByte(I / 8)) & P->Mask.GetByte(I / 8) & Valid;
                 if (Diff != 0) {
                     ReportMismatch(Dr, FCaptured.data());
-                    if (OnMessage)
-                        OnMessage(std::string("Failing ") + (Dr ? "SDR" : "SIR") +
-                                      " statement near line " + std::to_string(FLineIndex + 1),
-                                  sevError);
-                    return 1;
+                    if (Events.OnMessage)
+                        Events.OnMessage(std::string("Failing ") + (Dr ? "SDR" : "SIR") +
+                                             " statement near line " +
+                                             std::to_string(FLineIndex + 1),
+                                         sevError);
+                    return TCompareResult::Mismatch;
                 }
             }
         }
         Offset += Len;
     }
-    return 0;
+    return TCompareResult::Match;
 }
 
 void TSVFFile::ReportMismatch(bool Dr, const uint8_t* Captured) {
-    if (!OnMessage)
+    if (!Events.OnMessage)
         return;
     std::string Expected = "Expected: ";
     std::string Readed = "Readed:   ";
     int64_t Count = 0;
     int64_t Offset = 0;
-    for (const TScanPart& P : ScanParts(Dr)) {
-        const int64_t Len = P.Tdi.BitLength();
+    for (const TScanData* P : ScanParts(Dr)) {
+        const int64_t Len = P->Tdi.BitLength();
         Expected.reserve(Expected.size() + static_cast<size_t>(Len + Len / 4));
         Readed.reserve(Readed.size() + static_cast<size_t>(Len + Len / 4));
         for (int64_t I = 0; I < Len; ++I) {
-            if (P.Tdo.BitLength() == 0 || !P.Mask.GetBit(I)) {
+            if (P->Tdo.BitLength() == 0 || !P->Mask.GetBit(I)) {
                 Expected.push_back('x');
                 Readed.push_back('x');
             } else {
-                Expected.push_back(P.Tdo.GetBit(I) ? '1' : '0');
+                Expected.push_back(P->Tdo.GetBit(I) ? '1' : '0');
                 Readed.push_back(Captured[Offset + I] != 0 ? '1' : '0');
             }
             // A blank after every fourth bit, counted across the part boundaries.
@@ -242,7 +223,7 @@ void TSVFFile::ReportMismatch(bool Dr, const uint8_t* Captured) {
         }
         Offset += Len;
     }
-    OnMessage(Dr ? "Error on SDR instruction: " : "Error on SIR instruction: ", sevError);
-    OnMessage(Expected, sevError);
-    OnMessage(Readed, sevError);
+    Events.OnMessage(Dr ? "Error on SDR instruction: " : "Error on SIR instruction: ", sevError);
+    Events.OnMessage(Expected, sevError);
+    Events.OnMessage(Readed, sevError);
 }

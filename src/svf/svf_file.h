@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "compare_result.h"
 #include "jtag_file.h"
 #include "var_len.h"
 
@@ -101,6 +102,21 @@ public:
     // What the reader delivers once the file is exhausted, as if it stood in the file.
     static constexpr std::string_view EndMarker = "__EOF;";
 
+private:
+    friend class TSVFPipeline;
+    friend class TSVFStepper;
+
+    // Raises an ELineException for the line being read, with that line's text.
+    [[noreturn]] void RaiseLineError(const std::string& Message);
+
+    // The persistent values of one scan kind: what a scan statement sets and the next one of the
+    // same kind may carry over.
+    struct TScanData {
+        TVarLen Tdi, Tdo, Mask, Smask;
+    };
+    // Index of a scan kind in FScans: the statement codes HDR to TIR in order.
+    static size_t ScanIndex(uint8_t Command) { return static_cast<size_t>(Command - cmdHDR); }
+
     // --- Reader ---------------------------------------------------------------------------------
     char NextChar();
     char PeekChar();
@@ -110,52 +126,27 @@ public:
     // next call.
     std::string_view ReadStatement();
     // The words of a normalised statement; the views point into Statement.
-    static std::vector<std::string_view> SplitWords(std::string_view Statement);
     static void SplitWords(std::string_view Statement, std::vector<std::string_view>& Words);
     // The raw text of the line with that 0-based index. Rewinds the file: only for error reports.
     std::string ReadLineText(int32_t LineIndex);
-
-    int32_t LineIndex() const { return FLineIndex; }
-    int64_t CharsRead() const { return FCharsRead; }
-    bool AtEof() const { return FAtEof; }
 
     // --- Parser ---------------------------------------------------------------------------------
     void ParseCommand(TSVFCommand& Command);
     void ApplySettings(const TSVFCommand& Command);
     static void FreeParams(TSVFCommand& Command);
 
-    // Persistent SVF state: TDI, TDO and MASK of the header, trailer and scan commands.
-    TVarLen HdrTdi, HirTdi, SdrTdi, SirTdi, TdrTdi, TirTdi;
-    TVarLen HdrTdo, HirTdo, SdrTdo, SirTdo, TdrTdo, TirTdo;
-    TVarLen HdrMask, HirMask, SdrMask, SirMask, TdrMask, TirMask;
-    uint8_t EndIR = 1;    // IDLE
-    uint8_t EndDR = 1;    // IDLE
-    uint8_t RunState = 1; // IDLE
-    int64_t DefaultFrequency = 0;
-
     // --- Executor -------------------------------------------------------------------------------
-    bool ExecuteCommand(const TSVFCommand& Command);
+    void ExecuteCommand(const TSVFCommand& Command);
     // Flushes what the statement queued; true when the statement was the end of the file.
     bool EndStatement(const TSVFCommand& Command);
-    // 0 matched or nothing to compare, 1 mismatch (reported), 2 read-back not there yet.
-    int CheckCommand(const TSVFCommand& Command);
+    TCompareResult CheckCommand(const TSVFCommand& Command);
     void ShiftScan(bool Dr);
-    int CompareScan(bool Dr);
+    TCompareResult CompareScan(bool Dr);
     void ReportMismatch(bool Dr, const uint8_t* Captured);
     void GotoState(uint8_t Target);
 
-    uint8_t CurrentState = 0; // the state the device's TAP is believed to be in
-
-    // Raises an ELineException for the line being read, with that line's text.
-    [[noreturn]] void RaiseLineError(const std::string& Message);
-
-private:
-    struct TScanPart {
-        const TVarLen& Tdi;
-        const TVarLen& Tdo;
-        const TVarLen& Mask;
-    };
-    std::array<TScanPart, 3> ScanParts(bool Dr) const;
+    // Header, scan and trailer of the DR (or IR) side, in shifting order.
+    std::array<const TScanData*, 3> ScanParts(bool Dr) const;
     int64_t ScanLength(bool Dr) const; // header, scan and trailer together
     // Fills FCapture with the compare flags of the scan (and FTdi with its bits when WithTdi).
     int64_t ComposeScan(bool Dr, bool WithTdi);
@@ -164,6 +155,15 @@ private:
     int64_t FrequencyOf(const TSVFCommand& Command) const;
     void PublishProgress() { FProgress.Set(FCharsRead); }
     void EchoComment(std::string& Comment);
+
+    // Persistent SVF state: the values of HDR, HIR, SDR, SIR, TDR and TIR, the end states and
+    // the run state, and where the device's TAP is believed to be.
+    std::array<TScanData, 6> FScans;
+    uint8_t EndIR = 1;    // IDLE
+    uint8_t EndDR = 1;    // IDLE
+    uint8_t RunState = 1; // IDLE
+    uint8_t CurrentState = 0;
+    int64_t DefaultFrequency = 0;
 
     int FFileHandle = -1;
     // The system is asked for the file in pieces of ReadAheadSize, which are handed to the

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
+#include <utility>
 
 #include "line_exception.h"
 #include "svf_file.h"
@@ -90,8 +91,10 @@ inline uint8_t HexOf(char C) {
     throw std::invalid_argument("'" + std::string(Text) + "' is not a valid floating point value");
 }
 
-// The word list of a statement. Consuming a word blanks it, and a blank word matches nothing;
-// an index beyond the list fails as the list class of the standard library does.
+// The word list of a statement. Consuming a word blanks it, and a blank word matches nothing.
+// A statement missing a word its keyword needs (SDR with no length, "TDI" as the last word)
+// asks for an index beyond the list: that fails with "List index out of bounds" and the index,
+// which the run reports as a fatal error.
 class TWords {
 public:
     explicit TWords(std::vector<std::string_view>& W) : FWords(W) {}
@@ -317,8 +320,8 @@ void TSVFFile::ApplySettings(const TSVFCommand& Command) {
         EndIR = Command.Parameters.front().Kind;
         return;
     case cmdFREQUENCY:
-        if (OnSetFrequency)
-            OnSetFrequency(FrequencyOf(Command), false);
+        if (Events.OnSetFrequency)
+            Events.OnSetFrequency(FrequencyOf(Command), false);
         return;
     case cmdRUNTEST:
         if (!Command.Parameters.empty() && IsTapState(Command.Parameters.front().Kind))
@@ -330,46 +333,26 @@ void TSVFFile::ApplySettings(const TSVFCommand& Command) {
     if (!IsScanCommand(Command.Command))
         return;
 
-    TVarLen* Tdi;
-    TVarLen* Tdo;
-    TVarLen* Mask;
-    switch (Command.Command) {
-    case cmdHDR:
-        Tdi = &HdrTdi, Tdo = &HdrTdo, Mask = &HdrMask;
-        break;
-    case cmdHIR:
-        Tdi = &HirTdi, Tdo = &HirTdo, Mask = &HirMask;
-        break;
-    case cmdSDR:
-        Tdi = &SdrTdi, Tdo = &SdrTdo, Mask = &SdrMask;
-        break;
-    case cmdSIR:
-        Tdi = &SirTdi, Tdo = &SirTdo, Mask = &SirMask;
-        break;
-    case cmdTDR:
-        Tdi = &TdrTdi, Tdo = &TdrTdo, Mask = &TdrMask;
-        break;
-    default:
-        Tdi = &TirTdi, Tdo = &TirTdo, Mask = &TirMask;
-        break;
-    }
+    TScanData& D = FScans[ScanIndex(Command.Command)];
     const int64_t Length = Command.ParamInt(pkInteger);
     // TDI carries over to the next command of the same kind, even when the length changes.
     if (const TVarLen* V = Command.ParamVector(pkTDI))
-        *Tdi = *V;
+        D.Tdi = *V;
     else
-        Tdi->SetBitLength(Length);
+        D.Tdi.SetBitLength(Length);
     // TDO never carries over: without one nothing is compared.
     if (const TVarLen* V = Command.ParamVector(pkTDO))
-        *Tdo = *V;
+        D.Tdo = *V;
     else
-        Tdo->SetBitLength(0);
-    // MASK carries over while the length stays; otherwise every bit is compared.
-    if (const TVarLen* V = Command.ParamVector(pkMASK))
-        *Mask = *V;
-    else if (Mask->BitLength() != Length) {
-        Mask->SetBitLength(Length);
-        Mask->SetAllOnes();
+        D.Tdo.SetBitLength(0);
+    // MASK and SMASK carry over while the length stays; otherwise every bit counts.
+    for (auto [Kind, Mask] : {std::pair{pkMASK, &D.Mask}, std::pair{pkSMASK, &D.Smask}}) {
+        if (const TVarLen* V = Command.ParamVector(Kind))
+            *Mask = *V;
+        else if (Mask->BitLength() != Length) {
+            Mask->SetBitLength(Length);
+            Mask->SetAllOnes();
+        }
     }
 }
 

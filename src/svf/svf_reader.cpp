@@ -162,8 +162,8 @@ char TSVFFile::PeekChar() {
 }
 
 void TSVFFile::EchoComment(std::string& Comment) {
-    if (!Comment.empty() && EchoComments && OnMessage)
-        OnMessage(Comment, sevComment);
+    if (!Comment.empty() && EchoComments && Events.OnMessage)
+        Events.OnMessage(Comment, sevComment);
     Comment.clear();
 }
 
@@ -300,12 +300,6 @@ void TSVFFile::SplitWords(std::string_view Statement, std::vector<std::string_vi
             Words.push_back(Statement.substr(Start, End - Start));
         Start = End + 1;
     }
-}
-
-std::vector<std::string_view> TSVFFile::SplitWords(std::string_view Statement) {
-    std::vector<std::string_view> Words;
-    SplitWords(Statement, Words);
-    return Words;
 }
 
 std::string TSVFFile::ReadLineText(int32_t Index) {

@@ -16,8 +16,8 @@
 #include "tap_state.h"
 
 namespace {
-
 using TSVFThread = TReadWriteThread<TSVFFile>;
+} // namespace
 
 class TSVFPipeline {
 public:
@@ -26,8 +26,8 @@ public:
 
     void Prologue() {
         W.GotoState(tsRESET);
-        if (W.OnFlush)
-            W.OnFlush();
+        if (W.Events.OnFlush)
+            W.Events.OnFlush();
     }
 
     // One cycle: the writer executes one statement, the reader checks one if it can.
@@ -83,19 +83,20 @@ private:
             R.ApplySettings(RC);
         }
         switch (R.CheckCommand(RC)) {
-        case 0:
+        case TCompareResult::Match:
             ++RDone;
             if (!R.EndStatement(RC)) {
                 TSVFFile::FreeParams(RC);
                 RC.Command = cmdNone;
             }
             return true;
-        case 1:
+        case TCompareResult::Mismatch:
             T.Failed.store(true);
             return true;
-        default:
-            return false; // read-back not there yet; the same scan is examined next cycle
+        case TCompareResult::Pending:
+            break;
         }
+        return false; // read-back not there yet; the same scan is examined next cycle
     }
 
     TSVFFile& W;
@@ -108,8 +109,6 @@ private:
     int IdlePasses = 0;   // passes in a row that waited for read-back
 };
 
-} // namespace
-
 void TSVFFile::Start(int64_t Frequency) {
     // If a copy cannot be built, the exception leaves Start and the unstarted thread object is
     // released with it; nothing waits for a thread that never ran.
@@ -121,30 +120,24 @@ void TSVFFile::Start(int64_t Frequency) {
     // read-back and reports mismatches.
     TSVFFile& Wr = *T->Writer;
     Wr.EchoComments = EchoComments;
-    Wr.OnMessage = OnMessage;
-    Wr.OnShift = OnShift;
-    Wr.OnFlush = OnFlush;
-    Wr.OnClockTms = OnClockTms;
-    Wr.OnWaitTime = OnWaitTime;
-    Wr.OnRunClocks = OnRunClocks;
-    Wr.OnSetTrst = OnSetTrst;
-    Wr.OnSetFrequency = OnSetFrequency;
+    Wr.Events = Events;
+    Wr.Events.OnReadCaptured = nullptr;
     TSVFFile& Rd = *T->Reader;
     Rd.EchoComments = false;
-    Rd.OnMessage = OnMessage;
-    Rd.OnReadCaptured = OnReadCaptured;
+    Rd.Events.OnMessage = Events.OnMessage;
+    Rd.Events.OnReadCaptured = Events.OnReadCaptured;
 
     DefaultFrequency = Frequency;
     Wr.DefaultFrequency = Frequency;
-    if (OnSetFrequency)
-        OnSetFrequency(Frequency, true);
+    if (Events.OnSetFrequency)
+        Events.OnSetFrequency(Frequency, true);
 
     TSVFThread* Raw = T.get();
     Thread = std::move(T);
     Raw->Resume([Raw] {
         TSVFPipeline Pipeline(*Raw->Writer, *Raw->Reader, *Raw);
         RunPlayerLoop(
-            *Raw, Raw->Writer->OnMessage, [&] { Pipeline.Prologue(); },
+            *Raw, Raw->Writer->Events.OnMessage, [&] { Pipeline.Prologue(); },
             [&] { return Pipeline.Pass(); });
     });
 }

@@ -14,32 +14,10 @@
 
 namespace {
 
-// Byte v expanded to eight bit bytes, bit 0 first: the event arrays are built eight bits at a time.
-using TExpanded = std::array<uint8_t, 8>;
-constexpr std::array<TExpanded, 256> MakeExpandTable() {
-    std::array<TExpanded, 256> T{};
-    for (int V = 0; V < 256; ++V)
-        for (int J = 0; J < 8; ++J)
-            T[V][J] = static_cast<uint8_t>((V >> J) & 1);
-    return T;
-}
-constexpr std::array<TExpanded, 256> ExpandTable = MakeExpandTable();
-
 // Out[0..Count) = bits 0..Count-1 of Value; bits beyond its storage are 0.
 void ExpandValue(const TVarLen& Value, int64_t Count, std::vector<uint8_t>& Out) {
     Out.resize(static_cast<size_t>(Count));
-    if (Count == 0)
-        return;
-    uint8_t* Dst = Out.data();
-    const uint8_t* Src = Value.Data();
-    const int64_t Stored = std::min<int64_t>(Count, Value.ByteCount() * 8);
-    const int64_t Whole = Stored / 8;
-    for (int64_t B = 0; B < Whole; ++B)
-        std::memcpy(Dst + B * 8, ExpandTable[Src[B]].data(), 8);
-    for (int64_t I = Whole * 8; I < Stored; ++I)
-        Dst[I] = static_cast<uint8_t>((Src[I >> 3] >> (I & 7)) & 1);
-    if (Stored < Count)
-        std::memset(Dst + Stored, 0, static_cast<size_t>(Count - Stored));
+    ExpandBits(Value, Out.data(), Count);
 }
 
 // True when some bit i < Count with Mask bit set (every bit when Mask is null) differs between
@@ -72,7 +50,7 @@ bool Differs(const uint8_t* Tdo, const TVarLen* Mask, const TVarLen& Expected, i
 // --- Small helpers --------------------------------------------------------------------------
 
 void TXSVFFile::GotoState(uint8_t Target) {
-    WalkTapState(CurrentState, Target, OnClockTms,
+    WalkTapState(CurrentState, Target, Events.OnClockTms,
                  [] { throw std::runtime_error(UnhandledTapStateMessage); });
 }
 
@@ -104,8 +82,8 @@ const uint8_t* TXSVFFile::ZeroBits(int64_t Count) {
 }
 
 void TXSVFFile::Shift(const uint8_t* Capture, bool Exit) {
-    if (OnShift)
-        OnShift(FTdiBits.data(), Capture, TdiValue.BitLength(), Exit);
+    if (Events.OnShift)
+        Events.OnShift(FTdiBits.data(), Capture, TdiValue.BitLength(), Exit);
 }
 
 // A shift with Exit leaves the TAP in the exit state only when it clocked at least one bit: a
@@ -121,8 +99,8 @@ void TXSVFFile::ExitedShift(uint8_t ExitState) {
 void TXSVFFile::RunTestStep() {
     if (RunTestTime != 0) {
         GotoState(tsIDLE);
-        if (OnWaitTime)
-            OnWaitTime(false, RunTestTime, 0);
+        if (Events.OnWaitTime)
+            Events.OnWaitTime(false, RunTestTime, 0);
     } else {
         GotoState(EndDR);
     }
@@ -203,7 +181,7 @@ void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
 
 // --- Reader (pipelined mode) ----------------------------------------------------------------
 
-TXSVFFile::TReadResult TXSVFFile::ReadBackAndCompare(bool Full) {
+TCompareResult TXSVFFile::ReadBackAndCompare(bool Full) {
     const int64_t Count = TdiValue.BitLength();
     if (!FReadPrepared) {
         // Built once per command: a read-back that is not there yet is asked for again on every
@@ -215,22 +193,23 @@ TXSVFFile::TReadResult TXSVFFile::ReadBackAndCompare(bool Full) {
         FReadPrepared = true;
     }
     const uint8_t* Capture = Full ? OnesBits(Count) : FMaskBits.data();
-    if (!OnReadCaptured)
+    if (!Events.OnReadCaptured)
         throw std::runtime_error("No read-back handler assigned");
-    if (!OnReadCaptured(FTdoBits.data(), Capture, Count))
-        return rrNotReady;
+    if (!Events.OnReadCaptured(FTdoBits.data(), Capture, Count))
+        return TCompareResult::Pending;
     FReadPrepared = false;
-    return Differs(FTdoBits.data(), Full ? nullptr : &TdoMask, TdoExpected, Count) ? rrMismatch
-                                                                                   : rrDone;
+    return Differs(FTdoBits.data(), Full ? nullptr : &TdoMask, TdoExpected, Count)
+               ? TCompareResult::Mismatch
+               : TCompareResult::Match;
 }
 
-TXSVFFile::TReadResult TXSVFFile::ExecuteRead(const TXSVFCommand& Command) {
+TCompareResult TXSVFFile::ExecuteRead(const TXSVFCommand& Command) {
     if (Command.empty())
-        return rrDone;
+        return TCompareResult::Match;
     const int64_t Size = TdoMask.BitLength();
     const uint8_t Op = Command[0];
     if (Op != XSDR && Op != XSDRTDO && Op != XSDRTDOB && Op != XSDRTDOC && Op != XSDRTDOE)
-        return rrDone;
+        return TCompareResult::Match;
     if (!FReadPrepared) {
         LoadValue(Command, 1, Size, TdiValue);
         if (Op != XSDR)
@@ -248,13 +227,13 @@ bool TXSVFFile::Attempt() {
     const int64_t Count = TdiValue.BitLength();
     BuildTdiBits();
     const uint8_t* Capture = MaskBits();
-    if (OnShift)
-        OnShift(FTdiBits.data(), Capture, Count, true);
-    if (OnFlush)
-        OnFlush();
-    if (!OnReadCaptured)
+    if (Events.OnShift)
+        Events.OnShift(FTdiBits.data(), Capture, Count, true);
+    if (Events.OnFlush)
+        Events.OnFlush();
+    if (!Events.OnReadCaptured)
         throw std::runtime_error("No read-back handler assigned");
-    while (!OnReadCaptured(FTdiBits.data(), Capture, Count))
+    while (!Events.OnReadCaptured(FTdiBits.data(), Capture, Count))
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return !Differs(FTdiBits.data(), &TdoMask, TdoExpected, Count);
 }
@@ -274,13 +253,13 @@ bool TXSVFFile::RetryProcedure() {
             ExitedShift(tsDREXIT1);
             return true;
         }
-        if (OnMessage)
-            OnMessage(RetryingText + std::to_string(K), sevInfo);
+        if (Events.OnMessage)
+            Events.OnMessage(RetryingText + std::to_string(K), sevInfo);
         ExitedShift(tsDREXIT1);
         for (uint8_t S : {tsDRPAUSE, tsDREXIT2, tsDRSHIFT, tsDREXIT1, tsDRUPDATE, tsIDLE})
             GotoState(S);
-        if (OnWaitTime)
-            OnWaitTime(false, RunTestTime, 0);
+        if (Events.OnWaitTime)
+            Events.OnWaitTime(false, RunTestTime, 0);
         GotoState(tsDRSHIFT);
     }
     return false;
@@ -309,10 +288,10 @@ bool TXSVFFile::ExecuteReadWrite(const TXSVFCommand& Command) {
             LoadValue(Command, 1 + static_cast<size_t>(TdoMask.ByteCount()), Size, TdoExpected);
         GotoState(tsDRSHIFT);
         const bool Ok = RetryProcedure();
-        if (!Ok && OnMessage)
-            OnMessage(IsTdo ? "XSDRTDO operation failed after maximum retries"
-                            : "XSDR operation failed after maximum retries",
-                      sevError);
+        if (!Ok && Events.OnMessage)
+            Events.OnMessage(IsTdo ? "XSDRTDO operation failed after maximum retries"
+                                   : "XSDR operation failed after maximum retries",
+                             sevError);
         RunTestStep();
         return Ok;
     }
@@ -344,21 +323,20 @@ void TXSVFFile::Start(int64_t DefaultFrequency) {
     auto T = std::make_unique<TThread>();
     if (XC9500Method) {
         T->Writer.reset(new TXSVFFile(FFileName, TPlain{}));
-        T->Writer->AssignEvents({OnMessage, OnShift, OnReadCaptured, OnFlush, OnClockTms,
-                                 OnWaitTime, OnRunClocks, OnSetTrst, OnSetFrequency});
+        T->Writer->Events = Events;
     } else {
         // The reader only collects read-back; every other event belongs to the writer.
         T->Reader.reset(new TXSVFFile(FFileName, TPlain{}));
-        T->Reader->OnReadCaptured = OnReadCaptured;
+        T->Reader->Events.OnReadCaptured = Events.OnReadCaptured;
         T->Writer.reset(new TXSVFFile(FFileName, TPlain{}));
-        T->Writer->AssignEvents({OnMessage, OnShift, nullptr, OnFlush, OnClockTms, OnWaitTime,
-                                 OnRunClocks, OnSetTrst, OnSetFrequency});
+        T->Writer->Events = Events;
+        T->Writer->Events.OnReadCaptured = nullptr;
     }
     T->Writer->XC9500Method = XC9500Method;
     FRwThread = T.get();
     Thread = std::move(T);
-    if (OnSetFrequency)
-        OnSetFrequency(DefaultFrequency, true);
+    if (Events.OnSetFrequency)
+        Events.OnSetFrequency(DefaultFrequency, true);
     TThread* Raw = FRwThread;
     Raw->Resume([Raw] { RunWorker(*Raw); });
 }
@@ -371,11 +349,11 @@ void TXSVFFile::RunWorker(TThread& T) {
     auto Prologue = [&] {
         // The copies take the method from the pre-scan, so their own XREPEAT never reports it:
         // say it once here, so the user knows why the run is slow.
-        if (W.XC9500Method && W.OnMessage)
-            W.OnMessage(XC9500Warning, sevWarning);
+        if (W.XC9500Method && W.Events.OnMessage)
+            W.Events.OnMessage(XC9500Warning, sevWarning);
         W.GotoState(tsRESET);
-        if (W.OnFlush)
-            W.OnFlush();
+        if (W.Events.OnFlush)
+            W.Events.OnFlush();
     };
 
     // One command at a time: shift, wait for the read-back, retry if the device asks for it.
@@ -389,8 +367,8 @@ void TXSVFFile::RunWorker(TThread& T) {
             // The failed command ends with its retry path and run-test step; send them, so the
             // device is left in Run-Test/Idle rather than halfway through a retry. Nothing after
             // this command is executed.
-            if (W.OnFlush)
-                W.OnFlush();
+            if (W.Events.OnFlush)
+                W.Events.OnFlush();
         }
         W.FProgress.Add(1);
         W.IsComplete(CW); // sends what XCOMPLETE leaves queued
@@ -417,15 +395,15 @@ void TXSVFFile::RunWorker(TThread& T) {
             R->Decode(CR);
         }
         switch (R->ExecuteRead(CR)) {
-        case rrDone:
+        case TCompareResult::Match:
             R->FProgress.Add(1);
             if (CR[0] != XCOMPLETE)
                 CR.clear();
             break;
-        case rrMismatch:
+        case TCompareResult::Mismatch:
             T.Failed.store(true);
             break;
-        case rrNotReady:
+        case TCompareResult::Pending:
             // With nothing left to write, only the device can make progress: let it.
             if (WriterDone)
                 std::this_thread::yield();
@@ -435,7 +413,7 @@ void TXSVFFile::RunWorker(TThread& T) {
     };
 
     if (R)
-        RunPlayerLoop(T, W.OnMessage, Prologue, PipelinedPass);
+        RunPlayerLoop(T, W.Events.OnMessage, Prologue, PipelinedPass);
     else
-        RunPlayerLoop(T, W.OnMessage, Prologue, XC9500Pass);
+        RunPlayerLoop(T, W.Events.OnMessage, Prologue, XC9500Pass);
 }

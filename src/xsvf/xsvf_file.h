@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "compare_result.h"
 #include "jtag_file.h"
 #include "player_thread.h"
 #include "tap_state.h"
@@ -76,9 +77,8 @@ public:
     bool IsComplete(const TXSVFCommand& Command);
 
     // --- Execution (worker thread) ----------------------------------------------------------
-    enum TReadResult { rrDone = 0, rrMismatch = 1, rrNotReady = 2 };
     void ExecuteWrite(const TXSVFCommand& Command);
-    TReadResult ExecuteRead(const TXSVFCommand& Command);
+    TCompareResult ExecuteRead(const TXSVFCommand& Command);
     bool ExecuteReadWrite(const TXSVFCommand& Command);
     void GotoState(uint8_t Target);
 
@@ -111,7 +111,7 @@ private:
     void RunTestStep();
     bool Attempt();
     bool RetryProcedure();
-    TReadResult ReadBackAndCompare(bool Full);
+    TCompareResult ReadBackAndCompare(bool Full);
     void BuildTdiBits();
     const uint8_t* MaskBits();
     const uint8_t* OnesBits(int64_t Count);

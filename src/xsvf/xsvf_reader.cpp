@@ -223,8 +223,8 @@ void TXSVFFile::Decode(const TXSVFCommand& Command) {
     case XREPEAT:
         RepeatCount = Command[1];
         if (RepeatCount >= 2) {
-            if (!XC9500Method && OnMessage)
-                OnMessage(XC9500Warning, sevWarning);
+            if (!XC9500Method && Events.OnMessage)
+                Events.OnMessage(XC9500Warning, sevWarning);
             XC9500Method = true;
         }
         break;
@@ -252,7 +252,7 @@ void TXSVFFile::Decode(const TXSVFCommand& Command) {
 bool TXSVFFile::IsComplete(const TXSVFCommand& Command) {
     if (Command.empty() || Command[0] != XCOMPLETE)
         return false;
-    if (OnFlush)
-        OnFlush();
+    if (Events.OnFlush)
+        Events.OnFlush();
     return true;
 }

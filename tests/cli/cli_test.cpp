@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "driver_env.h"
+#include "scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -37,23 +38,14 @@ struct TResult {
 class Cli : public ::testing::Test {
 protected:
     void SetUp() override {
-        Dir = fs::temp_directory_path() /
-              ("korvex-cli-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(Dir);
         Sim("");
         Ini = (Dir / "settings.ini").string();
     }
-    void TearDown() override { fs::remove_all(Dir); }
 
-    void Sim(const std::string& Config) {
-        std::ofstream(Dir / "sim.cfg")
-            << Config << "trace " << (Dir / "trace.txt").string() << "\n";
-    }
+    // The scenario the next korvex-cli started plays on.
+    void Sim(const std::string& Config) { SimConfig = Scenario.Write(Config); }
     std::string File(const std::string& Name, const std::string& Text) {
-        const std::string Path = (Dir / Name).string();
-        std::ofstream(Path, std::ios::binary) << Text;
-        return Path;
+        return Scratch.Write(Name, Text);
     }
 
     // Starts korvex-cli with Args (the settings file of this test unless -I is among them);
@@ -69,7 +61,7 @@ protected:
         const pid_t Pid = ::fork();
         if (Pid == 0) {
             korvextest::UseDriverLibrary(KORVEX_SIM_LIBRARY);
-            ::setenv("KORVEX_SIM", (Dir / "sim.cfg").c_str(), 1);
+            ::setenv("KORVEX_SIM", SimConfig.c_str(), 1);
             ::unsetenv("NO_COLOR");
             for (const auto& [K, V] : Env)
                 ::setenv(K.c_str(), V.c_str(), 1);
@@ -108,7 +100,10 @@ protected:
     }
     TResult Run(const std::vector<std::string>& Args) { return Wait(Spawn(Args)); }
 
-    fs::path Dir;
+    TScratchFolder Scratch{"cli"};
+    TSimScenario Scenario{Scratch};
+    fs::path Dir{Scratch.Path()};
+    std::string SimConfig;
     std::string Ini;
 };
 } // namespace

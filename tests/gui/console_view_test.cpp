@@ -16,19 +16,19 @@ private slots:
 };
 
 namespace {
-std::vector<TConsoleLine> Numbered(int Count, uint32_t Color) {
+std::vector<TConsoleLine> Numbered(int Count, uint8_t Severity) {
     std::vector<TConsoleLine> L;
     for (int I = 0; I < Count; ++I)
-        L.push_back({"line " + std::to_string(I), Color});
+        L.push_back({"line " + std::to_string(I), Severity});
     return L;
 }
 } // namespace
 
 void TConsoleViewTest::KeepsOrderAndColours() {
     TConsoleView V;
-    V.AppendLines({{"Using KORVEX S/N 012345", 0x000000}, {"! comment", 0x808080}});
+    V.AppendLines({{"Using KORVEX S/N 012345", sevInfo}, {"! comment", sevComment}});
     V.AppendLines({});
-    V.AppendLines({{"Fatal error \"x\"", 0xFF0000}, {"\tWarning:\tTRST\r", 0x604000}});
+    V.AppendLines({{"Fatal error \"x\"", sevError}, {"\tWarning:\tTRST\r", sevWarning}});
     QCOMPARE(V.LineCount(), 4);
     QCOMPARE(V.Text(), QStringLiteral("Using KORVEX S/N 012345\n! comment\nFatal error \"x\"\n"
                                       "        Warning:        TRST")); // tab stops every 8 columns
@@ -36,6 +36,9 @@ void TConsoleViewTest::KeepsOrderAndColours() {
                               QColor(96, 64, 0)};
     for (int I = 0; I < 4; ++I)
         QCOMPARE(V.LineColor(I), Colours[I]);
+    // Any other severity draws black.
+    QCOMPARE(SeverityColour(4), QColor(0, 0, 0));
+    QCOMPARE(SeverityColour(255), QColor(0, 0, 0));
     V.Clear();
     QCOMPARE(V.LineCount(), 0);
     QCOMPARE(V.Text(), QString());
@@ -90,7 +93,7 @@ void TConsoleViewTest::DrawsEachLineInItsColour() {
     V.resize(300, 120);
     V.show();
     QVERIFY(QTest::qWaitForWindowExposed(&V));
-    V.AppendLines({{"RED RED RED RED", 0xFF0000}, {"GREY GREY GREY", 0x808080}});
+    V.AppendLines({{"RED RED RED RED", sevError}, {"GREY GREY GREY", sevComment}});
     const QImage Shot = V.viewport()->grab().toImage();
     const int Row = V.fontMetrics().lineSpacing();
     // The pixel of each row that differs most from the white background carries the line's

@@ -1,3 +1,4 @@
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,6 +13,36 @@
 #include "qt_dialog_seam.h"
 #include "qt_radio_group.h"
 #include "selection_form.h"
+
+namespace {
+// A control of a dialog by its object name; a missing one ends the test program.
+template <class T> T* Child(const QObject& Parent, const char* Name) {
+    auto* C = Parent.findChild<T*>(QString::fromLatin1(Name));
+    if (!C)
+        qFatal("no %s named %s", T::staticMetaObject.className(), Name);
+    return C;
+}
+TRadioGroup* Group(const QObject& Parent, const char* Name) {
+    return Child<TRadioGroup>(Parent, Name);
+}
+QLineEdit* Margin(const QObject& Form) {
+    return Child<QLineEdit>(Form, "SecurityTime");
+}
+QPushButton* Ok(const QObject& Form) {
+    return Child<QPushButton>(Form, "okButton");
+}
+TRunOptions Values(uint8_t DefFreq, uint8_t RTwTime, uint8_t RTwCount, uint8_t PActive,
+                   uint8_t PInactive, int32_t SecurityTime) {
+    TRunOptions O;
+    O.DefFreq = DefFreq;
+    O.RTwTime = RTwTime;
+    O.RTwCount = RTwCount;
+    O.PActive = PActive;
+    O.PInactive = PInactive;
+    O.SecurityTime = SecurityTime;
+    return O;
+}
+} // namespace
 
 // The dialogs of the window, driven as a user would: keys into the edits, clicks on the items,
 // and the modal runs answered through the dialog seam.
@@ -41,65 +72,73 @@ private slots:
 void TDialogsTest::OptionsLayout() {
     TOptionsForm F;
     QCOMPARE(F.windowTitle(), QStringLiteral("SVF & XSVF Player Options"));
-    QCOMPARE(F.size(), QSize(656, 600));
     const struct {
-        TRadioGroup* Group;
+        const char* Key;
         QString Caption;
         QStringList Items;
-        QRect Geometry;
     } Rows[] = {
-        {F.DefFreq,
-         "Default TCK signal frequency",
-         {"max. 3MHz", "max. 1.5MHz", "max. 750kHz"},
-         {9, 10, 399, 87}},
-        {F.RTwTime,
+        {"DefFreq", "Default TCK signal frequency", {"max. 3MHz", "max. 1.5MHz", "max. 750kHz"}},
+        {"RTwTime",
          "RUNTEST without run_count (SVF only)",
-         {"no clock on TCK", "slow clock on TCK (~100kHz)", "default speed clock on TCK"},
-         {8, 104, 399, 89}},
-        {F.RTwCount,
+         {"no clock on TCK", "slow clock on TCK (~100kHz)", "default speed clock on TCK"}},
+        {"RTwCount",
          "RUNTEST with run_count and no timing (both SVF and XSVF)",
          {"default speed clock on TCK",
           "interpret as RUNTEST min_time with scale current frequency",
-          "interpret as RUNTEST min_time with scale 1MHz"},
-         {8, 246, 399, 89}},
-        {F.PActive,
+          "interpret as RUNTEST min_time with scale 1MHz"}},
+        {"PActive",
          "VPP KORVEX pin usage while running test (file)",
-         {"Low (log 0)", "High (log 1)", "Tristate", "TRST (SVF only)", "SCK (SVF only)"},
-         {8, 342, 399, 81}},
-        {F.PInactive,
+         {"Low (log 0)", "High (log 1)", "Tristate", "TRST (SVF only)", "SCK (SVF only)"}},
+        {"PInactive",
          "VPP KORVEX pin usage after test completion",
-         {"Low (log 0)", "High (log 1)", "Tristate", "Keep previous state"},
-         {8, 430, 399, 105}},
+         {"Low (log 0)", "High (log 1)", "Tristate", "Keep previous state"}},
     };
-    for (const auto& R : Rows) {
-        QCOMPARE(R.Group->title(), R.Caption);
-        QCOMPARE(R.Group->Items(), R.Items);
-        QCOMPARE(R.Group->geometry(), R.Geometry);
-        for (int I = 0; I < R.Group->Count(); ++I)
-            QCOMPARE(R.Group->Button(I)->text(), R.Items[I]);
-    }
-    QCOMPARE(F.GroupBox1->title(), QStringLiteral("RUNTEST timing multiply (both SVF and XSVF)"));
-    QCOMPARE(F.Label1->text(), QStringLiteral("% of additional time"));
-    QCOMPARE(F.SecurTime->geometry(), QRect(8, 18, 49, 21));
-    QCOMPARE(F.SecurTime->text(), QStringLiteral("0"));
-    QCOMPARE(F.RichEdit1->geometry(), QRect(417, 16, 217, 528));
-    QVERIFY(F.RichEdit1->isReadOnly());
-    QCOMPARE(F.Button1->text(), QStringLiteral("OK"));
-    QVERIFY(F.Button1->isDefault());
-    QCOMPARE(F.Button1->geometry(), QRect(145, 566, 75, 25));
-    QCOMPARE(F.Button2->text(), QStringLiteral("Cancel"));
-    QCOMPARE(F.Button2->geometry(), QRect(435, 566, 75, 25));
-    // The pin group has two columns: "TRST (SVF only)" heads the second one.
     F.show();
-    QCOMPARE(F.PActive->Button(3)->y(), F.PActive->Button(0)->y());
-    QVERIFY(F.PActive->Button(3)->x() > F.PActive->Button(0)->x());
+    QVERIFY(QTest::qWaitForWindowExposed(&F));
+    const auto* Explanation = Child<QTextBrowser>(F, "explanationView");
+    const auto* MarginGroup = Child<QGroupBox>(F, "marginGroup");
+    const auto In = [&](const QWidget* W) { return QRect(W->mapTo(&F, QPoint(0, 0)), W->size()); };
+    int Bottom = -1;
+    for (const auto& R : Rows) {
+        const TRadioGroup* G = Group(F, R.Key);
+        QCOMPARE(G->title(), R.Caption);
+        QCOMPARE(G->Items(), R.Items);
+        for (int I = 0; I < G->Count(); ++I)
+            QCOMPARE(G->Button(I)->text(), R.Items[I]);
+        // The groups go down the left column, in this order, beside the explanation.
+        QVERIFY2(In(G).top() > Bottom, R.Key);
+        QVERIFY2(In(G).right() < In(Explanation).left(), R.Key);
+        Bottom = In(G).bottom();
+        // Every item is shown whole.
+        for (int I = 0; I < G->Count(); ++I)
+            QVERIFY2(G->rect().contains(G->Button(I)->geometry()), R.Key);
+    }
+    // The margin sits between the wait and the count groups.
+    QVERIFY(In(MarginGroup).top() > In(Group(F, "RTwTime")).bottom());
+    QVERIFY(In(MarginGroup).bottom() < In(Group(F, "RTwCount")).top());
+    QCOMPARE(MarginGroup->title(), QStringLiteral("RUNTEST timing multiply (both SVF and XSVF)"));
+    QCOMPARE(Child<QLabel>(F, "marginLabel")->text(), QStringLiteral("% of additional time"));
+    QCOMPARE(Margin(F)->text(), QStringLiteral("0"));
+    QVERIFY(Explanation->isReadOnly());
+    QCOMPARE(Ok(F)->text(), QStringLiteral("OK"));
+    QVERIFY(Ok(F)->isDefault());
+    const auto* Cancel = Child<QPushButton>(F, "cancelButton");
+    QCOMPARE(Cancel->text(), QStringLiteral("Cancel"));
+    // OK under the choices, Cancel under the explanation, both below everything else.
+    QVERIFY(In(Ok(F)).top() > In(Explanation).bottom());
+    QVERIFY(In(Ok(F)).right() < In(Explanation).left());
+    QVERIFY(In(Cancel).left() > In(Ok(F)).right());
+    // The pin group has two columns: "TRST (SVF only)" heads the second one.
+    const TRadioGroup* Pins = Group(F, "PActive");
+    QCOMPARE(Pins->Button(3)->y(), Pins->Button(0)->y());
+    QVERIFY(Pins->Button(3)->x() > Pins->Button(0)->x());
 }
 
 void TDialogsTest::OptionsTabOrder() {
     TOptionsForm F;
     // Walk the focus chain from OK and note the control each stop belongs to, first time only.
     QStringList Order;
-    QWidget* W = F.Button1;
+    QWidget* W = Ok(F);
     for (int Guard = 0; Guard < 100; ++Guard) {
         QWidget* Owner = W;
         while (Owner && Owner != &F && !qobject_cast<TRadioGroup*>(Owner) &&
@@ -111,22 +150,23 @@ void TDialogsTest::OptionsTabOrder() {
             !Order.contains(Owner->objectName()))
             Order << Owner->objectName();
         W = W->nextInFocusChain();
-        if (W == F.Button1)
+        if (W == Ok(F))
             break;
     }
-    const QStringList Expected = {"Button1", "Button2",   "DefFreq",   "RTwTime",  "RTwCount",
-                                  "PActive", "PInactive", "RichEdit1", "SecurTime"};
+    const QStringList Expected = {"okButton",  "cancelButton",    "DefFreq",
+                                  "RTwTime",   "RTwCount",        "PActive",
+                                  "PInactive", "explanationView", "SecurityTime"};
     QCOMPARE(Order, Expected);
 }
 
 void TDialogsTest::OptionsCancelChangesNothing() {
-    TOptionValues V{1, 0, 1, 3, 2, 25};
-    const TOptionValues Before = V;
+    TRunOptions V = Values(1, 0, 1, 3, 2, 25);
+    const TRunOptions Before = V;
     KorvexDialogs::SetExecHook([](QDialog& D) {
         auto& F = static_cast<TOptionsForm&>(D);
-        F.DefFreq->Button(2)->click();
-        F.PInactive->Button(0)->click();
-        F.SecurTime->setText("7");
+        Group(F, "DefFreq")->Button(2)->click();
+        Group(F, "PInactive")->Button(0)->click();
+        Margin(F)->setText("7");
         return int(QDialog::Rejected);
     });
     QVERIFY(!EditOptions(nullptr, V));
@@ -134,38 +174,38 @@ void TDialogsTest::OptionsCancelChangesNothing() {
 }
 
 void TDialogsTest::OptionsOkCopiesValues() {
-    TOptionValues V{0, 1, 2, 2, 3, 100};
-    TOptionValues Seen;
+    TRunOptions V = Values(0, 1, 2, 2, 3, 100);
+    TRunOptions Seen;
     KorvexDialogs::SetExecHook([&](QDialog& D) {
         auto& F = static_cast<TOptionsForm&>(D);
         Seen = F.Values();
         D.show(); // as exec would; the default button acts only in a visible dialog
-        F.DefFreq->Button(1)->click();
-        F.RTwTime->Button(0)->click();
-        F.RTwCount->Button(1)->click();
-        F.PActive->Button(4)->click();
-        F.PInactive->Button(1)->click();
-        F.SecurTime->selectAll();
-        QTest::keyClicks(F.SecurTime, "25");
-        QTest::keyClick(F.SecurTime, Qt::Key_Return); // Enter presses the default button
+        Group(F, "DefFreq")->Button(1)->click();
+        Group(F, "RTwTime")->Button(0)->click();
+        Group(F, "RTwCount")->Button(1)->click();
+        Group(F, "PActive")->Button(4)->click();
+        Group(F, "PInactive")->Button(1)->click();
+        Margin(F)->selectAll();
+        QTest::keyClicks(Margin(F), "25");
+        QTest::keyClick(Margin(F), Qt::Key_Return); // Enter presses the default button
         return D.result();
     });
     QVERIFY(EditOptions(nullptr, V));
-    QCOMPARE(Seen, (TOptionValues{0, 1, 2, 2, 3, 100}));
-    QCOMPARE(V, (TOptionValues{1, 0, 1, 4, 1, 25}));
+    QCOMPARE(Seen, Values(0, 1, 2, 2, 3, 100));
+    QCOMPARE(V, Values(1, 0, 1, 4, 1, 25));
 }
 
 void TDialogsTest::OptionsEmptyMarginGives100() {
-    TOptionValues V{0, 1, 2, 2, 3, 0};
+    TRunOptions V = Values(0, 1, 2, 2, 3, 0);
     QString Shown, AfterBackspace;
     KorvexDialogs::SetExecHook([&](QDialog& D) {
         auto& F = static_cast<TOptionsForm&>(D);
-        Shown = F.SecurTime->text();
-        F.SecurTime->setFocus();
-        F.SecurTime->end(false);
-        QTest::keyClick(F.SecurTime, Qt::Key_Backspace);
-        AfterBackspace = F.SecurTime->text();
-        F.Button1->click();
+        Shown = Margin(F)->text();
+        Margin(F)->setFocus();
+        Margin(F)->end(false);
+        QTest::keyClick(Margin(F), Qt::Key_Backspace);
+        AfterBackspace = Margin(F)->text();
+        Ok(F)->click();
         return D.result();
     });
     QVERIFY(EditOptions(nullptr, V));
@@ -176,46 +216,48 @@ void TDialogsTest::OptionsEmptyMarginGives100() {
 
 void TDialogsTest::OptionsLettersFiltered() {
     TOptionsForm F;
-    F.SecurTime->clear();
-    QTest::keyClicks(F.SecurTime, "1a2-B 3.x");
-    QCOMPARE(F.SecurTime->text(), QStringLiteral("123"));
-    QTest::keyClick(F.SecurTime, Qt::Key_Backspace);
-    QCOMPARE(F.SecurTime->text(), QStringLiteral("12"));
+    Margin(F)->clear();
+    QTest::keyClicks(Margin(F), "1a2-B 3.x");
+    QCOMPARE(Margin(F)->text(), QStringLiteral("123"));
+    QTest::keyClick(Margin(F), Qt::Key_Backspace);
+    QCOMPARE(Margin(F)->text(), QStringLiteral("12"));
     // Text pasted in is held to digits as well.
-    F.SecurTime->clear();
-    F.SecurTime->insert("-5");
+    Margin(F)->clear();
+    Margin(F)->insert("-5");
     QCOMPARE(F.Values().SecurityTime, 100);
     // Escape still reaches the dialog and cancels it.
     F.show();
     QSignalSpy Rejected(&F, &QDialog::rejected);
-    QTest::keyClick(F.SecurTime, Qt::Key_Escape);
+    QTest::keyClick(Margin(F), Qt::Key_Escape);
     QCOMPARE(Rejected.count(), 1);
 }
 
 void TDialogsTest::OptionsIndexBeyondLastItem() {
     // A settings file holding DefFreq 7 shows the last frequency and stores 2 on OK; the other
     // groups clamp the same way.
-    TOptionValues V{7, 9, 200, 5, 4, 100};
+    TRunOptions V = Values(7, 9, 200, 5, 4, 100);
     QString Checked;
     KorvexDialogs::SetExecHook([&](QDialog& D) {
         auto& F = static_cast<TOptionsForm&>(D);
-        for (int I = 0; I < F.DefFreq->Count(); ++I)
-            if (F.DefFreq->Button(I)->isChecked())
-                Checked = F.DefFreq->Button(I)->text();
-        F.Button1->click();
+        for (int I = 0; I < Group(F, "DefFreq")->Count(); ++I)
+            if (Group(F, "DefFreq")->Button(I)->isChecked())
+                Checked = Group(F, "DefFreq")->Button(I)->text();
+        Ok(F)->click();
         return D.result();
     });
     QVERIFY(EditOptions(nullptr, V));
     QCOMPARE(Checked, QStringLiteral("max. 750kHz"));
-    QCOMPARE(V, (TOptionValues{2, 2, 2, 4, 3, 100}));
+    QCOMPARE(V, Values(2, 2, 2, 4, 3, 100));
 }
 
 void TDialogsTest::OptionsExplanationLoaded() {
     TOptionsForm F;
-    const QString Text = F.RichEdit1->toPlainText();
+    const QString Text = Child<QTextBrowser>(F, "explanationView")->toPlainText();
     for (const char* Topic : {"Default TCK frequency", "run_count", "max_time", "XREPEAT"})
         QVERIFY2(Text.contains(QLatin1String(Topic)), Topic);
-    QVERIFY(F.RichEdit1->toHtml().contains("font-weight:700")); // bold lead-ins
+    QVERIFY(Child<QTextBrowser>(F, "explanationView")
+                ->toHtml()
+                .contains("font-weight:700")); // bold lead-ins
 }
 
 void TDialogsTest::SerialText_data() {
@@ -242,36 +284,37 @@ void TDialogsTest::SelectionRefreshKeepsSelection() {
         return Attached;
     });
     QCOMPARE(F.windowTitle(), QStringLiteral("Select KORVEX"));
-    QCOMPARE(F.RadioGroup->title(), QStringLiteral("KORVEX Serial Number"));
-    QCOMPARE(F.RadioGroup->Items(), (QStringList{"S/N 012345", "S/N 00ABCD", "S/N 100000"}));
-    QCOMPARE(F.RadioGroup->ItemIndex(), -1); // starts with nothing selected
+    QCOMPARE(Group(F, "serialGroup")->title(), QStringLiteral("KORVEX Serial Number"));
+    QCOMPARE(Group(F, "serialGroup")->Items(),
+             (QStringList{"S/N 012345", "S/N 00ABCD", "S/N 100000"}));
+    QCOMPARE(Group(F, "serialGroup")->ItemIndex(), -1); // starts with nothing selected
     QCOMPARE(F.SelectedSerial(), -1);
     QCOMPARE(Searches, 1);
 
-    F.RadioGroup->Button(1)->click();
+    Group(F, "serialGroup")->Button(1)->click();
     QCOMPARE(F.SelectedSerial(), int32_t(0xA600ABCD));
     F.RefreshList(); // same list: the user's choice stays
-    QCOMPARE(F.RadioGroup->ItemIndex(), 1);
-    QVERIFY(F.RadioGroup->Button(1)->isChecked());
+    QCOMPARE(Group(F, "serialGroup")->ItemIndex(), 1);
+    QVERIFY(Group(F, "serialGroup")->Button(1)->isChecked());
 
     // A programmer plugged in: the items change, the index stays.
     Attached.push_back(0x000001);
     F.RefreshList();
-    QCOMPARE(F.RadioGroup->Count(), 4);
-    QCOMPARE(F.RadioGroup->ItemIndex(), 1);
+    QCOMPARE(Group(F, "serialGroup")->Count(), 4);
+    QCOMPARE(Group(F, "serialGroup")->ItemIndex(), 1);
 
     // The selected item's position disappears: the selection moves to the last item.
-    F.RadioGroup->Button(3)->click();
+    Group(F, "serialGroup")->Button(3)->click();
     Attached = {0x000001, 0x000002};
     F.RefreshList();
-    QCOMPARE(F.RadioGroup->Items(), (QStringList{"S/N 000001", "S/N 000002"}));
-    QCOMPARE(F.RadioGroup->ItemIndex(), 1);
+    QCOMPARE(Group(F, "serialGroup")->Items(), (QStringList{"S/N 000001", "S/N 000002"}));
+    QCOMPARE(Group(F, "serialGroup")->ItemIndex(), 1);
     QCOMPARE(F.SelectedSerial(), int32_t(0xA6000002));
 
     // All unplugged: nothing to select.
     Attached.clear();
     F.RefreshList();
-    QCOMPARE(F.RadioGroup->Count(), 0);
+    QCOMPARE(Group(F, "serialGroup")->Count(), 0);
     QCOMPARE(F.SelectedSerial(), -1);
 
     // Many programmers: the dialog grows so that every item stays visible.
@@ -279,30 +322,30 @@ void TDialogsTest::SelectionRefreshKeepsSelection() {
         Attached.push_back(S);
     F.RefreshList();
     F.show();
-    const QRadioButton* Last = F.RadioGroup->Button(8);
-    QVERIFY(F.RadioGroup->rect().contains(Last->geometry()));
-    QVERIFY(F.ButtonOK->geometry().top() >= F.RadioGroup->geometry().bottom());
+    const QRadioButton* Last = Group(F, "serialGroup")->Button(8);
+    QVERIFY(Group(F, "serialGroup")->rect().contains(Last->geometry()));
+    QVERIFY(Ok(F)->geometry().top() >= Group(F, "serialGroup")->geometry().bottom());
 }
 
 void TDialogsTest::SelectionFollowsTimer() {
     std::vector<int32_t> Attached = {0x000010};
     TJTAGKorvexSelectionForm F(nullptr, [&] { return Attached; });
-    QCOMPARE(F.Timer->interval(), 1000);
-    QVERIFY(F.Timer->isActive());
-    F.RadioGroup->Button(0)->click();
+    QCOMPARE(Child<QTimer>(F, "refreshTimer")->interval(), 1000);
+    QVERIFY(Child<QTimer>(F, "refreshTimer")->isActive());
+    Group(F, "serialGroup")->Button(0)->click();
     Attached.push_back(0x000020);
-    QTRY_COMPARE_WITH_TIMEOUT(F.RadioGroup->Count(), 2, 1500);
-    QCOMPARE(F.RadioGroup->ItemIndex(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(Group(F, "serialGroup")->Count(), 2, 1500);
+    QCOMPARE(Group(F, "serialGroup")->ItemIndex(), 0);
 }
 
 void TDialogsTest::SelectionOkCancel() {
     TJTAGKorvexSelectionForm F(nullptr, [] { return std::vector<int32_t>{0x0A0B0C}; });
-    QCOMPARE(F.ButtonOK->text(), QStringLiteral("OK"));
-    QCOMPARE(F.ButtonCancel->text(), QStringLiteral("Cancel"));
-    QVERIFY(F.ButtonOK->isDefault());
-    F.ButtonCancel->click();
+    QCOMPARE(Ok(F)->text(), QStringLiteral("OK"));
+    QCOMPARE(Child<QPushButton>(F, "cancelButton")->text(), QStringLiteral("Cancel"));
+    QVERIFY(Ok(F)->isDefault());
+    Child<QPushButton>(F, "cancelButton")->click();
     QCOMPARE(F.result(), int(QDialog::Rejected));
-    F.ButtonOK->click();
+    Ok(F)->click();
     QCOMPARE(F.result(), int(QDialog::Accepted));
 }
 
@@ -310,16 +353,17 @@ void TDialogsTest::HelpEscapeHidesAndShowAgain() {
     THelpForm H;
     QCOMPARE(H.windowTitle(), QStringLiteral("SVF & XSVF Player Help & Programming Tips"));
     QVERIFY(!H.isVisible());
-    const QString Text = H.Text->toPlainText();
+    const QString Text = Child<QTextBrowser>(H, "helpView")->toPlainText();
     for (const char* Piece : {"MOSI", "CLOCK", "MISO", "LVP", "XSETSDRMASKS", "-cc", "PIOMAP"})
         QVERIFY2(Text.contains(QLatin1String(Piece)), Piece);
-    QVERIFY(H.Text->toHtml().contains("Courier New"));
+    QVERIFY(Child<QTextBrowser>(H, "helpView")->toHtml().contains("Courier New"));
 
     H.ShowHelp();
     QVERIFY(H.isVisible());
     QVERIFY(H.windowState() & Qt::WindowMaximized);
-    H.Text->setFocus();
-    QTest::keyClick(H.Text, Qt::Key_Escape); // the window sees it before the text control
+    Child<QTextBrowser>(H, "helpView")->setFocus();
+    QTest::keyClick(Child<QTextBrowser>(H, "helpView"),
+                    Qt::Key_Escape); // the window sees it before the text control
     QVERIFY(!H.isVisible());
     H.ShowHelp();
     QVERIFY(H.isVisible());

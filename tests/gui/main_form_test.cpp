@@ -5,7 +5,6 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QtTest>
 
@@ -17,6 +16,7 @@
 #include "qt_console_view.h"
 #include "qt_dialog_seam.h"
 #include "qt_radio_group.h"
+#include "scratch.h"
 #include "selection_form.h"
 
 namespace {
@@ -31,12 +31,35 @@ QString WriteFile(const QString& Path, const QByteArray& Content) {
     return Path;
 }
 
+// A part of the window by its object name; a missing one ends the test program.
+template <class T> T* Child(const QObject& Parent, const char* Name) {
+    auto* C = Parent.findChild<T*>(QString::fromLatin1(Name));
+    if (!C)
+        qFatal("no %s named %s", T::staticMetaObject.className(), Name);
+    return C;
+}
+QAction* Action(const TJtagMainForm& W, const char* Name) {
+    return Child<QAction>(W, Name);
+}
+TConsoleView* Console(const TJtagMainForm& W) {
+    return Child<TConsoleView>(W, "consoleView");
+}
+// What opening the File menu does: its items brought up to date.
+void UpdateFileMenu(const TJtagMainForm& W) {
+    emit Child<QMenu>(W, "fileMenu")->aboutToShow();
+}
+// "&Process Last File" chosen from the menu.
+void ProcessLast(const TJtagMainForm& W) {
+    UpdateFileMenu(W);
+    Action(W, "processLastAction")->trigger();
+}
+
 QStringList ConsoleLines(const TJtagMainForm& W) {
-    return W.MainMemo->Text().split(u'\n');
+    return Console(W)->Text().split(u'\n');
 }
 
 QColor LineColor(const TJtagMainForm& W, int Line) {
-    return W.MainMemo->LineColor(Line);
+    return Console(W)->LineColor(Line);
 }
 
 int FindLine(const TJtagMainForm& W, const QString& Start) {
@@ -85,7 +108,13 @@ private:
     // Ticks until the console shows a line starting with Text, at most Ms milliseconds.
     bool WaitForLine(TJtagMainForm& W, const QString& Text, int Ms = 10000);
 
-    QTemporaryDir Dir;
+    // A path in the test's scratch folder.
+    QString InFolder(const QString& Name) const {
+        return QString::fromStdString(Folder.File(Name.toStdString()));
+    }
+
+    TScratchFolder Folder{"gui"};
+    TSimScenario Scenario{Folder};
     QString Ini;
     QStringList ErrorBoxes;
     QStringList Dialogs;                       // class names of the dialogs run modally
@@ -93,7 +122,6 @@ private:
 };
 
 void TMainFormTest::initTestCase() {
-    QVERIFY(Dir.isValid());
     RegisterPlayers();
     korvextest::UseDriverLibrary(KORVEX_SIM_LIBRARY);
     KorvexDialogs::SetErrorBoxHook([this](QWidget*, const QString& Text) { ErrorBoxes << Text; });
@@ -104,7 +132,7 @@ void TMainFormTest::initTestCase() {
 }
 
 void TMainFormTest::init() {
-    Ini = Dir.filePath(QStringLiteral("%1.ini").arg(QTest::currentTestFunction()));
+    Ini = InFolder(QStringLiteral("%1.ini").arg(QTest::currentTestFunction()));
     QFile::remove(Ini);
     ErrorBoxes.clear();
     Dialogs.clear();
@@ -122,18 +150,19 @@ std::unique_ptr<TJtagMainForm> TMainFormTest::MakeForm(QStringList Args) {
     std::vector<std::string> A;
     for (const QString& S : Args)
         A.push_back(S.toStdString());
-    auto W = std::make_unique<TJtagMainForm>(Dir.filePath("korvex-player").toStdString(), A);
-    W->Timer->stop(); // the tests tick by hand, so every step is deterministic
+    auto W = std::make_unique<TJtagMainForm>(InFolder("korvex-player").toStdString(), A);
+    Child<QTimer>(*W, "pollTimer")
+        ->stop(); // the tests poll by hand, so every step is deterministic
     return W;
 }
 
 void TMainFormTest::SetSim(const QByteArray& Config) {
-    qputenv("KORVEX_SIM", WriteFile(Dir.filePath("sim.cfg"), Config).toLocal8Bit());
+    Scenario.Use(Config.toStdString());
 }
 
 void TMainFormTest::Tick(TJtagMainForm& W, int Count) {
     for (int I = 0; I < Count; ++I)
-        W.TimerTimer();
+        W.Poll();
 }
 
 bool TMainFormTest::WaitForLine(TJtagMainForm& W, const QString& Text, int Ms) {
@@ -162,14 +191,15 @@ void TMainFormTest::MenuCaptionsAndShortcuts() {
         QString Caption;
         QKeySequence Shortcut;
     } Rows[] = {
-        {W->File1, 0, "&Open && Process", QKeySequence(Qt::Key_O)},
-        {W->File1, 1, "&Process Last File", QKeySequence(Qt::Key_P)},
-        {W->File1, 2, "&Stop", QKeySequence(Qt::Key_S)},
-        {W->File1, 4, "&Close", QKeySequence(Qt::Key_X)},
-        {W->Options1, 0, "Program &Options", {}},
-        {W->Options1, 1, "Write SVF file comments into console", {}},
-        {W->Options1, 2, "Select Korvex", {}},
-        {W->Help1, 0, "Show &Help && Programming Tips", QKeySequence(Qt::Key_F1)},
+        {Child<QMenu>(*W, "fileMenu"), 0, "&Open && Process", QKeySequence(Qt::Key_O)},
+        {Child<QMenu>(*W, "fileMenu"), 1, "&Process Last File", QKeySequence(Qt::Key_P)},
+        {Child<QMenu>(*W, "fileMenu"), 2, "&Stop", QKeySequence(Qt::Key_S)},
+        {Child<QMenu>(*W, "fileMenu"), 4, "&Close", QKeySequence(Qt::Key_X)},
+        {Child<QMenu>(*W, "optionsMenu"), 0, "Program &Options", {}},
+        {Child<QMenu>(*W, "optionsMenu"), 1, "Write SVF file comments into console", {}},
+        {Child<QMenu>(*W, "optionsMenu"), 2, "Select Korvex", {}},
+        {Child<QMenu>(*W, "helpMenu"), 0, "Show &Help && Programming Tips",
+         QKeySequence(Qt::Key_F1)},
     };
     for (const auto& R : Rows) {
         QAction* A = R.Menu->actions().value(R.Position);
@@ -177,16 +207,16 @@ void TMainFormTest::MenuCaptionsAndShortcuts() {
         QCOMPARE(A->text(), R.Caption);
         QCOMPARE(A->shortcut(), R.Shortcut);
     }
-    QVERIFY(W->File1->actions()[3]->isSeparator());
-    QVERIFY(W->Copycommentstoconsole1->isCheckable());
-    QVERIFY(W->Copycommentstoconsole1->isChecked());
-    QVERIFY(!W->Stop1->isEnabled()); // only during a run
+    QVERIFY(Child<QMenu>(*W, "fileMenu")->actions()[3]->isSeparator());
+    QVERIFY(Action(*W, "writeCommentsAction")->isCheckable());
+    QVERIFY(Action(*W, "writeCommentsAction")->isChecked());
+    QVERIFY(!Action(*W, "stopAction")->isEnabled()); // only during a run
 
     // The window's parts.
-    QVERIFY(QFontInfo(W->MainMemo->font()).fixedPitch());
-    QCOMPARE(W->MainPanel->height(), 49);
-    QCOMPARE(W->Timer->interval(), 100);
-    QCOMPARE(W->MainStatus->text(), QString());
+    QVERIFY(QFontInfo(Console(*W)->font()).fixedPitch());
+    QCOMPARE(Child<QWidget>(*W, "progressPanel")->height(), 49);
+    QCOMPARE(Child<QTimer>(*W, "pollTimer")->interval(), 100);
+    QCOMPARE(Child<QLabel>(*W, "statusLabel")->text(), QString());
 }
 
 void TMainFormTest::TitleWithAndWithoutVersion() {
@@ -212,9 +242,10 @@ void TMainFormTest::ProgressBarRanges() {
         {0, 0, 1.0},       // the end of an empty file: a full bar, not a busy indicator
     };
     for (const auto& R : Rows) {
-        W->SetProgress(R.Max, R.Position);
-        QVERIFY(W->MainProgress->maximum() > 0);
-        const double Shown = double(W->MainProgress->value()) / W->MainProgress->maximum();
+        static_cast<IControllerView&>(*W).SetProgress(R.Max, R.Position);
+        QVERIFY(Child<QProgressBar>(*W, "progressBar")->maximum() > 0);
+        const double Shown = double(Child<QProgressBar>(*W, "progressBar")->value()) /
+                             Child<QProgressBar>(*W, "progressBar")->maximum();
         QVERIFY2(qAbs(Shown - R.Fraction) < 0.001, qPrintable(QString::number(Shown)));
     }
 }
@@ -258,17 +289,17 @@ void TMainFormTest::BareOOpensTheOpenDialog() {
         }
         return int(QDialog::Rejected);
     };
-    W->MainMemo->setFocus();
-    QTest::keyClick(W->MainMemo, Qt::Key_O);
+    Console(*W)->setFocus();
+    QTest::keyClick(Console(*W), Qt::Key_O);
     QCOMPARE(Dialogs, QStringList{"QFileDialog"});
     QCOMPARE(Title, QStringLiteral("Open file for process"));
     QCOMPARE(Filters, (QStringList{"SVF files (*.svf)", "XSVF files (*.xsvf)",
                                    "All supported files (*.SVF *.XSVF)"}));
     QCOMPARE(Filter, QStringLiteral("All supported files (*.SVF *.XSVF)"));
-    QVERIFY(!W->Controller.Processing()); // cancelled: nothing runs
+    QVERIFY(!W->Controller().Processing()); // cancelled: nothing runs
 
     // With a modifier the letter is not the shortcut.
-    QTest::keyClick(W->MainMemo, Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(Console(*W), Qt::Key_O, Qt::ControlModifier);
     QCOMPARE(Dialogs.size(), 1);
 }
 
@@ -276,54 +307,55 @@ void TMainFormTest::PNeedsAnExistingLastFile() {
     auto W = MakeForm({});
     W->show();
     QVERIFY(QTest::qWaitForWindowExposed(W.get()));
-    QTest::keyClick(W->MainMemo, Qt::Key_P);
+    QTest::keyClick(Console(*W), Qt::Key_P);
     QVERIFY(Dialogs.isEmpty()); // not even the programmer selection
-    QVERIFY(!W->Controller.Processing());
-    W->File1Click();
-    QVERIFY(!W->MenuProcess->isEnabled());
+    QVERIFY(!W->Controller().Processing());
+    UpdateFileMenu(*W);
+    QVERIFY(!Action(*W, "processLastAction")->isEnabled());
 
     // A file chosen: P works even though the menu has not been opened since.
-    const QString File = WriteFile(Dir.filePath("p.svf"), "SIR 8 TDI(01);\n");
-    W->Controller.LastFileName = File.toStdString();
-    QTest::keyClick(W->MainMemo, Qt::Key_P);
+    const QString File = WriteFile(InFolder("p.svf"), "SIR 8 TDI(01);\n");
+    W->Controller().LastFileName = File.toStdString();
+    QTest::keyClick(Console(*W), Qt::Key_P);
     QCOMPARE(Dialogs, QStringList{"TJTAGKorvexSelectionForm"}); // first run: which KORVEX?
-    QVERIFY(W->MenuProcess->isEnabled());
+    QVERIFY(Action(*W, "processLastAction")->isEnabled());
 
     // The file deleted: disabled again.
     QFile::remove(File);
-    W->File1Click();
-    QVERIFY(!W->MenuProcess->isEnabled());
-    QTest::keyClick(W->MainMemo, Qt::Key_P);
+    UpdateFileMenu(*W);
+    QVERIFY(!Action(*W, "processLastAction")->isEnabled());
+    QTest::keyClick(Console(*W), Qt::Key_P);
     QCOMPARE(Dialogs.size(), 1);
 }
 
 void TMainFormTest::WholeRunFromProcessLastFile() {
-    const QString File = WriteFile(Dir.filePath("ok.svf"), "! erase the part\n"
-                                                           "SIR 8 TDI(01);\n"
-                                                           "SDR 8 TDI(00) TDO(00) MASK(FF);\n"
-                                                           "RUNTEST 100 TCK;\n");
+    const QString File = WriteFile(InFolder("ok.svf"), "! erase the part\n"
+                                                       "SIR 8 TDI(01);\n"
+                                                       "SDR 8 TDI(00) TDO(00) MASK(FF);\n"
+                                                       "RUNTEST 100 TCK;\n");
     auto W = MakeForm({"-F", File});
     W->show();
     QVERIFY(QTest::qWaitForWindowExposed(W.get()));
     // The programmer is chosen in the selection dialog on this first run.
     AnswerDialog = [](QDialog& D) {
         auto& S = static_cast<TJTAGKorvexSelectionForm&>(D);
-        S.RadioGroup->Button(0)->click();
+        Child<TRadioGroup>(S, "serialGroup")->Button(0)->click();
         return int(QDialog::Accepted);
     };
-    W->File1Click();
-    QVERIFY(W->MenuProcess->isEnabled());
-    W->MenuProcess->trigger();
+    UpdateFileMenu(*W);
+    QVERIFY(Action(*W, "processLastAction")->isEnabled());
+    Action(*W, "processLastAction")->trigger();
     QCOMPARE(Dialogs, QStringList{"TJTAGKorvexSelectionForm"});
-    QCOMPARE(W->MainStatus->text(), QStringLiteral("Using KORVEX S/N 012345"));
-    QVERIFY(W->Controller.Processing());
-    QVERIFY(W->Stop1->isEnabled());
+    QCOMPARE(Child<QLabel>(*W, "statusLabel")->text(), QStringLiteral("Using KORVEX S/N 012345"));
+    QVERIFY(W->Controller().Processing());
+    QVERIFY(Action(*W, "stopAction")->isEnabled());
 
     QVERIFY(WaitForLine(*W, "File processing completed successfully"));
-    QVERIFY(!W->Controller.Processing());
-    QVERIFY(!W->Stop1->isEnabled());
-    QCOMPARE(W->Controller.ExitCode, uint8_t(0));
-    QCOMPARE(W->MainProgress->value(), W->MainProgress->maximum());
+    QVERIFY(!W->Controller().Processing());
+    QVERIFY(!Action(*W, "stopAction")->isEnabled());
+    QCOMPARE(W->Controller().ExitCode, uint8_t(0));
+    QCOMPARE(Child<QProgressBar>(*W, "progressBar")->value(),
+             Child<QProgressBar>(*W, "progressBar")->maximum());
 
     const QStringList L = ConsoleLines(*W);
     QCOMPARE(L.first(), QStringLiteral("Using KORVEX S/N 012345"));
@@ -339,9 +371,9 @@ void TMainFormTest::WholeRunFromProcessLastFile() {
     QVERIFY(ErrorBoxes.isEmpty());
 
     // A second run clears the console first, and finds the chosen programmer without a dialog.
-    W->MenuProcess->trigger();
+    Action(*W, "processLastAction")->trigger();
     QCOMPARE(Dialogs.size(), 1);
-    QCOMPARE(W->MainMemo->Text(), QString());
+    QCOMPARE(Console(*W)->Text(), QString());
     Tick(*W);
     QCOMPARE(ConsoleLines(*W).first(), QStringLiteral("Using KORVEX S/N 012345"));
     QVERIFY(WaitForLine(*W, "File processing completed successfully"));
@@ -349,12 +381,12 @@ void TMainFormTest::WholeRunFromProcessLastFile() {
 }
 
 void TMainFormTest::FailedRunIsRed() {
-    const QString File = WriteFile(Dir.filePath("bad.svf"), "SDR 8 TDI(00) TDO(FF) MASK(FF);\n");
+    const QString File = WriteFile(InFolder("bad.svf"), "SDR 8 TDI(00) TDO(FF) MASK(FF);\n");
     auto W = MakeForm({"-F", File, "-S", "012345"});
     W->show();
-    W->MenuProcessClick();
+    ProcessLast(*W);
     QVERIFY(WaitForLine(*W, "!! ERROR !! File processing failed"));
-    QCOMPARE(W->Controller.ExitCode, uint8_t(1));
+    QCOMPARE(W->Controller().ExitCode, uint8_t(1));
     const QStringList L = ConsoleLines(*W);
     const int Reading = FindLine(*W, "Reading file ");
     QVERIFY(L.size() > Reading + 2); // the player's own report comes before the outcome
@@ -364,24 +396,24 @@ void TMainFormTest::FailedRunIsRed() {
 }
 
 void TMainFormTest::CommentsItemControlsGreyLines() {
-    const QString File = WriteFile(Dir.filePath("c.svf"), "! first note\nSIR 8 TDI(01);\n");
+    const QString File = WriteFile(InFolder("c.svf"), "! first note\nSIR 8 TDI(01);\n");
     auto W = MakeForm({"-F", File, "-S", "012345"});
     W->show();
-    W->Copycommentstoconsole1->trigger(); // unchecks
-    QVERIFY(!W->Copycommentstoconsole1->isChecked());
-    W->MenuProcessClick();
+    Action(*W, "writeCommentsAction")->trigger(); // unchecks
+    QVERIFY(!Action(*W, "writeCommentsAction")->isChecked());
+    ProcessLast(*W);
     QVERIFY(WaitForLine(*W, "File processing completed successfully"));
     QCOMPARE(FindLine(*W, "! first note"), -1);
-    W->Copycommentstoconsole1->trigger();
-    W->MenuProcessClick();
+    Action(*W, "writeCommentsAction")->trigger();
+    ProcessLast(*W);
     QVERIFY(WaitForLine(*W, "File processing completed successfully"));
     QVERIFY(FindLine(*W, "! first note") > 0);
     W->close();
     // Unchecked survives a restart through the settings file.
-    W->Copycommentstoconsole1->setChecked(false);
-    W->Controller.FormClose();
+    Action(*W, "writeCommentsAction")->setChecked(false);
+    W->Controller().SaveSettings();
     auto Again = MakeForm({});
-    QVERIFY(!Again->Copycommentstoconsole1->isChecked());
+    QVERIFY(!Action(*Again, "writeCommentsAction")->isChecked());
 }
 
 void TMainFormTest::ClosingRefusedDuringRunAndStop() {
@@ -390,52 +422,52 @@ void TMainFormTest::ClosingRefusedDuringRunAndStop() {
     QByteArray Svf;
     for (int I = 0; I < 200; ++I)
         Svf += "SDR 8 TDI(00) TDO(00) MASK(FF);\n";
-    const QString File = WriteFile(Dir.filePath("slow.svf"), Svf);
+    const QString File = WriteFile(InFolder("slow.svf"), Svf);
     auto W = MakeForm({"-F", File, "-S", "012345"});
     W->show();
     QVERIFY(QTest::qWaitForWindowExposed(W.get()));
-    W->MenuProcessClick();
-    QVERIFY(W->Controller.Processing());
+    ProcessLast(*W);
+    QVERIFY(W->Controller().Processing());
 
     QVERIFY(!W->close());
     QCOMPARE(ErrorBoxes, QStringList{"Please wait until file processing is done."});
     QVERIFY(W->isVisible());
-    QTest::keyClick(W->MainMemo, Qt::Key_X); // the shortcut closes the same way
+    QTest::keyClick(Console(*W), Qt::Key_X); // the shortcut closes the same way
     QCOMPARE(ErrorBoxes.size(), 2);
     QVERIFY(W->isVisible());
 
     // O and P do nothing during a run.
-    QTest::keyClick(W->MainMemo, Qt::Key_O);
-    QTest::keyClick(W->MainMemo, Qt::Key_P);
+    QTest::keyClick(Console(*W), Qt::Key_O);
+    QTest::keyClick(Console(*W), Qt::Key_P);
     QVERIFY(Dialogs.isEmpty());
 
-    QTest::keyClick(W->MainMemo, Qt::Key_S);
+    QTest::keyClick(Console(*W), Qt::Key_S);
     QVERIFY(WaitForLine(*W, "!! ERROR !! File processing failed"));
-    QCOMPARE(W->Controller.ExitCode, uint8_t(1));
-    QVERIFY(!W->Stop1->isEnabled());
+    QCOMPARE(W->Controller().ExitCode, uint8_t(1));
+    QVERIFY(!Action(*W, "stopAction")->isEnabled());
 
     // The programmer was released: the next run opens it again and completes.
     SetSim("tdo_constant 0\n");
-    W->MenuProcessClick();
+    ProcessLast(*W);
     QVERIFY(WaitForLine(*W, "File processing completed successfully", 30000));
     QVERIFY(W->close());
     QCOMPARE(ErrorBoxes.size(), 2);
 }
 
 void TMainFormTest::NoProgrammerKeepsConsole() {
-    const QString File = WriteFile(Dir.filePath("n.svf"), "SIR 8 TDI(01);\n");
+    const QString File = WriteFile(InFolder("n.svf"), "SIR 8 TDI(01);\n");
     auto W = MakeForm({"-F", File, "-S", "012345"});
     W->show();
-    W->MenuProcessClick();
+    ProcessLast(*W);
     QVERIFY(WaitForLine(*W, "File processing completed successfully"));
-    const QString Before = W->MainMemo->Text();
+    const QString Before = Console(*W)->Text();
 
     SetSim("no_devices\n");
-    W->MenuProcessClick();
+    ProcessLast(*W);
     QCOMPARE(ErrorBoxes, QStringList{"KORVEX not found"});
-    QVERIFY(!W->Controller.Processing());
+    QVERIFY(!W->Controller().Processing());
     Tick(*W);
-    QCOMPARE(W->MainMemo->Text(), Before);
+    QCOMPARE(Console(*W)->Text(), Before);
 }
 
 void TMainFormTest::SelectKorvexSetsSerial() {
@@ -445,24 +477,24 @@ void TMainFormTest::SelectKorvexSetsSerial() {
     QStringList Items;
     AnswerDialog = [&](QDialog& D) {
         auto& S = static_cast<TJTAGKorvexSelectionForm&>(D);
-        Items = S.RadioGroup->Items();
-        S.RadioGroup->Button(1)->click();
+        Items = Child<TRadioGroup>(S, "serialGroup")->Items();
+        Child<TRadioGroup>(S, "serialGroup")->Button(1)->click();
         return int(QDialog::Accepted);
     };
-    W->SelectKorvex1->trigger();
+    Action(*W, "selectProgrammerAction")->trigger();
     QCOMPARE(Items, (QStringList{"S/N 012345", "S/N 01ABCD"}));
-    QCOMPARE(W->Controller.Link.SerialNumber, int32_t(0xA601ABCD));
+    QCOMPARE(W->Controller().Link.SerialNumber, int32_t(0xA601ABCD));
 
     AnswerDialog = [](QDialog& D) {
-        static_cast<TJTAGKorvexSelectionForm&>(D).RadioGroup->Button(0)->click();
+        Child<TRadioGroup>(D, "serialGroup")->Button(0)->click();
         return int(QDialog::Rejected);
     };
-    W->SelectKorvex1->trigger();
-    QCOMPARE(W->Controller.Link.SerialNumber, int32_t(0xA601ABCD)); // Cancel keeps it
+    Action(*W, "selectProgrammerAction")->trigger();
+    QCOMPARE(W->Controller().Link.SerialNumber, int32_t(0xA601ABCD)); // Cancel keeps it
 
     // A run started now finds the chosen programmer at once and names it as the dialog stored it.
-    W->Controller.LastFileName = WriteFile(Dir.filePath("s.svf"), "SIR 8 TDI(01);\n").toStdString();
-    W->MenuProcessClick();
+    W->Controller().LastFileName = WriteFile(InFolder("s.svf"), "SIR 8 TDI(01);\n").toStdString();
+    ProcessLast(*W);
     QCOMPARE(Dialogs.size(), 2);
     QVERIFY(WaitForLine(*W, "File processing completed successfully"));
     QCOMPARE(ConsoleLines(*W).first(), QStringLiteral("Using KORVEX S/N A601ABCD"));
@@ -470,7 +502,7 @@ void TMainFormTest::SelectKorvexSetsSerial() {
 
 void TMainFormTest::SelectionDialogAgainUntilOneIsChosen() {
     SetSim("device A6012345\ndevice A601ABCD\ntdo_constant 0\n");
-    const QString File = WriteFile(Dir.filePath("two.svf"), "SIR 8 TDI(01);\n");
+    const QString File = WriteFile(InFolder("two.svf"), "SIR 8 TDI(01);\n");
     auto W = MakeForm({"-F", File});
     W->show();
     // OK with nothing selected names no programmer among two: the dialog comes back; then the
@@ -478,25 +510,25 @@ void TMainFormTest::SelectionDialogAgainUntilOneIsChosen() {
     int Shown = 0;
     AnswerDialog = [&](QDialog& D) {
         if (++Shown == 2)
-            static_cast<TJTAGKorvexSelectionForm&>(D).RadioGroup->Button(1)->click();
+            Child<TRadioGroup>(D, "serialGroup")->Button(1)->click();
         return int(QDialog::Accepted);
     };
-    W->MenuProcessClick();
+    ProcessLast(*W);
     QCOMPARE(Dialogs.size(), 2);
-    QVERIFY(W->Controller.Processing());
-    QCOMPARE(W->MainStatus->text(), QStringLiteral("Using KORVEX S/N 01ABCD"));
+    QVERIFY(W->Controller().Processing());
+    QCOMPARE(Child<QLabel>(*W, "statusLabel")->text(), QStringLiteral("Using KORVEX S/N 01ABCD"));
     QVERIFY(WaitForLine(*W, "File processing completed successfully"));
     QCOMPARE(ConsoleLines(*W).first(), QStringLiteral("Using KORVEX S/N 01ABCD"));
 
     // Cancel: no run, no message, the console keeps the last run.
-    W->Controller.Link.SerialNumber = 0x777777; // not attached
-    const QString Before = W->MainMemo->Text();
+    W->Controller().Link.SerialNumber = 0x777777; // not attached
+    const QString Before = Console(*W)->Text();
     AnswerDialog = nullptr;
-    W->MenuProcessClick();
+    ProcessLast(*W);
     QCOMPARE(Dialogs.size(), 3);
-    QVERIFY(!W->Controller.Processing());
+    QVERIFY(!W->Controller().Processing());
     QVERIFY(ErrorBoxes.isEmpty());
-    QCOMPARE(W->MainMemo->Text(), Before);
+    QCOMPARE(Console(*W)->Text(), Before);
 }
 
 void TMainFormTest::OptionsThroughTheMenu() {
@@ -505,53 +537,53 @@ void TMainFormTest::OptionsThroughTheMenu() {
     QString Shown;
     AnswerDialog = [&](QDialog& D) {
         auto& F = static_cast<TOptionsForm&>(D);
-        for (int I = 0; I < F.DefFreq->Count(); ++I)
-            if (F.DefFreq->Button(I)->isChecked())
-                Shown = F.DefFreq->Button(I)->text();
-        F.PActive->Button(3)->click();
+        for (int I = 0; I < Child<TRadioGroup>(F, "DefFreq")->Count(); ++I)
+            if (Child<TRadioGroup>(F, "DefFreq")->Button(I)->isChecked())
+                Shown = Child<TRadioGroup>(F, "DefFreq")->Button(I)->text();
+        Child<TRadioGroup>(F, "PActive")->Button(3)->click();
         return int(QDialog::Accepted);
     };
-    W->Options2->trigger();
+    Action(*W, "programOptionsAction")->trigger();
     QCOMPARE(Shown, QStringLiteral("max. 750kHz"));
-    QCOMPARE(int(W->Controller.Link.DefFreq), 2);
-    QCOMPARE(int(W->Controller.Link.PActive), 3);
-    QCOMPARE(int(W->Controller.Link.SecurityTime), 25);
+    QCOMPARE(int(W->Controller().Options().DefFreq), 2);
+    QCOMPARE(int(W->Controller().Options().PActive), 3);
+    QCOMPARE(int(W->Controller().Options().SecurityTime), 25);
 
     AnswerDialog = [&](QDialog& D) {
-        static_cast<TOptionsForm&>(D).DefFreq->Button(0)->click();
+        Child<TRadioGroup>(D, "DefFreq")->Button(0)->click();
         return int(QDialog::Rejected);
     };
-    W->Options2->trigger();
-    QCOMPARE(int(W->Controller.Link.DefFreq), 2);
+    Action(*W, "programOptionsAction")->trigger();
+    QCOMPARE(int(W->Controller().Options().DefFreq), 2);
 }
 
 void TMainFormTest::HelpWithF1AndEscape() {
     auto W = MakeForm({});
     W->show();
     QVERIFY(QTest::qWaitForWindowExposed(W.get()));
-    QVERIFY(!W->HelpForm->isVisible());
-    QTest::keyClick(W->MainMemo, Qt::Key_F1);
-    QVERIFY(W->HelpForm->isVisible());
-    QVERIFY(W->HelpForm->windowState() & Qt::WindowMaximized);
-    QVERIFY(!W->HelpForm->isModal());
-    QTest::keyClick(W->HelpForm->Text, Qt::Key_Escape);
-    QVERIFY(!W->HelpForm->isVisible());
+    QVERIFY(!Child<THelpForm>(*W, "helpWindow")->isVisible());
+    QTest::keyClick(Console(*W), Qt::Key_F1);
+    QVERIFY(Child<THelpForm>(*W, "helpWindow")->isVisible());
+    QVERIFY(Child<THelpForm>(*W, "helpWindow")->windowState() & Qt::WindowMaximized);
+    QVERIFY(!Child<THelpForm>(*W, "helpWindow")->isModal());
+    QTest::keyClick(Child<QTextBrowser>(*W, "helpView"), Qt::Key_Escape);
+    QVERIFY(!Child<THelpForm>(*W, "helpWindow")->isVisible());
     W->activateWindow();
-    QTest::keyClick(W->MainMemo, Qt::Key_F1);
-    QVERIFY(W->HelpForm->isVisible());
+    QTest::keyClick(Console(*W), Qt::Key_F1);
+    QVERIFY(Child<THelpForm>(*W, "helpWindow")->isVisible());
     // Closing the main window takes the help window with it.
     QVERIFY(W->close());
-    QVERIFY(!W->HelpForm->isVisible());
+    QVERIFY(!Child<THelpForm>(*W, "helpWindow")->isVisible());
 }
 
 void TMainFormTest::DriverMissingClosesWithTwo() {
-    korvextest::UseDriverLibrary(Dir.filePath("no-such-driver.so").toStdString());
+    korvextest::UseDriverLibrary(InFolder("no-such-driver.so").toStdString());
     auto W = MakeForm({"-P", "-F", "whatever.svf", "-S", "012345"});
-    W->Timer->start();
+    Child<QTimer>(*W, "pollTimer")->start();
     W->show();
     QCOMPARE(ErrorBoxes, QStringList{"USB drivers not found or bad version."});
     QTRY_VERIFY(!W->isVisible());
-    QCOMPARE(W->Controller.ExitCode, uint8_t(2));
+    QCOMPARE(W->Controller().ExitCode, uint8_t(2));
     QVERIFY(QFile::exists(Ini)); // closing saved the settings
     QTest::qWait(250);           // no automatic run behind the closed window
     QCOMPARE(ErrorBoxes.size(), 1);
@@ -600,13 +632,12 @@ void TMainFormTest::UnattendedRunExitCodes() {
     QFETCH(QByteArray, Content);
     QFETCH(int, ExitCode);
     QFETCH(bool, Driver);
-    const QString Path =
-        Content.isEmpty() ? Dir.filePath(File) : WriteFile(Dir.filePath(File), Content);
-    const QString Config = WriteFile(Dir.filePath("unattended.cfg"), Sim);
+    const QString Path = Content.isEmpty() ? InFolder(File) : WriteFile(InFolder(File), Content);
+    const QString Config = WriteFile(InFolder("unattended.cfg"), Sim);
     QProcess P;
     QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
     Env.insert(korvextest::DriverVariable(),
-               Driver ? QString(KORVEX_SIM_LIBRARY) : Dir.filePath("none.so"));
+               Driver ? QString(KORVEX_SIM_LIBRARY) : InFolder("none.so"));
     Env.insert("KORVEX_SIM", Config);
     Env.insert("QT_QPA_PLATFORM", "offscreen");
     P.setProcessEnvironment(Env);

@@ -1,10 +1,12 @@
 // Takes the pictures of the windows for the documentation: a finished run in the main window,
-// the options dialog, the programmer selection and the help window. Run it under a real X
-// server (xvfb-run) with the simulated programmer, from the source folder:
-//   KORVEX_D2XX=<build>/sim/libkorvex-sim.so xvfb-run -s "-screen 0 1024x700x24"
+// the options dialog, the programmer selection and the help window. Run it offscreen (or under
+// any X server) with the simulated programmer, from the source folder:
+//   KORVEX_D2XX=<build>/sim/libkorvex-sim.so QT_QPA_PLATFORM=offscreen
 //       <build>/tests/gui/gui_screenshots docs   (one command line)
+#include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QMenu>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -65,28 +67,30 @@ int main(int argc, char** argv) {
     TJtagMainForm W(Dir.filePath("korvex-player").toStdString(), Args);
     W.show();
     Settle();
-    W.MenuProcessClick();
-    for (int I = 0; I < 100 && W.Controller.Processing(); ++I)
+    emit W.findChild<QMenu*>("fileMenu")->aboutToShow();
+    W.findChild<QAction*>("processLastAction")->trigger();
+    for (int I = 0; I < 100 && W.Controller().Processing(); ++I)
         Settle(100);
     Settle();
     bool Ok = Save(W, Out + "/main-window.png");
 
     TOptionsForm Options(&W);
-    Options.SetValues({0, 1, 2, 2, 3, 100});
+    Options.SetValues(TRunOptions{});
     Options.show();
     Ok = Save(Options, Out + "/options-dialog.png") && Ok;
     Options.hide();
 
-    TJTAGKorvexSelectionForm Select(&W, [&] { return W.Controller.Link.ListKorvexSerials(); });
-    Select.RadioGroup->SetItemIndex(0);
+    TJTAGKorvexSelectionForm Select(&W, [&] { return W.Controller().Link.ListKorvexSerials(); });
+    Select.findChild<TRadioGroup*>("serialGroup")->SetItemIndex(0);
     Select.show();
     Ok = Save(Select, Out + "/selection-dialog.png") && Ok;
     Select.hide();
 
-    W.ShowHelp1Click();
+    W.findChild<QAction*>("showHelpAction")->trigger();
     // Without a window manager nothing maximises the window: give it the screen as one would.
-    W.HelpForm->setGeometry(W.HelpForm->screen()->availableGeometry());
-    Ok = Save(*W.HelpForm, Out + "/help-window.png") && Ok;
-    W.HelpForm->hide();
+    auto* Help = W.findChild<THelpForm*>("helpWindow");
+    Help->setGeometry(Help->screen()->availableGeometry());
+    Ok = Save(*Help, Out + "/help-window.png") && Ok;
+    Help->hide();
     return Ok ? 0 : 1;
 }

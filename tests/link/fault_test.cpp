@@ -108,7 +108,7 @@ TEST(Faults, FatalFaultsEndTheRunWithAClearError) {
 
 TEST(Faults, FrequencyOfZeroFailsTheRun) {
     TSimHarness H;
-    TLambdaPlayer P([](TLambdaPlayer& Self, TTapDriver&) { Self.OnSetFrequency(0, true); });
+    TLambdaPlayer P([](TLambdaPlayer& Self, TTapDriver&) { Self.Events.OnSetFrequency(0, true); });
     const TSimRun R = H.Play(P);
     EXPECT_EQ(R.Status, 1);
     EXPECT_TRUE(R.HasLine("Fatal error Cannot set a TCK frequency of 0 Hz: the frequency must be "

@@ -61,21 +61,20 @@ public:
 
     void Start(int64_t DefaultFrequency) override {
         Thread = std::make_unique<TPlayerThread>();
-        if (OnSetFrequency)
-            OnSetFrequency(DefaultFrequency, true);
+        if (Events.OnSetFrequency)
+            Events.OnSetFrequency(DefaultFrequency, true);
         Thread->Resume([this] {
-            TTapDriver Tap(TJtagEvents{OnMessage, OnShift, OnReadCaptured, OnFlush, OnClockTms,
-                                       OnWaitTime, OnRunClocks, OnSetTrst, OnSetFrequency});
+            TTapDriver Tap(Events);
             RunPlayerLoop(
-                *Thread, OnMessage,
+                *Thread, Events.OnMessage,
                 [&] {
                     for (int I = 0; I < 6; ++I)
-                        OnClockTms(0, 1);
-                    OnFlush();
+                        Events.OnClockTms(0, 1);
+                    Events.OnFlush();
                 },
                 [&] {
                     FBody(*this, Tap);
-                    OnFlush();
+                    Events.OnFlush();
                     return false;
                 });
         });

@@ -154,15 +154,15 @@ TEST_F(Protocol, NonPositiveFrequencyIsAClearError) {
 }
 
 TEST_F(Protocol, WaitTimeStreams) {
-    Link.SecurityTime = 0;
-    Link.RTwTime = 0;
+    Link.UpdateOptions([](TRunOptions& O) { O.SecurityTime = 0; });
+    Link.UpdateOptions([](TRunOptions& O) { O.RTwTime = 0; });
     Link.OnWaitTime(false, 1000, 0);
     EXPECT_EQ(Take(), Repeat(0x80, 7));
     Link.OnWaitTime(false, 0, 0);
     EXPECT_EQ(Take(), Repeat(0x80, 1));
 
     // Slow clock: TMS set, 93 clocks at 93,750 Hz, the speed in effect restored.
-    Link.RTwTime = 1;
+    Link.UpdateOptions([](TRunOptions& O) { O.RTwTime = 1; });
     Link.OnSetFrequency(3000000, false);
     Link.OnWaitTime(false, 1000, 0);
     EXPECT_EQ(Take(), Cat({{0xE8, 0xAB}, Repeat(0x30, 23), {0x00, 0xA8}}));
@@ -171,12 +171,12 @@ TEST_F(Protocol, WaitTimeStreams) {
     EXPECT_EQ(Take(), Cat({{0xEC, 0xAB}, Repeat(0x30, 23), {0x00, 0xA9}}));
 
     // Clocks at the current speed.
-    Link.RTwTime = 2;
+    Link.UpdateOptions([](TRunOptions& O) { O.RTwTime = 2; });
     Link.OnSetFrequency(750000, false);
     Link.OnWaitTime(false, 1000, 1);
     EXPECT_EQ(Take(), Cat({Repeat(0x30, 187), {0x10}}));
     // A slow request falls back to clocks at the current (divider) speed even with RTwTime 1.
-    Link.RTwTime = 1;
+    Link.UpdateOptions([](TRunOptions& O) { O.RTwTime = 1; });
     Link.OnSetFrequency(50000, false);
     Link.OnWaitTime(false, 100, 1);
     Bytes Clock = Cat({Repeat(0xCE, 20), Repeat(0xCA, 20)});
@@ -194,7 +194,7 @@ TEST_F(Protocol, WaitMarginRoundsHalvesToEven) {
             N += ((B >> 4) & 3) + 1;
         return N;
     };
-    Link.RTwTime = 2;
+    Link.UpdateOptions([](TRunOptions& O) { O.RTwTime = 2; });
     Link.OnSetFrequency(3000000, false);
     struct TCase {
         int32_t Margin;
@@ -205,51 +205,52 @@ TEST_F(Protocol, WaitMarginRoundsHalvesToEven) {
         {50, 3, 4}, {50, 5, 8}, {100, 1000, 2000}, {0, 1000, 1000}, {-100, 50, 0}};
     for (const TCase& C : Cases) {
         SCOPED_TRACE(C.Time);
-        Link.SecurityTime = C.Margin;
+        Link.UpdateOptions([&](TRunOptions& O) { O.SecurityTime = C.Margin; });
         Link.OnWaitTime(false, C.Time, 0);
         EXPECT_EQ(Clocks(Take()), 3 * C.Expected);
     }
     // The default margin of 100 % doubles a pause wait too: 2000 us = 13 pauses.
-    Link.SecurityTime = 100;
-    Link.RTwTime = 0;
+    Link.UpdateOptions([](TRunOptions& O) { O.SecurityTime = 100; });
+    Link.UpdateOptions([](TRunOptions& O) { O.RTwTime = 0; });
     Link.OnWaitTime(false, 1000, 0);
     EXPECT_EQ(Take(), Repeat(0x80, 13));
 }
 
 TEST_F(Protocol, RunClocksFollowsItsOption) {
-    Link.SecurityTime = 0;
-    Link.RTwTime = 0;
+    Link.UpdateOptions([](TRunOptions& O) { O.SecurityTime = 0; });
+    Link.UpdateOptions([](TRunOptions& O) { O.RTwTime = 0; });
     Link.OnSetFrequency(3000000, false);
-    Link.RTwCount = 0;
+    Link.UpdateOptions([](TRunOptions& O) { O.RTwCount = 0; });
     Link.OnRunClocks(false, 10, 1);
     EXPECT_THAT(Take(), ElementsAre(0x30, 0x30, 0x10));
-    Link.RTwCount = 1; // 3000 clocks at 3 MHz = 1000 us = 7 pauses
+    Link.UpdateOptions(
+        [](TRunOptions& O) { O.RTwCount = 1; }); // 3000 clocks at 3 MHz = 1000 us = 7 pauses
     Link.OnRunClocks(false, 3000, 0);
     EXPECT_EQ(Take(), Repeat(0x80, 7));
-    Link.RTwCount = 2; // the count is microseconds
+    Link.UpdateOptions([](TRunOptions& O) { O.RTwCount = 2; }); // the count is microseconds
     Link.OnRunClocks(false, 1000, 0);
     EXPECT_EQ(Take(), Repeat(0x80, 7));
-    Link.RTwCount = 7;
+    Link.UpdateOptions([](TRunOptions& O) { O.RTwCount = 7; });
     Link.OnRunClocks(false, 1000, 0);
     EXPECT_EQ(Link.QueueLength(), 0u);
 }
 
 TEST_F(Protocol, RunClocksAsTimeNeedsAFrequency) {
-    Link.RTwCount = 1;
+    Link.UpdateOptions([](TRunOptions& O) { O.RTwCount = 1; });
     EXPECT_THROW(Link.OnRunClocks(false, 100, 0), std::runtime_error);
 }
 
 TEST_F(Protocol, TrstKeepsTheTmsLevelOfTheLastPinCommand) {
     std::vector<std::pair<std::string, uint8_t>> Messages;
     Link.QueueMessage = [&](const std::string& T, uint8_t S) { Messages.emplace_back(T, S); };
-    Link.PActive = 2;
+    Link.UpdateOptions([](TRunOptions& O) { O.PActive = 2; });
     Link.OnSetTrst(true, true);
     EXPECT_EQ(Link.QueueLength(), 0u);
     ASSERT_EQ(Messages.size(), 1u);
     EXPECT_EQ(Messages[0].first, "Warning: TRST pin disabled but SVF file contains TRST command");
     EXPECT_EQ(Messages[0].second, 3);
 
-    Link.PActive = 3;
+    Link.UpdateOptions([](TRunOptions& O) { O.PActive = 3; });
     Link.OnClockTms(0, 1); // TAP held in RESET by TMS high
     Take();
     Link.OnSetTrst(true, true);

@@ -53,7 +53,7 @@ TEST_F(SimLink, OpenQueuesTheStartSequenceWithTheVppOfTheRun) {
     TSimHarness Sim;
     TKorvexLink& Link = Sim.Link();
     for (uint8_t Active = 0; Active < 5; ++Active) {
-        Link.PActive = Active;
+        Link.UpdateOptions([&](TRunOptions& O) { O.PActive = Active; });
         ASSERT_TRUE(Link.OpenKorvex());
         EXPECT_THAT(std::vector<uint8_t>(Link.QueueData(), Link.QueueData() + Link.QueueLength()),
                     ElementsAre(0xA7, 0xA8, 0xB0, 0xB8, Expected[Active]));
@@ -92,8 +92,8 @@ TEST_F(SimLink, VppAfterTheRun) {
         SCOPED_TRACE(testing::Message() << int(C.Active) << "/" << int(C.Inactive));
         TSimHarness Sim;
         TKorvexLink& Link = Sim.Link();
-        Link.PActive = C.Active;
-        Link.PInactive = C.Inactive;
+        Link.UpdateOptions([&](TRunOptions& O) { O.PActive = C.Active; });
+        Link.UpdateOptions([&](TRunOptions& O) { O.PInactive = C.Inactive; });
         ASSERT_TRUE(Link.OpenKorvex());
         if (C.Trst)
             Link.OnSetTrst(true, true);
@@ -210,8 +210,8 @@ TEST_F(SimLink, OneBitScansWithoutExitStayInTheShiftState) {
 
 TEST_F(SimLink, TrstKeepsTheTapInReset) {
     Open("");
-    L->PActive = 3;
-    L->RTwCount = 0;
+    L->UpdateOptions([](TRunOptions& O) { O.PActive = 3; });
+    L->UpdateOptions([](TRunOptions& O) { O.RTwCount = 0; });
     L->OnSetTrst(true, true);
     L->OnRunClocks(false, 8, 1);
     L->OnSetTrst(false, false);
@@ -222,8 +222,8 @@ TEST_F(SimLink, TrstKeepsTheTapInReset) {
 }
 
 TEST_F(SimLink, ScriptedTdo) {
-    const std::string Script = ::testing::TempDir() + "korvex_script.txt";
-    std::ofstream(Script) << "DR 32 DEADBEEF\nIR 8 (5A)\nDR 4 F\n";
+    const std::string Script =
+        SuiteScratch().Write("korvex_script.txt", "DR 32 DEADBEEF\nIR 8 (5A)\nDR 4 F\n");
     Open("tdo_script " + Script + "\n");
     EXPECT_EQ(ValueOf(Tap->Scan(false, std::vector<uint8_t>(32, 0))), 0xDEADBEEFu);
     EXPECT_EQ(ValueOf(Tap->Scan(true, std::vector<uint8_t>(8, 1))), 0x5Au);
@@ -238,9 +238,9 @@ TEST_F(SimLink, WaitsBeyondThirtyTwoBitsAreKeptWhole) {
     // 2,400,000,000 clocks at 3 MHz taken as time: 800 s, beyond the 716 s a 32-bit microsecond
     // count holds after tripling; spent as pauses.
     Open("tdo_constant 0");
-    L->RTwCount = 1;
-    L->RTwTime = 0;
-    L->SecurityTime = 0;
+    L->UpdateOptions([](TRunOptions& O) { O.RTwCount = 1; });
+    L->UpdateOptions([](TRunOptions& O) { O.RTwTime = 0; });
+    L->UpdateOptions([](TRunOptions& O) { O.SecurityTime = 0; });
     L->OnRunClocks(false, 2400000000LL, 0);
     const std::string Trace = Close();
     const int64_t Us = H->SummaryValue("device_us");
@@ -274,12 +274,12 @@ TEST_F(SimLink, DeviceTimeAndSpeedChanges) {
     // 93,750 Hz (992 us); 7 pauses are 1195 us.
     Open("");
     L->OnSetFrequency(750000, true);
-    L->RTwCount = 0;
+    L->UpdateOptions([](TRunOptions& O) { O.RTwCount = 0; });
     L->OnRunClocks(false, 7500, 1);
-    L->RTwTime = 1;
-    L->SecurityTime = 0;
+    L->UpdateOptions([](TRunOptions& O) { O.RTwTime = 1; });
+    L->UpdateOptions([](TRunOptions& O) { O.SecurityTime = 0; });
     L->OnWaitTime(false, 1000, 1);
-    L->RTwTime = 0;
+    L->UpdateOptions([](TRunOptions& O) { O.RTwTime = 0; });
     L->OnWaitTime(false, 1000, 1);
     const std::string Trace = Close();
     EXPECT_THAT(TraceLines(Trace, "FREQ"),

@@ -10,7 +10,7 @@ TEST(SimRun, ReadsTheIdcodeOfTheSimulatedDevice) {
     uint64_t Idcode = 0;
     TLambdaPlayer P([&](TLambdaPlayer& Self, TTapDriver& Tap) {
         Idcode = ValueOf(Tap.Scan(false, std::vector<uint8_t>(32, 0)));
-        Self.OnMessage("IDCODE read", sevInfo);
+        Self.Events.OnMessage("IDCODE read", sevInfo);
     });
     const TSimRun R = H.Play(P);
     EXPECT_EQ(R.Status, 2);
@@ -54,11 +54,12 @@ TEST(SimRun, ProgrammerNotFound) {
 
 TEST(SimRun, LinkWarningsReachTheConsoleInOrder) {
     TSimHarness H;
-    H.Link().PActive = 2; // VPP tristate: TRST commands are not carried out
+    H.Link().UpdateOptions(
+        [](TRunOptions& O) { O.PActive = 2; }); // VPP tristate: TRST commands are not carried out
     TLambdaPlayer P([](TLambdaPlayer& Self, TTapDriver&) {
-        Self.OnMessage("before", sevInfo);
-        Self.OnSetTrst(true, true);
-        Self.OnMessage("after", sevComment);
+        Self.Events.OnMessage("before", sevInfo);
+        Self.Events.OnSetTrst(true, true);
+        Self.Events.OnMessage("after", sevComment);
     });
     const TSimRun R = H.Play(P);
     EXPECT_EQ(R.Status, 2);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "line_exception.h"
+#include "scratch.h"
 #include "test_player.h"
 
 namespace {
@@ -19,12 +20,12 @@ struct TRecorder {
     std::vector<int64_t> Frequencies;
 
     void Assign(TJtagFile& P) {
-        P.OnMessage = [this](const std::string& T, uint8_t S) {
+        P.Events.OnMessage = [this](const std::string& T, uint8_t S) {
             std::lock_guard<std::mutex> L(M);
             Lines.emplace_back(T, S);
         };
-        P.OnClockTms = [this](uint8_t, uint8_t T) { Tms += static_cast<char>('0' + T); };
-        P.OnSetFrequency = [this](int64_t F, bool) {
+        P.Events.OnClockTms = [this](uint8_t, uint8_t T) { Tms += static_cast<char>('0' + T); };
+        P.Events.OnSetFrequency = [this](int64_t F, bool) {
             Frequencies.push_back(F);
             return F;
         };
@@ -32,9 +33,7 @@ struct TRecorder {
 };
 
 std::string WriteFile(const std::string& Name, const std::string& Text) {
-    const std::string Path = testing::TempDir() + Name;
-    std::ofstream(Path) << Text;
-    return Path;
+    return SuiteScratch().Write(Name, Text);
 }
 
 void WaitEnd(const TJtagFile& P) {

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "jtag_files_list.h"
+#include "scratch.h"
 #include "test_player.h"
 
 namespace {
@@ -72,8 +73,7 @@ TEST(Registry, ExtensionComesFromTheLastPathComponent) {
 }
 
 TEST(Registry, BuildsThePlayerOfTheType) {
-    const std::string Path = testing::TempDir() + "registry.tst";
-    std::ofstream(Path) << "MSG hello\n";
+    const std::string Path = SuiteScratch().Write("registry.tst", "MSG hello\n");
     TJtagFilesList L;
     L.Register<TOtherPlayer>();
     L.Register<TTestPlayer>();

@@ -33,12 +33,12 @@ bool TTestPlayer::Step() {
     const std::string L = FLines[FNext++];
     const auto Space = L.find(' ');
     const std::string Arg = Space == std::string::npos ? "" : L.substr(Space + 1);
-    if (L.rfind("MSG ", 0) == 0 && OnMessage)
-        OnMessage(Arg, 0);
+    if (L.rfind("MSG ", 0) == 0 && Events.OnMessage)
+        Events.OnMessage(Arg, 0);
     else if (L.rfind("TMS ", 0) == 0) {
         for (char C : Arg)
-            if (OnClockTms)
-                OnClockTms(0, static_cast<uint8_t>(C - '0'));
+            if (Events.OnClockTms)
+                Events.OnClockTms(0, static_cast<uint8_t>(C - '0'));
     } else if (L.rfind("FAIL", 0) == 0)
         throw std::runtime_error(Arg);
     else if (L.rfind("WAIT", 0) == 0)
@@ -50,21 +50,21 @@ bool TTestPlayer::Step() {
 void TTestPlayer::Start(int64_t DefaultFrequency) {
     auto T = std::make_unique<TReadWriteThread<TTestPlayer>>();
     T->Writer = std::make_unique<TTestPlayer>(FFileName);
-    T->Writer->AssignEvents({OnMessage, OnShift, OnReadCaptured, OnFlush, OnClockTms, OnWaitTime,
-                             OnRunClocks, OnSetTrst, OnSetFrequency});
-    if (OnSetFrequency)
-        OnSetFrequency(DefaultFrequency, true);
+    T->Writer->Events = Events;
+    if (Events.OnSetFrequency)
+        Events.OnSetFrequency(DefaultFrequency, true);
     auto* Raw = T.get();
     Thread = std::move(T);
     Raw->Resume([Raw] {
         TTestPlayer& W = *Raw->Writer;
         uint8_t State = tsIDLE;
         RunPlayerLoop(
-            *Raw, W.OnMessage,
+            *Raw, W.Events.OnMessage,
             [&] {
-                WalkTapState(State, tsRESET, W.OnClockTms, [] { throw std::logic_error("tap"); });
-                if (W.OnFlush)
-                    W.OnFlush();
+                WalkTapState(State, tsRESET, W.Events.OnClockTms,
+                             [] { throw std::logic_error("tap"); });
+                if (W.Events.OnFlush)
+                    W.Events.OnFlush();
             },
             [&] { return W.Step(); });
     });

@@ -55,9 +55,9 @@ struct TRecordingView : IControllerView {
             Console.push_back(L.Text);
     }
     void SetProgress(int64_t, int64_t) override {}
-    void CloseMainWindow() override { ++Closes; }
-    void ShowErrorBox(const std::string& Text) override { ErrorBoxes.push_back(Text); }
-    bool ChooseKorvex() override {
+    void Quit() override { ++Closes; }
+    void ShowError(const std::string& Text) override { ErrorBoxes.push_back(Text); }
+    bool ChooseProgrammer() override {
         const std::vector<int32_t> Serials = Controller->Link.ListKorvexSerials();
         Controller->Link.SerialNumber = Serials.empty() ? -1 : (Serials[0] | 0xA6000000);
         return true;
@@ -66,29 +66,6 @@ struct TRecordingView : IControllerView {
 };
 
 } // namespace
-
-TScratchFolder::TScratchFolder(const std::string& Tag) {
-    const fs::path P =
-        fs::temp_directory_path() / ("korvex-rel-" + Tag + "-" + std::to_string(::getpid()));
-    fs::remove_all(P);
-    fs::create_directories(P);
-    FPath = P.string();
-}
-
-TScratchFolder::~TScratchFolder() {
-    std::error_code Ec;
-    fs::remove_all(FPath, Ec);
-}
-
-std::string TScratchFolder::Write(const std::string& Name, const std::string& Content) const {
-    const std::string P = (fs::path(FPath) / Name).string();
-    std::ofstream(P, std::ios::binary) << Content;
-    return P;
-}
-
-std::string TScratchFolder::Read(const std::string& Name) const {
-    return ReadFile(fs::path(FPath) / Name);
-}
 
 bool TRunOutcome::HasLine(const std::string& Line) const {
     for (const std::string& L : Console)
@@ -124,19 +101,19 @@ TRunOutcome TControllerRun::Play(const std::string& File, const std::string& Sim
     {
         TProcessingController C(View);
         View.Controller = &C;
-        C.FormCreate((fs::path(FFolder.Path()) / "korvex-player").string(),
-                     std::vector<std::string>{"-P", "-F", File, "-C", "-CC", "-I",
-                                              FFolder.Path() + "/settings.ini"});
+        C.Configure((fs::path(FFolder.Path()) / "korvex-player").string(),
+                    ParseCommandLine(
+                        {"-P", "-F", File, "-C", "-CC", "-I", FFolder.Path() + "/settings.ini"}));
         if (Setup)
             Setup(C);
-        if (C.FormShow()) {
+        if (C.LoadDriver()) {
             const auto Deadline = Began + Limit;
             while (View.Closes == 0 || C.Processing()) {
-                C.TimerTimer();
+                C.Poll();
                 if (Clock::now() > Deadline && !Out.Hung) {
                     // Counted as a failure by the caller; stopping lets the test go on.
                     Out.Hung = true;
-                    C.RequestStop();
+                    C.Stop();
                 }
                 if (View.Closes == 0 || C.Processing())
                     std::this_thread::sleep_for(std::chrono::milliseconds(2));

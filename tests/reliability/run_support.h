@@ -13,24 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "scratch.h"
+
 class TProcessingController;
-
-// A private folder under the temporary directory, removed with the object.
-class TScratchFolder {
-public:
-    explicit TScratchFolder(const std::string& Tag);
-    ~TScratchFolder();
-    TScratchFolder(const TScratchFolder&) = delete;
-    TScratchFolder& operator=(const TScratchFolder&) = delete;
-
-    const std::string& Path() const { return FPath; }
-    // Writes a file of the folder and returns its path.
-    std::string Write(const std::string& Name, const std::string& Content) const;
-    std::string Read(const std::string& Name) const;
-
-private:
-    std::string FPath;
-};
 
 struct TRunOutcome {
     int ExitCode = -1;

@@ -29,16 +29,12 @@ bool TSimRun::HasLine(const std::string& Part) const {
 }
 
 std::string TSimHarness::SimLibrary() {
-    return KORVEX_SIM_LIBRARY_PATH;
+    return TSimScenario::Library();
 }
 
 TSimHarness::TSimHarness(const std::string& Config) {
-    std::string Template = (std::filesystem::temp_directory_path() / "korvex-sim-XXXXXX").string();
-    if (!mkdtemp(Template.data()))
-        throw std::runtime_error("cannot create a temporary folder for the simulator");
-    FFolder = Template;
-    FTracePath = FFolder + "/trace.txt";
-    FSummaryPath = FFolder + "/summary.txt";
+    FTracePath = FScratch.File("trace.txt");
+    FSummaryPath = FScratch.File("summary.txt");
     korvextest::UseDriverLibrary(SimLibrary());
     Configure(Config);
     FDriver = std::make_unique<TUsbDriver>();
@@ -50,13 +46,11 @@ TSimHarness::TSimHarness(const std::string& Config) {
 TSimHarness::~TSimHarness() {
     FLink.reset();
     FDriver.reset();
-    std::error_code Ignored;
-    std::filesystem::remove_all(FFolder, Ignored);
 }
 
 void TSimHarness::Configure(const std::string& Config) {
     // A new file name each time, so the simulator sees the change even within one second.
-    const std::string Path = FFolder + "/sim-" + std::to_string(++FConfigCount) + ".cfg";
+    const std::string Path = FScratch.File("sim-" + std::to_string(++FConfigCount) + ".cfg");
     std::ofstream Out(Path);
     Out << Config << "\n";
     auto Mentions = [&](const char* Key) {
@@ -127,7 +121,7 @@ TSimRun TSimHarness::Play(TJtagFile& File, int64_t Frequency, std::chrono::milli
     Run.Opened = true;
     TJtagEvents E = L.Events();
     E.OnMessage = Collect;
-    File.AssignEvents(E);
+    File.Events = E;
     L.Frequency = Frequency;
     File.Start(Frequency);
     const auto Deadline = std::chrono::steady_clock::now() + Timeout;
@@ -143,7 +137,7 @@ TSimRun TSimHarness::Play(TJtagFile& File, int64_t Frequency, std::chrono::milli
     }
     Run.Status = File.Status();
     L.CloseKorvex();
-    File.AssignEvents(TJtagEvents{}); // the collector below lives only as long as this call
+    File.Events = TJtagEvents{}; // the collector below lives only as long as this call
     {
         std::lock_guard G(Lock);
         L.QueueMessage = nullptr;

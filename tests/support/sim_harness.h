@@ -23,6 +23,7 @@
 
 #include "jtag_file.h"
 #include "korvex_link.h"
+#include "scratch.h"
 #include "usbplow.h"
 
 struct TSimMessage {
@@ -65,14 +66,15 @@ public:
     // One value of the summary ("tck_cycles", "bytes_written", "writes", "reply_bytes",
     // "device_us", "errors"); -1 when absent.
     int64_t SummaryValue(const std::string& Key) const;
-    const std::string& Folder() const { return FFolder; }
+    const std::string& Folder() const { return FScratch.Path(); }
     const std::string& TracePath() const { return FTracePath; }
 
     // Path of libkorvex-sim.so as built.
     static std::string SimLibrary();
 
 private:
-    std::string FFolder, FTracePath, FSummaryPath;
+    TScratchFolder FScratch{"sim"};
+    std::string FTracePath, FSummaryPath;
     int FConfigCount = 0;
     std::unique_ptr<TUsbDriver> FDriver;
     std::unique_ptr<TKorvexLink> FLink;

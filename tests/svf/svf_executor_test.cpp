@@ -10,25 +10,24 @@ namespace {
 // at once (as a reader copy that has caught up would). Starts in IDLE, as after the reset walk.
 struct TDirectRun {
     TEventLog Log;
-    std::vector<int> Checks;
+    std::vector<TCompareResult> Checks;
     uint8_t FinalState = 0;
 
     explicit TDirectRun(const std::string& Text, std::deque<std::string> Answers = {}) {
         Log.Answers = std::move(Answers);
         TSVFFile F(WriteTemp("exec.svf", Text));
         Log.Attach(F);
-        F.DefaultFrequency = 750000;
-        F.CurrentState = tsIDLE;
+        TSVFStepper S(F);
+        S.SetDefaultFrequency(750000);
+        S.SetCurrentState(tsIDLE);
         TSVFCommand C;
         do {
-            TSVFFile::FreeParams(C);
-            F.ParseCommand(C);
-            F.ApplySettings(C);
-            F.ExecuteCommand(C);
+            S.ParseAndApply(C);
+            S.Execute(C);
             if (C.Command == cmdSDR || C.Command == cmdSIR)
-                Checks.push_back(F.CheckCommand(C));
-        } while (!F.EndStatement(C));
-        FinalState = F.CurrentState;
+                Checks.push_back(S.Check(C));
+        } while (!S.End(C));
+        FinalState = S.CurrentState();
     }
     std::vector<std::string> Calls() const { return Log.Without({"FLUSH", "READ"}); }
     std::vector<std::string> Texts() const {
@@ -148,31 +147,35 @@ struct TCompareCase {
     const char* Name;
     const char* Text;
     std::vector<std::string> Answers; // read-back per scan, bit 0 first
-    std::vector<int> Checks;
+    std::vector<TCompareResult> Checks;
     std::vector<std::string> Messages;
 };
 
 TEST(SvfExecutor, Compare) {
     const std::vector<TCompareCase> Cases = {
-        {"match", "SDR 8 TDI (00) TDO (0F);", {"11110000"}, {0}, {}},
+        {"match", "SDR 8 TDI (00) TDO (0F);", {"11110000"}, {TCompareResult::Match}, {}},
         {"mismatch",
          "SDR 8 TDI (00) TDO (0F);",
          {"01110000"},
-         {1},
+         {TCompareResult::Mismatch},
          {"Error on SDR instruction: ", "Expected: 1111 0000 ", "Readed:   0111 0000 ",
           "Failing SDR statement near line 1"}},
-        {"masked bit ignored", "SDR 8 TDI (00) TDO (0F) MASK (0E);", {"01110000"}, {0}, {}},
-        {"no TDO, nothing compared", "SDR 8 TDI (00);", {"11111111"}, {0}, {}},
+        {"masked bit ignored",
+         "SDR 8 TDI (00) TDO (0F) MASK (0E);",
+         {"01110000"},
+         {TCompareResult::Match},
+         {}},
+        {"no TDO, nothing compared", "SDR 8 TDI (00);", {"11111111"}, {TCompareResult::Match}, {}},
         {"IR scan with header",
          "HIR 2 TDI (3) TDO (1);\nSIR 3 TDI (0) TDO (5) MASK (7);",
          {"10100"},
-         {1},
+         {TCompareResult::Mismatch},
          {"Error on SIR instruction: ", "Expected: 1010 1", "Readed:   1010 0",
           "Failing SIR statement near line 2"}},
         {"mismatch beyond the first byte",
          "SDR 12 TDI (000) TDO (800);",
          {"000000000000"},
-         {1},
+         {TCompareResult::Mismatch},
          {"Error on SDR instruction: ", "Expected: 0000 0000 0001 ", "Readed:   0000 0000 0000 ",
           "Failing SDR statement near line 1"}},
     };

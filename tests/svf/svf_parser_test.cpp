@@ -36,7 +36,7 @@ std::string Describe(const TSVFCommand& C) {
 TSVFCommand ParseOne(const std::string& Statement) {
     TSVFFile F(WriteTemp("parse.svf", Statement));
     TSVFCommand C;
-    F.ParseCommand(C);
+    TSVFStepper(F).Parse(C);
     return C;
 }
 
@@ -105,8 +105,9 @@ TEST(SvfParser, RefusedStatements) {
         try {
             TSVFFile F(WriteTemp("parse2.svf", std::string("STATE RESET;\n") + C.Text));
             TSVFCommand Cmd;
-            F.ParseCommand(Cmd);
-            F.ParseCommand(Cmd);
+            TSVFStepper S(F);
+            S.Parse(Cmd);
+            S.Parse(Cmd);
             ADD_FAILURE() << C.Text << ": accepted";
         } catch (const ELineException& E) {
             EXPECT_TRUE(C.LineError) << C.Text;
@@ -120,16 +121,20 @@ TEST(SvfParser, RefusedStatements) {
     }
 }
 
-// Runs ParseCommand and ApplySettings over a file and returns the player for inspection.
-std::unique_ptr<TSVFFile> Apply(const std::string& Text) {
-    auto F = std::make_unique<TSVFFile>(WriteTemp("apply.svf", Text));
-    TSVFCommand C;
-    do {
-        TSVFFile::FreeParams(C);
-        F->ParseCommand(C);
-        F->ApplySettings(C);
-    } while (C.Command != cmdEOF);
-    return F;
+// Parses and applies every statement of a file; the stepper then shows the persistent state.
+struct TApplied {
+    explicit TApplied(const std::string& Text) : File(WriteTemp("apply.svf", Text)), Step(File) {
+        TSVFCommand C;
+        do
+            Step.ParseAndApply(C);
+        while (C.Command != cmdEOF);
+    }
+    TSVFFile File;
+    TSVFStepper Step;
+};
+
+std::unique_ptr<TApplied> Apply(const std::string& Text) {
+    return std::make_unique<TApplied>(Text);
 }
 
 std::string Value(const TVarLen& V) {
@@ -145,27 +150,27 @@ std::string Value(const TVarLen& V) {
 TEST(SvfParser, SettingsCarryOver) {
     // TDI and MASK carry over, TDO does not.
     auto F = Apply("SDR 8 TDI (00) TDO (FF); SDR 8 TDO (00);");
-    EXPECT_EQ(Value(F->SdrTdi), "8/00");
-    EXPECT_EQ(Value(F->SdrTdo), "8/00");
-    EXPECT_EQ(Value(F->SdrMask), "8/FF");
+    EXPECT_EQ(Value(F->Step.Scan(cmdSDR).Tdi), "8/00");
+    EXPECT_EQ(Value(F->Step.Scan(cmdSDR).Tdo), "8/00");
+    EXPECT_EQ(Value(F->Step.Scan(cmdSDR).Mask), "8/FF");
     F = Apply("SDR 8 TDI (5A) MASK (0F); SDR 8 TDO (12); SDR 8;");
-    EXPECT_EQ(Value(F->SdrTdi), "8/5A");
-    EXPECT_EQ(Value(F->SdrMask), "8/0F");
-    EXPECT_EQ(Value(F->SdrTdo), "0/");
+    EXPECT_EQ(Value(F->Step.Scan(cmdSDR).Tdi), "8/5A");
+    EXPECT_EQ(Value(F->Step.Scan(cmdSDR).Mask), "8/0F");
+    EXPECT_EQ(Value(F->Step.Scan(cmdSDR).Tdo), "0/");
     // Another length: TDI keeps its bytes, MASK becomes all ones.
     F = Apply("SDR 16 TDI (1234) MASK (00F0); SDR 8 TDO (12);");
-    EXPECT_EQ(Value(F->SdrTdi), "8/34");
-    EXPECT_EQ(Value(F->SdrMask), "8/FF");
+    EXPECT_EQ(Value(F->Step.Scan(cmdSDR).Tdi), "8/34");
+    EXPECT_EQ(Value(F->Step.Scan(cmdSDR).Mask), "8/FF");
     // Headers and trailers keep their own values; the first of a doubled keyword counts.
     F = Apply("HIR 2 TDI (3); TDR 1 TDI (0); SIR 8 TDI (FF) TDI (00);");
-    EXPECT_EQ(Value(F->HirTdi), "2/03");
-    EXPECT_EQ(Value(F->TdrTdi), "1/00");
-    EXPECT_EQ(Value(F->SirTdi), "8/FF");
-    EXPECT_EQ(Value(F->HdrTdi), "0/");
+    EXPECT_EQ(Value(F->Step.Scan(cmdHIR).Tdi), "2/03");
+    EXPECT_EQ(Value(F->Step.Scan(cmdTDR).Tdi), "1/00");
+    EXPECT_EQ(Value(F->Step.Scan(cmdSIR).Tdi), "8/FF");
+    EXPECT_EQ(Value(F->Step.Scan(cmdHDR).Tdi), "0/");
     F = Apply("ENDDR DRPAUSE; ENDIR IRPAUSE; RUNTEST DRPAUSE 10 TCK; RUNTEST 5 TCK;");
-    EXPECT_EQ(F->EndDR, 6);
-    EXPECT_EQ(F->EndIR, 13);
-    EXPECT_EQ(F->RunState, 6);
+    EXPECT_EQ(F->Step.EndDR(), 6);
+    EXPECT_EQ(F->Step.EndIR(), 13);
+    EXPECT_EQ(F->Step.RunState(), 6);
 }
 
 } // namespace

@@ -12,14 +12,14 @@ std::vector<std::string> Statements(const std::string& Text,
                                     std::vector<std::string>* Echo = nullptr) {
     TSVFFile F(WriteTemp("reader.svf", Text));
     if (Echo)
-        F.OnMessage = [Echo](const std::string& T, uint8_t S) {
+        F.Events.OnMessage = [Echo](const std::string& T, uint8_t S) {
             EXPECT_EQ(S, sevComment);
             Echo->push_back(T);
         };
     std::vector<std::string> Out;
     for (int I = 0; I < 100; ++I) {
         std::string Joined;
-        for (std::string_view W : TSVFFile::SplitWords(F.ReadStatement())) {
+        for (std::string_view W : TSVFStepper::SplitWords(TSVFStepper(F).ReadStatement())) {
             if (!Joined.empty())
                 Joined += '|';
             Joined.append(W);
@@ -99,12 +99,13 @@ TEST(SvfReader, Tokenizer) {
 
 TEST(SvfReader, MarkerRepeatsAndCountsIntoCharsRead) {
     TSVFFile F(WriteTemp("eof.svf", "STATE RESET;"));
+    TSVFStepper S(F);
     EXPECT_EQ(F.ProgressMax(), 12);
-    EXPECT_EQ(F.ReadStatement(), "STATE RESET");
-    EXPECT_TRUE(F.AtEof()); // the last byte has been handed out
-    EXPECT_EQ(F.ReadStatement(), "__EOF");
-    EXPECT_EQ(F.CharsRead(), 18);
-    EXPECT_EQ(F.ReadStatement(), "__EOF");
+    EXPECT_EQ(S.ReadStatement(), "STATE RESET");
+    EXPECT_TRUE(S.AtEof()); // the last byte has been handed out
+    EXPECT_EQ(S.ReadStatement(), "__EOF");
+    EXPECT_EQ(S.CharsRead(), 18);
+    EXPECT_EQ(S.ReadStatement(), "__EOF");
 }
 
 struct TLineCase {
@@ -129,7 +130,7 @@ TEST(SvfReader, LineNumbersOfErrors) {
         TSVFCommand Cmd;
         try {
             for (int I = 0; I < 10; ++I)
-                F.ParseCommand(Cmd);
+                TSVFStepper(F).Parse(Cmd);
             ADD_FAILURE() << C.Name << ": no error";
         } catch (const ELineException& E) {
             EXPECT_STREQ(E.what(), "Unknown SVF command BAD") << C.Name;
@@ -150,12 +151,13 @@ TEST(SvfReader, LargeStatementAcrossBlocks) {
         Text += Hex.substr(I, 61) + (I % 2 ? "\r\n\t" : " \n");
     Text += ") ; STATE IDLE;";
     TSVFFile F(WriteTemp("large.svf", Text));
-    const std::string S(F.ReadStatement());
+    TSVFStepper Step(F);
+    const std::string S(Step.ReadStatement());
     std::string Upper = Hex;
     for (char& C : Upper)
         C = static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
     EXPECT_EQ(S, "SDR 1200000 TDI (" + Upper + ")");
-    EXPECT_EQ(F.ReadStatement(), "STATE IDLE");
+    EXPECT_EQ(Step.ReadStatement(), "STATE IDLE");
 }
 
 TEST(SvfReader, OpenAndReadFailures) {
@@ -166,10 +168,10 @@ TEST(SvfReader, OpenAndReadFailures) {
         EXPECT_STREQ(E.what(), "Cannot open file /nonexistent/x.svf for read.");
     }
     // A directory opens but cannot be read: that is an error, not an empty file.
-    const std::string Dir = std::string(::testing::TempDir()) + "svfdir.svf";
+    const std::string Dir = SuiteScratch().File("svfdir.svf");
     ::mkdir(Dir.c_str(), 0700);
     TSVFFile F(Dir);
-    EXPECT_THROW(F.ReadStatement(), std::runtime_error);
+    EXPECT_THROW(TSVFStepper(F).ReadStatement(), std::runtime_error);
 }
 
 } // namespace

@@ -105,9 +105,9 @@ TEST(SvfOnSimulator, RuntestForms) {
                              "RUNTEST IDLE 1E-2 SEC MAXIMUM 1 SEC;\n";
     TSimHarness H;
     // Counts as clocks at the current speed, waits without TCK, no margin.
-    H.Link().RTwCount = 0;
-    H.Link().RTwTime = 0;
-    H.Link().SecurityTime = 0;
+    H.Link().UpdateOptions([](TRunOptions& O) { O.RTwCount = 0; });
+    H.Link().UpdateOptions([](TRunOptions& O) { O.RTwTime = 0; });
+    H.Link().UpdateOptions([](TRunOptions& O) { O.SecurityTime = 0; });
     TSimRun R = PlayText(H, Text);
     EXPECT_EQ(R.Status, 2) << Joined(R.Lines);
     EXPECT_NE(R.Trace.find("STATE IDLE\nCLOCKS 1000\n"), std::string::npos) << R.Trace;
@@ -131,7 +131,8 @@ TEST(SvfOnSimulator, RuntestForms) {
 TEST(SvfOnSimulator, TrstOnVpp) {
     const std::string Text = "TRST ON;\nTRST OFF;\nTRST Z;\nTRST ABSENT;\nTRST ON;\n";
     TSimHarness H;
-    H.Link().PActive = 3; // VPP is TRST, released when the connection opens
+    H.Link().UpdateOptions(
+        [](TRunOptions& O) { O.PActive = 3; }); // VPP is TRST, released when the connection opens
     TSimRun R = PlayText(H, Text);
     EXPECT_EQ(R.Status, 2);
     EXPECT_EQ(TraceLines(R.Trace, "VPP"),
@@ -139,7 +140,7 @@ TEST(SvfOnSimulator, TrstOnVpp) {
         << R.Trace;
     for (uint8_t Active : {0, 1, 2, 4}) {
         TSimHarness O;
-        O.Link().PActive = Active;
+        O.Link().UpdateOptions([&](TRunOptions& Options) { Options.PActive = Active; });
         R = PlayText(O, Text);
         EXPECT_EQ(R.Status, 2);
         int Warnings = 0;
@@ -217,7 +218,9 @@ TEST(SvfOnSimulator, Corpus) {
         const std::string Script = H.Folder() + "/tdo.txt";
         std::ofstream(Script) << svfmodel::Script(Scans);
         H.Configure("tdo_script " + Script + "\n");
-        H.Link().RTwTime = 0; // waits as pauses: the same time, fewer command bytes
+        H.Link().UpdateOptions([](TRunOptions& O) {
+            O.RTwTime = 0;
+        }); // waits as pauses: the same time, fewer command bytes
         const TSimRun R = PlayFile(H, Path.string());
         const auto Errors = TraceLines(R.Trace, "ERROR");
         std::string Refused;

@@ -10,27 +10,16 @@
 #include <unistd.h>
 #include <vector>
 
+#include "scratch.h"
 #include "svf_file.h"
+#include "svf_stepper.h"
 
 // Helpers shared by the SVF player tests: temporary files and a recording of the events.
 
-// A file of its own for every call: CTest runs the cases of one program in parallel processes.
+// A file of its own for every call, in the test program's scratch folder.
 inline std::string WriteTemp(const std::string& Name, const std::string& Text) {
-    // Removed when the test program ends.
-    static struct TCleanup {
-        std::vector<std::string> Paths;
-        ~TCleanup() {
-            for (const std::string& P : Paths)
-                std::remove(P.c_str());
-        }
-    } Cleanup;
     static int Counter = 0;
-    const std::string Path = std::string(::testing::TempDir()) + "svf-" +
-                             std::to_string(::getpid()) + "-" + std::to_string(++Counter) + "-" +
-                             Name;
-    std::ofstream(Path, std::ios::binary) << Text;
-    Cleanup.Paths.push_back(Path);
-    return Path;
+    return SuiteScratch().Write(std::to_string(++Counter) + "-" + Name, Text);
 }
 
 inline std::string Bits(const uint8_t* P, int64_t N) {
@@ -59,16 +48,16 @@ struct TEventLog {
     }
 
     void Attach(TJtagFile& P) {
-        P.OnMessage = [this](const std::string& T, uint8_t S) {
+        P.Events.OnMessage = [this](const std::string& T, uint8_t S) {
             std::lock_guard<std::mutex> L(M);
             Messages.emplace_back(T, S);
         };
-        P.OnShift = [this](const uint8_t* Tdi, const uint8_t* Cap, int64_t N, bool Exit) {
+        P.Events.OnShift = [this](const uint8_t* Tdi, const uint8_t* Cap, int64_t N, bool Exit) {
             ++PendingShifts;
             Add("SHIFT " + std::to_string(N) + " " + Bits(Tdi, N) + " " + Bits(Cap, N) +
                 (Exit ? " exit" : ""));
         };
-        P.OnReadCaptured = [this](uint8_t* Tdo, const uint8_t* Cap, int64_t N) {
+        P.Events.OnReadCaptured = [this](uint8_t* Tdo, const uint8_t* Cap, int64_t N) {
             if (Refused < LatePolls) {
                 ++Refused;
                 return false;
@@ -89,22 +78,22 @@ struct TEventLog {
             Add("READ " + std::to_string(N));
             return true;
         };
-        P.OnFlush = [this] { Add("FLUSH"); };
-        P.OnClockTms = [this](uint8_t, uint8_t T) {
+        P.Events.OnFlush = [this] { Add("FLUSH"); };
+        P.Events.OnClockTms = [this](uint8_t, uint8_t T) {
             Tms.push_back(static_cast<char>('0' + T));
             Add("TMS " + std::to_string(T));
         };
-        P.OnWaitTime = [this](bool Sck, int64_t T, uint8_t Tms) {
+        P.Events.OnWaitTime = [this](bool Sck, int64_t T, uint8_t Tms) {
             Add("WAIT " + std::to_string(Sck) + " " + std::to_string(T) + " " +
                 std::to_string(Tms));
         };
-        P.OnRunClocks = [this](bool Sck, int64_t N, uint8_t Tms) {
+        P.Events.OnRunClocks = [this](bool Sck, int64_t N, uint8_t Tms) {
             Add("RUN " + std::to_string(Sck) + " " + std::to_string(N) + " " + std::to_string(Tms));
         };
-        P.OnSetTrst = [this](bool On, bool Drive) {
+        P.Events.OnSetTrst = [this](bool On, bool Drive) {
             Add("TRST " + std::to_string(On) + " " + std::to_string(Drive));
         };
-        P.OnSetFrequency = [this](int64_t F, bool Send) {
+        P.Events.OnSetFrequency = [this](int64_t F, bool Send) {
             if (PendingShifts > 0)
                 FrequencyUnderPending = true;
             Add("FREQ " + std::to_string(F) + " " + std::to_string(Send));

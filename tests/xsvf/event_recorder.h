@@ -37,17 +37,18 @@ public:
     int State = 0; // RESET
 
     void Assign(TJtagFile& P) {
-        P.OnMessage = [this](const std::string& T, uint8_t S) {
+        P.Events.OnMessage = [this](const std::string& T, uint8_t S) {
             std::lock_guard<std::mutex> L(FMessagesLock);
             Messages.emplace_back(T, S);
         };
-        P.OnClockTms = [this](uint8_t Tdi, uint8_t Tms) {
+        P.Events.OnClockTms = [this](uint8_t Tdi, uint8_t Tms) {
             if (Tdi != 0)
                 Faults.push_back("clock with TDI 1");
             State = Next[State][Tms ? 1 : 0];
             Trace.push_back(Names[State]);
         };
-        P.OnShift = [this](const uint8_t* Tdi, const uint8_t* Capture, int64_t Count, bool Exit) {
+        P.Events.OnShift = [this](const uint8_t* Tdi, const uint8_t* Capture, int64_t Count,
+                                  bool Exit) {
             if (Count == 0)
                 return;
             if (State != 4 && State != 11)
@@ -63,7 +64,7 @@ public:
             if (Exit)
                 State = State == 4 ? 5 : 12;
         };
-        P.OnReadCaptured = [this](uint8_t* Out, const uint8_t* Capture, int64_t Count) {
+        P.Events.OnReadCaptured = [this](uint8_t* Out, const uint8_t* Capture, int64_t Count) {
             ++ReadCalls;
             // A read-back with no capture flag set asks for nothing, as the link counts it.
             if (std::none_of(Capture, Capture + Count, [](uint8_t C) { return C != 0; }))
@@ -88,14 +89,14 @@ public:
             FPending.pop_front();
             return true;
         };
-        P.OnFlush = [this] {
+        P.Events.OnFlush = [this] {
             ++Flushes;
             Trace.push_back("FLUSH");
         };
-        P.OnWaitTime = [this](bool, int64_t Us, uint8_t) {
+        P.Events.OnWaitTime = [this](bool, int64_t Us, uint8_t) {
             Trace.push_back("WAIT" + std::to_string(Us));
         };
-        P.OnSetFrequency = [](int64_t F, bool) { return F; };
+        P.Events.OnSetFrequency = [](int64_t F, bool) { return F; };
     }
 
     // The trace between the opening reset and the flushes at the end, space-separated.

@@ -173,7 +173,7 @@ TEST(XsvfDecoder, ParameterCommandsSetTheirFields) {
     TXSVFFile F(MakeXsvf("par.xsvf", "XENDIR 1\nXENDDR 7\nXRUNTEST 0x01020304\nXREPEAT 3\n"
                                      "XTDOMASK C3\nXSDRSIZE 16\nXENDIR 0\nXENDDR 0\nXCOMPLETE\n"));
     std::vector<std::pair<std::string, int>> Messages;
-    F.OnMessage = [&](const std::string& T, uint8_t S) { Messages.emplace_back(T, S); };
+    F.Events.OnMessage = [&](const std::string& T, uint8_t S) { Messages.emplace_back(T, S); };
     F.XC9500Method = false; // as a copy decodes it for itself
     TXSVFCommand C;
     auto Step = [&] {
@@ -203,7 +203,7 @@ TEST(XsvfDecoder, ParameterCommandsSetTheirFields) {
     EXPECT_EQ(F.EndDR, tsIDLE);
     EXPECT_FALSE(F.IsComplete(TXSVFCommand{}));
     int Flushes = 0;
-    F.OnFlush = [&] { ++Flushes; };
+    F.Events.OnFlush = [&] { ++Flushes; };
     Step();
     EXPECT_TRUE(F.IsComplete(C));
     EXPECT_TRUE(F.IsComplete(C));

@@ -46,8 +46,8 @@ int Count(const std::vector<std::string>& Lines, const std::string& Prefix) {
 // simulator little.
 struct TSim : TSimHarness {
     explicit TSim(const std::string& Config) : TSimHarness(Config) {
-        Link().RTwTime = 0;
-        Link().SecurityTime = 0;
+        Link().UpdateOptions([](TRunOptions& O) { O.RTwTime = 0; });
+        Link().UpdateOptions([](TRunOptions& O) { O.SecurityTime = 0; });
         Link().ReplyTimeout = std::chrono::milliseconds(2000);
     }
 };
