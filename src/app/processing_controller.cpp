@@ -68,9 +68,12 @@ void TProcessingController::Configure(const std::string& ExecutablePath,
 }
 
 bool TProcessingController::LoadDriver() {
-    if (Driver.LoadUSBDriver())
+    Driver.Choice = static_cast<TDriverChoice>(Options().Driver);
+    if (Driver.LoadUSBDriver()) {
+        View.SetDriverText(Driver.DriverDescription());
         return true;
-    View.ShowError("USB drivers not found or bad version.");
+    }
+    View.ShowError("USB drivers not found or bad version.\nTried " + Driver.LoadError());
     ExitCode = 2;
     View.Quit();
     return false;

@@ -39,6 +39,8 @@ public:
     virtual bool ChooseProgrammer() = 0;
     // The status bar's text ("Using KORVEX S/N 012345").
     virtual void SetStatusText(const std::string& Text) = 0;
+    // The USB driver in use ("libftdi1 (libftdi1.so.2)"), once it is loaded.
+    virtual void SetDriverText(const std::string& /*Text*/) {}
 };
 
 // The road of one run, free of any GUI: programmer found and opened, player created and started,

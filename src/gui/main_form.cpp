@@ -142,6 +142,9 @@ void TJtagMainForm::CreateLayout() {
     statusLabel = new QLabel(this);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
     statusBar()->addWidget(statusLabel, 1);
+    driverLabel = new QLabel(this);
+    driverLabel->setObjectName(QStringLiteral("driverLabel"));
+    statusBar()->addPermanentWidget(driverLabel);
     statusBar()->setSizeGripEnabled(true);
 }
 
@@ -329,6 +332,10 @@ bool TJtagMainForm::ChooseProgrammer() {
 
 void TJtagMainForm::SetStatusText(const std::string& Text) {
     statusLabel->setText(QString::fromStdString(Text));
+}
+
+void TJtagMainForm::SetDriverText(const std::string& Text) {
+    driverLabel->setText(QString::fromStdString("USB driver: " + Text));
 }
 
 // --- Window events ------------------------------------------------------------------------------

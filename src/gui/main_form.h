@@ -81,6 +81,7 @@ private:
     void ShowError(const std::string& Text) override;
     bool ChooseProgrammer() override;
     void SetStatusText(const std::string& Text) override;
+    void SetDriverText(const std::string& Text) override;
 
     TProcessingController FController;
 
@@ -88,7 +89,8 @@ private:
     QProgressBar* progressBar;
     QFrame* separatorLine;
     TConsoleView* consoleView;
-    QLabel* statusLabel; // the status bar's one panel
+    QLabel* statusLabel; // the status bar's message panel
+    QLabel* driverLabel; // the USB driver in use, at the right of the status bar
     QFileDialog* openDialog;
     QTimer* pollTimer;
     THelpForm* helpWindow; // a window of its own, hidden until asked for

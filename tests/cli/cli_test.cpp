@@ -159,6 +159,30 @@ TEST_F(Cli, DidNotStart) {
     EXPECT_EQ(Run({"-S", "xyz", Ok}).ExitCode, 2);
 }
 
+// --driver picks the library whatever the variables name; --list says which one is in use.
+TEST_F(Cli, DriverChoice) {
+    const std::string Ok = File("ok.svf", IdcodeOk);
+    const std::vector<std::pair<std::string, std::string>> Both = {
+        {"KORVEX_D2XX", (Dir / "none.so").string()}, {"KORVEX_LIBFTDI", KORVEX_SIM_LIBRARY}};
+    struct TCase {
+        std::vector<std::string> Args;
+        int ExitCode;
+        const char* Err; // a part of standard error
+    };
+    const TCase Cases[] = {
+        {{"--driver", "libftdi", Ok}, 0, ""},
+        {{"--Driver", "LIBFTDI", "--list"}, 0, "korvex-cli: USB driver libftdi1 ("},
+        {{Ok}, 2, "Tried D2XX: cannot load "}, // auto: KORVEX_D2XX is set, so D2XX only
+        {{"--driver", "d2xx", Ok}, 2, "none.so"},
+        {{"--driver", "ftdi", Ok}, 2, "Driver"},
+    };
+    for (const TCase& C : Cases) {
+        const TResult R = Wait(Spawn(C.Args, -1, Both));
+        EXPECT_EQ(R.ExitCode, C.ExitCode) << C.Args[1] << R.Err;
+        EXPECT_NE(R.Err.find(C.Err), std::string::npos) << R.Err;
+    }
+}
+
 TEST_F(Cli, ProgrammerChoiceWithoutADialog) {
     const std::string Ok = File("ok.svf", IdcodeOk);
     Sim("device A6012345\ndevice A6010ABC\n");
