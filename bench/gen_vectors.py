@@ -8,6 +8,7 @@ Kinds:
   bitstream  a few DR scans of --scan-bits bits each (8 Mibit by default), the hex of each on one
              line, every third one a read-back with TDO and MASK, an IDCODE read, and a RUNTEST
              after every scan: what an FPGA configuration file looks like.
+  verify     the bitstream kind with every scan read back and compared (a verify file).
   small      hundreds of thousands of short statements: SIR 8, SDR of 8 to 64 bits (half of them
              with TDO and MASK), RUNTEST of 1 to 256 TCK: a CPLD or flash algorithm.
   mixed      comments of both kinds (whole lines and after statements), hex wrapped over indented
@@ -272,13 +273,14 @@ class Generator:
     # --- Kinds -------------------------------------------------------------------------------
     def bitstream(self):
         bits = self.args.scan_bits
-        self.header("bitstream benchmark, %d-bit scans" % bits)
+        verify = self.args.kind == "verify"
+        self.header("%s benchmark, %d-bit scans" % ("verify" if verify else "bitstream", bits))
         self.idcode()
         self.sir(self.target.ir_value())
         n = 0
         while self.svf.bytes < self.limit:
             tdi = self.rng.getrandbits(bits)
-            readback = n % 3 == 2
+            readback = verify or n % 3 == 2
             mask = self.rng.getrandbits(bits) if readback else None
             self.sdr(bits, tdi, readback, mask)
             self.runtest(10000)
@@ -374,7 +376,7 @@ class Generator:
 
 def main():
     p = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    p.add_argument("kind", choices=["bitstream", "small", "mixed", "runtest"])
+    p.add_argument("kind", choices=["bitstream", "verify", "small", "mixed", "runtest"])
     p.add_argument("--size-mb", type=float, default=16.0, help="SVF size to reach, in MiB")
     p.add_argument("--seed", type=int, default=1)
     p.add_argument("--target", choices=["const1", "bypass"], default="const1")
@@ -389,7 +391,7 @@ def main():
         xsvf = open(args.xsvf, "wb") if args.xsvf else None
         try:
             g = Generator(args, svf, xsvf)
-            {"bitstream": g.bitstream, "small": g.small, "mixed": g.mixed,
+            {"bitstream": g.bitstream, "verify": g.bitstream, "small": g.small, "mixed": g.mixed,
              "runtest": g.runtest_file}[args.kind]()
             g.finish()
         finally:

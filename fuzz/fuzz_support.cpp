@@ -114,7 +114,12 @@ void TRecordingDevice::Assign(TJtagFile& P) {
     };
     P.Events.OnWaitTime = [](bool, int64_t, uint8_t) {};
     P.Events.OnRunClocks = [](bool, int64_t, uint8_t) {};
-    P.Events.OnSetTrst = [](bool, bool) {};
+    // The line is driven: TRST on puts the TAP in Test-Logic-Reset (state 0) without a clock.
+    P.Events.OnSetTrst = [this](bool On, bool Drive) {
+        if (On && Drive)
+            FState = 0;
+        return true;
+    };
     P.Events.OnSetFrequency = [](int64_t Hz, bool) { return Hz; };
 }
 

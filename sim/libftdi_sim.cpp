@@ -7,10 +7,12 @@
 // and its serial string can be read while another program holds it; only the open fails then.
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
+#include <thread>
 
 #include "sim_usb.h"
 
@@ -163,18 +165,25 @@ KORVEX_SIM_EXPORT int ftdi_set_latency_timer(ftdi_context* C, unsigned char Late
 }
 
 // Like the library: the whole buffer in transfers, a failing transfer fails the call (what went
-// before it is sent but not reported).
+// before it is sent but not reported). A device whose input buffer is full (real-time mode) holds
+// the transfer back, as the USB bulk write waits, up to the library's 5 s write time-out.
 KORVEX_SIM_EXPORT int ftdi_write_data(ftdi_context* C, const unsigned char* Buf, int Size) {
     if (!C || !C->Connection)
         return Fail(C, -666, "USB device unavailable");
     int Done = 0;
+    auto Since = std::chrono::steady_clock::now();
     while (Done < Size) {
         size_t N = 0;
-        if (Write(C->Connection, Buf + Done, static_cast<size_t>(Size - Done), N) !=
-                TUsbResult::Ok ||
-            N == 0)
+        if (Write(C->Connection, Buf + Done, static_cast<size_t>(Size - Done), N) != TUsbResult::Ok)
             return Fail(C, -1, "usb bulk write failed");
-        Done += static_cast<int>(N);
+        if (N > 0) {
+            Done += static_cast<int>(N);
+            Since = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - Since > std::chrono::seconds(5)) {
+            return Fail(C, -1, "usb bulk write failed"); // LIBUSB_ERROR_TIMEOUT
+        } else {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
     }
     return Done;
 }

@@ -146,6 +146,8 @@ TConfig ParseConfig(const std::string& Text) {
         } else if (Key == "tdo_constant") {
             C.ChainModel = false;
             C.TdoConstant = Int(0) ? 1 : 0;
+        } else if (Key == "vpp_trst") {
+            C.VppTrst = true;
         } else if (Key == "trace") {
             C.TracePath = Arg(0) == "-" ? "" : Arg(0);
         } else if (Key == "summary") {
@@ -169,6 +171,21 @@ TConfig ParseConfig(const std::string& Text) {
             C.FailQueueStatus = true;
         } else if (Key == "fail_read") {
             C.FailRead = true;
+        } else if (Key == "usb_transaction_us") {
+            C.UsbTransactionUs = Int(0);
+        } else if (Key == "usb_latency_us") {
+            C.UsbLatencyUs = Int(0);
+        } else if (Key == "usb_bytes_per_s") {
+            C.UsbBytesPerSecond = Int(0);
+        } else if (Key == "usb" && Arg(0) == "off") {
+            C.UsbTransactionUs = C.UsbLatencyUs = C.UsbBytesPerSecond = 0;
+        } else if (Key == "realtime") {
+            C.Realtime = Int(0) != 0;
+        } else if (Key == "input_buffer") {
+            C.InputBuffer = Int(0);
+            if (C.InputBuffer < 1)
+                throw std::runtime_error("korvex-sim: input_buffer must be at least 1 in line: " +
+                                         Line);
         } else {
             throw std::runtime_error("korvex-sim: unknown setting \"" + Key + "\"");
         }

@@ -27,6 +27,7 @@ struct TConfig {
     std::vector<TDeviceConfig> Chain{TDeviceConfig{}};
     bool ChainModel = true; // false: TDO is TdoConstant, no devices simulated
     uint8_t TdoConstant = 0;
+    bool VppTrst = false; // VPP driven high (pin state 3) is the chain's TRST, asserted
     std::string TracePath;
     std::string SummaryPath;
     std::vector<TScriptedScan> Script;
@@ -40,6 +41,14 @@ struct TConfig {
     int64_t VanishAfter = -1;    // the device disappears once this many bytes were written
     bool FailQueueStatus = false;
     bool FailRead = false;
+    // USB 2.0 full speed as an FTDI device costs it (README.md: "USB costs"); 0 turns a cost off.
+    int64_t UsbTransactionUs = 250;      // each FT_Write, and each FT_Read that returns data
+    int64_t UsbLatencyUs = 1000;         // a short reply packet waits for the latency timer
+    int64_t UsbBytesPerSecond = 1000000; // bulk data rate, both directions
+    // Real time: commands execute as the device clock reaches the wall clock, and at most
+    // InputBuffer unexecuted bytes are accepted (FT_Write takes fewer when it is full).
+    bool Realtime = false;
+    int64_t InputBuffer = 4096;
 };
 
 // Parses the configuration text; throws std::runtime_error naming the bad line.

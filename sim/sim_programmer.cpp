@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <thread>
 
 namespace korvexsim {
 
@@ -9,6 +11,16 @@ namespace {
 
 constexpr int64_t TicksPerBitCommand = 3; // half a microsecond
 constexpr int64_t TicksPerPause = 1024;   // 512 periods of 3 MHz
+constexpr int64_t TicksPerUs = 6;
+constexpr int64_t UsbPacket = 64;  // a full-speed bulk packet
+constexpr int64_t UsbPayload = 62; // an FTDI IN packet carries two status bytes first
+
+// Ticks Bytes take on the bus at BytesPerSecond (0: no cost).
+int64_t TransferTicks(int64_t Bytes, int64_t BytesPerSecond) {
+    if (BytesPerSecond <= 0)
+        return 0;
+    return (Bytes * TicksPerUs * 1000000 + BytesPerSecond - 1) / BytesPerSecond;
+}
 
 std::string Hex2(uint8_t B) {
     char Buf[8];
@@ -72,10 +84,45 @@ void TProgrammer::Error(const std::string& Text) {
 void TProgrammer::Write(const uint8_t* Bytes, size_t Count) {
     // Only connections that carry commands appear in the trace; the searches that open and
     // close every device leave no mark.
-    if (FTotals.Writes == 0 && !FConfig.TracePath.empty())
-        FTrace = std::fopen(FConfig.TracePath.c_str(), "a");
+    if (FTotals.Writes == 0) {
+        if (!FConfig.TracePath.empty())
+            FTrace = std::fopen(FConfig.TracePath.c_str(), "a");
+        FRealStart = Clock::now();
+    }
     ++FTotals.Writes;
     FTotals.BytesWritten += static_cast<int64_t>(Count);
+    if (FConfig.Realtime) {
+        if (FInputHead == FInput.size()) {
+            FInput.clear();
+            FInputHead = 0;
+            // An idle device starts on new bytes as they arrive.
+            FDeviceEnd = std::max(FDeviceEnd, RealTicks());
+        } else if (FInputHead >= 65536) {
+            FInput.erase(FInput.begin(), FInput.begin() + static_cast<std::ptrdiff_t>(FInputHead));
+            FInputHead = 0;
+        }
+        FInput.insert(FInput.end(), Bytes, Bytes + Count);
+        Advance(false);
+        return;
+    }
+    // The write's transaction is set up, its bytes cross the bus, and the device starts on the
+    // first packet once it has finished what came before; it cannot finish before the last
+    // packet is in.
+    const int64_t Rate = FConfig.UsbBytesPerSecond;
+    const int64_t Sent = FHostTicks + FConfig.UsbTransactionUs * TicksPerUs;
+    FHostTicks = Sent + TransferTicks(static_cast<int64_t>(Count), Rate);
+    const int64_t Start =
+        std::max(FDeviceEnd, Sent + TransferTicks(std::min<int64_t>(UsbPacket, Count), Rate));
+    const int64_t ExecBefore = FTotals.DeviceTicks;
+    const int64_t RepliesBefore = FTotals.ReplyBytes;
+    Execute(Bytes, Count);
+    FDeviceEnd = std::max(Start + (FTotals.DeviceTicks - ExecBefore), FHostTicks);
+    if (FTotals.ReplyBytes != RepliesBefore)
+        FReplyTimes.push_back({FTotals.ReplyBytes, Start + (FLastReplyExec - ExecBefore)});
+    AddBatch();
+}
+
+void TProgrammer::Execute(const uint8_t* Bytes, size_t Count) {
     // Benchmark path: without chain, trace or script, a run of group shifts that leaves the TAP
     // where it is only needs counting (and constant replies).
     const bool Countable = !FConfig.ChainModel && !Tracing() && !FConfig.HasScript;
@@ -92,6 +139,9 @@ void TProgrammer::Write(const uint8_t* Bytes, size_t Count) {
               " reply bytes is full, " + std::to_string(FLostReplies) + " lost");
         FLostReplies = 0;
     }
+}
+
+void TProgrammer::AddBatch() {
     // The clock is read only when replies are delayed by time: a run of short statements
     // writes a batch per statement.
     const Clock::time_point VisibleAt =
@@ -100,8 +150,50 @@ void TProgrammer::Write(const uint8_t* Bytes, size_t Count) {
     FBatches.push_back({FReplies.size(), FPolls + FConfig.ReplyDelayPolls, VisibleAt});
 }
 
+int64_t TProgrammer::RealTicks() const {
+    const auto Ns =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - FRealStart).count();
+    return Ns * TicksPerUs / 1000;
+}
+
+void TProgrammer::Advance(bool All) {
+    if (FInputHead == FInput.size())
+        return;
+    const int64_t Now = All ? std::numeric_limits<int64_t>::max() : RealTicks();
+    const int64_t RepliesBefore = FTotals.ReplyBytes;
+    // A command starts once the device clock has reached it and is carried out at once; the
+    // next one starts when its time has passed.
+    while (FInputHead < FInput.size() && FDeviceEnd <= Now) {
+        const int64_t Before = FTotals.DeviceTicks;
+        Execute(FInput.data() + FInputHead, 1);
+        ++FInputHead;
+        FDeviceEnd += FTotals.DeviceTicks - Before;
+    }
+    if (FTotals.ReplyBytes != RepliesBefore)
+        AddBatch();
+}
+
+size_t TProgrammer::InputRoom(size_t Count) {
+    if (!FConfig.Realtime)
+        return Count;
+    // USB moves 64-byte packets: the device takes the next one once it has room for it.
+    const size_t Capacity = static_cast<size_t>(FConfig.InputBuffer);
+    const size_t Want = std::min<size_t>({Count, Capacity, static_cast<size_t>(UsbPacket)});
+    for (int Try = 0;; ++Try) {
+        Advance(false);
+        const size_t Held = FInput.size() - FInputHead;
+        const size_t Room = Held >= Capacity ? 0 : Capacity - Held;
+        if (Room >= Want || Try == 8)
+            return std::min(Count, Room);
+        // Room comes as commands start; a short sleep bounds the wait for a long command.
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+}
+
 size_t TProgrammer::PollAvailable() {
     ++FPolls;
+    if (FConfig.Realtime)
+        Advance(false);
     // Without a time delay every batch is visible at the epoch already.
     const auto Now = FConfig.ReplyDelayMs > 0 ? Clock::now() : Clock::time_point{};
     size_t Done = 0;
@@ -119,6 +211,8 @@ size_t TProgrammer::Read(uint8_t* Buffer, size_t Count) {
     const size_t N = std::min(Count, FVisibleEnd - FReplyRead);
     std::memcpy(Buffer, FReplies.data() + FReplyRead, N);
     FReplyRead += N;
+    if (N > 0)
+        TakeReplies(static_cast<int64_t>(N));
     if (FReplyRead == FReplies.size() && FBatches.empty()) {
         FReplies.clear();
         FReplyRead = FVisibleEnd = 0;
@@ -134,7 +228,36 @@ size_t TProgrammer::Read(uint8_t* Buffer, size_t Count) {
     return N;
 }
 
+void TProgrammer::TakeReplies(int64_t N) {
+    ++FTotals.Reads;
+    FRepliesTaken += N;
+    // When the last of them was made: their entries are done with, and the entry the read ends
+    // in (if it ends inside one) is when the device had made it whole, an upper bound.
+    int64_t Ready = 0;
+    while (!FReplyTimes.empty() && FReplyTimes.front().End <= FRepliesTaken) {
+        Ready = std::max(Ready, FReplyTimes.front().Ready);
+        FReplyTimesBase = FReplyTimes.front().End;
+        FReplyTimes.pop_front();
+    }
+    if (!FReplyTimes.empty() && FRepliesTaken > FReplyTimesBase)
+        Ready = std::max(Ready, FReplyTimes.front().Ready);
+    if (FConfig.Realtime)
+        return;
+    // The reply packets cross the bus at its rate; after the last byte was made, its packet
+    // still waits for the latency timer when it is short, then for its transaction.
+    const int64_t Rate = FConfig.UsbBytesPerSecond;
+    const int64_t Packets = (N + UsbPayload - 1) / UsbPayload;
+    const int64_t Tx = FConfig.UsbTransactionUs * TicksPerUs;
+    const int64_t LastPacket = TransferTicks(N - (Packets - 1) * UsbPayload + 2, Rate);
+    const int64_t Latency = N % UsbPayload != 0 ? FConfig.UsbLatencyUs * TicksPerUs : 0;
+    FHostTicks = std::max(FHostTicks + Tx + TransferTicks(N + 2 * Packets, Rate),
+                          Ready + Latency + Tx + LastPacket);
+}
+
 void TProgrammer::PurgeReplies() {
+    FRepliesTaken = FTotals.ReplyBytes;
+    FReplyTimes.clear();
+    FReplyTimesBase = FRepliesTaken;
     FReplies.clear();
     FBatches.clear();
     FReplyRead = FVisibleEnd = 0;
@@ -147,6 +270,7 @@ void TProgrammer::Reply(uint8_t B) {
     }
     FReplies.push_back(B);
     ++FTotals.ReplyBytes;
+    FLastReplyExec = FTotals.DeviceTicks;
 }
 
 uint8_t TProgrammer::ChainOutput() const {
@@ -272,6 +396,8 @@ size_t TProgrammer::CountGroupShifts(const uint8_t* Bytes, size_t From, size_t C
     FTdoPin = Level;
     FTotals.TckCycles += Clocks;
     FTotals.DeviceTicks += FTicksPerClock * Clocks;
+    if (Replies)
+        FLastReplyExec = FTotals.DeviceTicks;
     return I;
 }
 
@@ -358,6 +484,14 @@ void TProgrammer::Command(uint8_t B) {
             if (Pin != FPinState && Tracing())
                 Line("VPP " + std::to_string(Pin));
             FPinState = Pin;
+            // TRST resets every TAP of the chain asynchronously, without a clock.
+            if (FConfig.VppTrst && Pin == 3) {
+                for (TChainDevice& D : FChain)
+                    D.Reset();
+                if (FState != RESET && Tracing())
+                    Line("STATE RESET");
+                FState = RESET;
+            }
             return;
         }
         break;
@@ -371,27 +505,35 @@ void TProgrammer::Command(uint8_t B) {
 }
 
 void TProgrammer::Finish() {
+    // What the device still holds is carried out after the host let go of it.
+    Advance(true);
+    FTotals.TotalTicks = FConfig.Realtime ? FDeviceEnd : std::max(FDeviceEnd, FHostTicks);
     if (Tracing()) {
         FlushPending();
         std::fprintf(
-            FTrace, "TOTAL TCK %lld BYTES %lld WRITES %lld REPLIES %lld US %lld\n",
+            FTrace,
+            "TOTAL TCK %lld BYTES %lld WRITES %lld REPLIES %lld US %lld READS %lld "
+            "EXEC_US %lld\n",
             static_cast<long long>(FTotals.TckCycles), static_cast<long long>(FTotals.BytesWritten),
             static_cast<long long>(FTotals.Writes), static_cast<long long>(FTotals.ReplyBytes),
-            static_cast<long long>(FTotals.DeviceMicroseconds()));
+            static_cast<long long>(FTotals.DeviceMicroseconds()),
+            static_cast<long long>(FTotals.Reads),
+            static_cast<long long>(TTotals::Microseconds(FTotals.DeviceTicks)));
         std::fclose(FTrace);
         FTrace = nullptr;
     }
     if (!FConfig.SummaryPath.empty() && FTotals.Writes > 0) {
         if (FILE* S = std::fopen(FConfig.SummaryPath.c_str(), "w")) {
-            std::fprintf(S,
-                         "tck_cycles %lld\nbytes_written %lld\nwrites %lld\nreply_bytes %lld\n"
-                         "device_us %lld\nerrors %lld\n",
-                         static_cast<long long>(FTotals.TckCycles),
-                         static_cast<long long>(FTotals.BytesWritten),
-                         static_cast<long long>(FTotals.Writes),
-                         static_cast<long long>(FTotals.ReplyBytes),
-                         static_cast<long long>(FTotals.DeviceMicroseconds()),
-                         static_cast<long long>(FTotals.Errors));
+            std::fprintf(
+                S,
+                "tck_cycles %lld\nbytes_written %lld\nwrites %lld\nreply_bytes %lld\n"
+                "device_us %lld\nerrors %lld\nreads %lld\nexec_us %lld\n",
+                static_cast<long long>(FTotals.TckCycles),
+                static_cast<long long>(FTotals.BytesWritten),
+                static_cast<long long>(FTotals.Writes), static_cast<long long>(FTotals.ReplyBytes),
+                static_cast<long long>(FTotals.DeviceMicroseconds()),
+                static_cast<long long>(FTotals.Errors), static_cast<long long>(FTotals.Reads),
+                static_cast<long long>(TTotals::Microseconds(FTotals.DeviceTicks)));
             std::fclose(S);
         }
     }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -19,11 +20,17 @@ struct TTotals {
     int64_t BytesWritten = 0;
     int64_t Writes = 0;
     int64_t ReplyBytes = 0;
+    int64_t Reads = 0; // FT_Read calls that returned data: USB round trips for replies
     int64_t Errors = 0;
     // Device time in sixths of a microsecond: every duration of the model is a whole number of
     // them (a 3 MHz period is 2, a bit-level command 3, a pause 1024).
+    // This is the time the commands take to execute.
     int64_t DeviceTicks = 0;
-    int64_t DeviceMicroseconds() const { return (DeviceTicks + 3) / 6; }
+    // The run as a whole on the device's clock: execution, the USB transfers and the waits for
+    // them (or, in real time, the wall clock while the device was idle). Set by Finish.
+    int64_t TotalTicks = 0;
+    static int64_t Microseconds(int64_t Ticks) { return (Ticks + 3) / 6; }
+    int64_t DeviceMicroseconds() const { return Microseconds(TotalTicks); }
 };
 
 class TProgrammer {
@@ -33,8 +40,12 @@ public:
     TProgrammer(const TProgrammer&) = delete;
     TProgrammer& operator=(const TProgrammer&) = delete;
 
-    // Interprets Count command bytes (one FT_Write's worth).
+    // Interprets Count command bytes (one FT_Write's worth); in real time, queues them for the
+    // device clock to reach.
     void Write(const uint8_t* Bytes, size_t Count);
+    // Real time: bytes the device's input buffer takes now. When it is full, waits (at most a
+    // few milliseconds) for the device to make room. Without real time: Count.
+    size_t InputRoom(size_t Count);
     // Reply bytes the host may read now (delays applied); each call counts as one poll.
     size_t PollAvailable();
     size_t Read(uint8_t* Buffer, size_t Count);
@@ -47,6 +58,13 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    void Execute(const uint8_t* Bytes, size_t Count);
+    // Real time: executes the queued bytes whose start time has come (all of them with All).
+    void Advance(bool All);
+    int64_t RealTicks() const;
+    void AddBatch();
+    // Counts N reply bytes read and advances the host to when they can have come.
+    void TakeReplies(int64_t N);
     void Command(uint8_t B);
     void SetTck(uint8_t Level);
     void Rise();
@@ -86,6 +104,24 @@ private:
     size_t FVisibleEnd = 0;
     int64_t FLostReplies = 0; // in the current write, reported once at its end
     int64_t FPolls = 0;
+
+    // The timeline, in ticks since the connection's first write. The host is taken as infinitely
+    // fast: it waits only for USB transfers and for replies.
+    int64_t FHostTicks = 0;     // when the host has finished its last transfer
+    int64_t FDeviceEnd = 0;     // when the device has executed everything it was sent
+    int64_t FLastReplyExec = 0; // DeviceTicks when the last reply byte was made
+    int64_t FRepliesTaken = 0;  // reply bytes read or purged, of FTotals.ReplyBytes made
+    struct TReplyTime {
+        int64_t End;   // replies made up to here (a count of FTotals.ReplyBytes)
+        int64_t Ready; // when the last of them was made
+    };
+    std::deque<TReplyTime> FReplyTimes;
+    int64_t FReplyTimesBase = 0; // the replies before the first entry
+
+    // Real time: the bytes written and not yet executed.
+    Clock::time_point FRealStart{};
+    std::vector<uint8_t> FInput;
+    size_t FInputHead = 0;
 
     // The current Shift-IR/Shift-DR visit.
     bool FInShift = false;

@@ -99,10 +99,16 @@ void TChainDevice::Rise(uint8_t Tms, uint8_t Tdi) {
         FInstruction = FIr & FIrMask;
         Select();
     } else if (Next == RESET && FState != RESET) {
-        FInstruction = FConfig.HasIdcode ? (FConfig.IdcodeOp & FIrMask) : FIrMask;
-        Select();
+        Reset();
+        return;
     }
     FState = Next;
+}
+
+void TChainDevice::Reset() {
+    FInstruction = FConfig.HasIdcode ? (FConfig.IdcodeOp & FIrMask) : FIrMask;
+    Select();
+    FState = RESET;
 }
 
 } // namespace korvexsim

@@ -69,6 +69,8 @@ public:
     }
     // One rising TCK edge with the given TMS and TDI levels.
     void Rise(uint8_t Tms, uint8_t Tdi);
+    // TRST asserted: Test-Logic-Reset at once, without a clock.
+    void Reset();
 
     TState State() const { return FState; }
     uint64_t Instruction() const { return FInstruction; }

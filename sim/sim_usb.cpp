@@ -191,6 +191,10 @@ TUsbResult Write(void* Handle, const uint8_t* Bytes, size_t Count, size_t& Writt
         Accept = std::min<int64_t>(Accept, C.VanishAfter - D->BytesWritten);
     if (C.WriteMax > 0)
         Accept = std::min<int64_t>(Accept, C.WriteMax);
+    // A device in real time takes what its input buffer holds; the rest is the caller's to
+    // send again, as with a D2XX write time-out.
+    if (Accept > 0)
+        Accept = static_cast<int64_t>(D->Session->InputRoom(static_cast<size_t>(Accept)));
     if (Accept > 0) {
         D->Session->Write(Bytes, static_cast<size_t>(Accept));
         D->BytesWritten += Accept;

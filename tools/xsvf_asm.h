@@ -22,6 +22,14 @@
 //   XENDIR IRPAUSE | IDLE | 0 | 1
 //   XENDDR DRPAUSE | IDLE | 0 | 1
 //   XCOMMENT free text              the rest of the line, stored with its closing 0 byte
+//   XSIR2 300 <hex>                 IR length in bits (0 to 65535), then the value
+//   XSETSDRMASKS addrmask datamask  the masks XSDRINC uses (XSDRSIZE values)
+//   XSDRINC start piece...          start address, then one piece per step (as many bytes as the
+//                                   data mask has bits)
+//   XWAIT IDLE IDLE 1000            wait state, end state, microseconds
+//   XWAITSTATE IDLE IDLE 10 1000    wait state, end state, clocks, microseconds
+//   LCOUNT 10   LDELAY IDLE 10 1000 LSDR tdi tdo
+//   XTRST ON | OFF | Z | ABSENT
 //   XCOMPLETE
 //   BYTES 0A 00 17                  raw bytes as they are: refused opcodes, damaged files
 //
@@ -29,6 +37,12 @@
 // length holds is an error, as is anything the tool does not understand; the message names the
 // line.
 std::vector<uint8_t> AssembleXsvf(const std::string& Text);
+
+// The other way round: an XSVF file as the text AssembleXsvf reads, one command a line, so a user
+// can see what a refused or failing file contains. Whatever is not a complete command (an
+// unknown opcode, a file cut short, bytes after XCOMPLETE) is listed as BYTES, so that assembling
+// the text gives the same file again.
+std::string DisassembleXsvf(const std::vector<uint8_t>& Bytes);
 
 // Reads a description file and writes the XSVF file.
 void AssembleXsvfFile(const std::string& SourcePath, const std::string& OutputPath);

@@ -1,13 +1,29 @@
-// Command-line front end of the XSVF assembler: xsvf-asm <description> <output.xsvf>
+// Command-line front end of the XSVF assembler: xsvf-asm <description> <output.xsvf>, and
+// xsvf-asm --disassemble <file.xsvf> for the text of a file.
 #include <cstdio>
 #include <exception>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "xsvf_asm.h"
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--disassemble") {
+        std::ifstream In(argv[2], std::ios::binary);
+        if (!In) {
+            std::fprintf(stderr, "xsvf-asm: cannot read %s\n", argv[2]);
+            return 1;
+        }
+        const std::vector<uint8_t> Bytes((std::istreambuf_iterator<char>(In)),
+                                         std::istreambuf_iterator<char>());
+        std::fputs(DisassembleXsvf(Bytes).c_str(), stdout);
+        return 0;
+    }
     if (argc != 3 || std::string(argv[1]) == "--help") {
         std::fprintf(stderr, "usage: xsvf-asm <description.txt> <output.xsvf>\n"
+                             "       xsvf-asm --disassemble <file.xsvf>\n"
                              "One XSVF command a line (XSDRSIZE 32, XSDRTDO 12345678 FFFFFFFF, "
                              "XREPEAT 2, XCOMPLETE, ...); see xsvf_asm.h for the full syntax.\n");
         return 2;

@@ -7,11 +7,23 @@
 #include <limits>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "jtag_files_list.h"
 
 namespace {
+// What a new file gets: read and write for everyone the umask allows.
+mode_t DefaultMode() {
+    const mode_t Mask = ::umask(0);
+    ::umask(Mask);
+    return 0666 & ~Mask;
+}
+
 std::string Trim(const std::string& S) {
     const char* Blank = " \t\r";
     const auto B = S.find_first_not_of(Blank);
@@ -24,9 +36,16 @@ bool SameName(const std::string& A, const std::string& B) {
     return AsciiUpper(A) == AsciiUpper(B);
 }
 
+// A UTF-8 byte order mark at the start of the file belongs to no section or key.
+constexpr std::string_view Bom = "\xEF\xBB\xBF";
+
+std::string WithoutBom(const std::string& Line) {
+    return Line.compare(0, Bom.size(), Bom) == 0 ? Line.substr(Bom.size()) : Line;
+}
+
 // "[Name]" gives Name; anything else is not a section header.
 bool SectionName(const std::string& Line, std::string& Name) {
-    const std::string T = Trim(Line);
+    const std::string T = Trim(WithoutBom(Line));
     if (T.size() < 2 || T.front() != '[')
         return false;
     const auto Close = T.find(']');
@@ -38,7 +57,7 @@ bool SectionName(const std::string& Line, std::string& Name) {
 
 // "Key=Value" gives Key and Value; comments and lines without "=" are not entries.
 bool Entry(const std::string& Line, std::string& Key, std::string& Value) {
-    const std::string T = Trim(Line);
+    const std::string T = Trim(WithoutBom(Line));
     if (T.empty() || T[0] == ';')
         return false;
     const auto Eq = T.find('=');
@@ -53,18 +72,17 @@ bool Entry(const std::string& Line, std::string& Key, std::string& Value) {
     return true;
 }
 
-// A decimal 32-bit integer with an optional sign, nothing else.
+// The leading decimal digits of a value, with an optional sign, as the profile service reads an
+// integer: "1 ; long cable" is 1. No digit at all, or a number beyond 32 bits, is not a number.
 bool ParseInt32(const std::string& S, int32_t& Out) {
     size_t I = 0;
     bool Negative = false;
     if (I < S.size() && (S[I] == '-' || S[I] == '+'))
         Negative = S[I++] == '-';
-    if (I == S.size())
+    if (I == S.size() || S[I] < '0' || S[I] > '9')
         return false;
     int64_t V = 0;
-    for (; I < S.size(); ++I) {
-        if (S[I] < '0' || S[I] > '9')
-            return false;
+    for (; I < S.size() && S[I] >= '0' && S[I] <= '9'; ++I) {
         V = V * 10 + (S[I] - '0');
         if (V > int64_t(std::numeric_limits<int32_t>::max()) + 1)
             return false;
@@ -120,7 +138,8 @@ int TIniFile::SectionEnd(int Header) const {
 
 int TIniFile::FindKey(int Header, const std::string& Key) const {
     std::string K, V;
-    for (int I = Header + 1; I < SectionEnd(Header); ++I)
+    const int End = SectionEnd(Header);
+    for (int I = Header + 1; I < End; ++I)
         if (Entry(FLines[I], K, V) && SameName(K, Key))
             return I;
     return -1;
@@ -184,26 +203,74 @@ void TIniFile::WriteString(const std::string& Section, const std::string& Key,
 void TIniFile::UpdateFile() {
     if (!FDirty)
         return;
-    namespace fs = std::filesystem;
-    const fs::path Path(FFileName);
-    std::error_code Ec;
-    if (Path.has_parent_path() && !fs::exists(Path.parent_path(), Ec))
-        fs::create_directories(Path.parent_path(), Ec); // the user's configuration folder
     std::string Text;
     for (size_t I = 0; I < FLines.size(); ++I) {
         Text += FLines[I];
         if (I + 1 < FLines.size() || FFinalLineEnd)
             Text += '\n';
     }
-    std::ofstream Out(FFileName, std::ios::binary | std::ios::trunc);
-    if (Out)
-        Out.write(Text.data(), static_cast<std::streamsize>(Text.size()));
-    if (Out)
-        Out.close();
-    if (!Out) {
-        const int Err = errno;
-        throw std::runtime_error("Unable to write to " + FFileName +
-                                 (Err ? std::string(": ") + std::strerror(Err) : std::string()));
-    }
+    ReplaceFile(FFileName, Text);
     FDirty = false;
+}
+
+void ReplaceFile(const std::string& FileName, const std::string& Text) {
+    namespace fs = std::filesystem;
+    std::error_code Ec;
+    // A settings file that is a symbolic link stays one: the file it points to is replaced.
+    fs::path Target(FileName);
+    for (int Hops = 0; Hops < 40 && fs::is_symlink(Target, Ec); ++Hops) {
+        const fs::path Next = fs::read_symlink(Target, Ec);
+        if (Ec)
+            break;
+        Target = Next.is_absolute() ? Next : Target.parent_path() / Next;
+    }
+    if (Target.has_parent_path() && !fs::exists(Target.parent_path(), Ec))
+        fs::create_directories(Target.parent_path(), Ec); // the user's configuration folder
+
+    auto Fail = [&](int Err, const std::string& TempName) {
+        if (!TempName.empty())
+            ::unlink(TempName.c_str());
+        throw std::runtime_error("Unable to write to " + FileName +
+                                 (Err ? std::string(": ") + std::strerror(Err) : std::string()) +
+                                 " (the file was left as it was)");
+    };
+    // The whole text goes to a new file beside the old one, reaches the disk, and only then takes
+    // the old one's place: a full disk, a crash or a kill leaves either the old file or the new
+    // one, never half of one.
+    std::string TempName = Target.string() + ".XXXXXX";
+    const int Fd = ::mkstemp(TempName.data());
+    if (Fd < 0)
+        Fail(errno, "");
+    struct stat Old {};
+    const mode_t Mode = ::stat(Target.c_str(), &Old) == 0 && S_ISREG(Old.st_mode)
+                            ? Old.st_mode & 07777
+                            : DefaultMode();
+    ::fchmod(Fd, Mode);
+    size_t Done = 0;
+    while (Done < Text.size()) {
+        const ssize_t N = ::write(Fd, Text.data() + Done, Text.size() - Done);
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N <= 0) {
+            const int Err = N < 0 ? errno : ENOSPC;
+            ::close(Fd);
+            Fail(Err, TempName);
+        }
+        Done += static_cast<size_t>(N);
+    }
+    if (::fsync(Fd) != 0) {
+        const int Err = errno;
+        ::close(Fd);
+        Fail(Err, TempName);
+    }
+    if (::close(Fd) != 0)
+        Fail(errno, TempName);
+    if (::rename(TempName.c_str(), Target.c_str()) != 0)
+        Fail(errno, TempName);
+    // The rename itself is kept only once the folder reaches the disk.
+    const std::string Folder = Target.has_parent_path() ? Target.parent_path().string() : ".";
+    if (const int Dir = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY); Dir >= 0) {
+        ::fsync(Dir);
+        ::close(Dir);
+    }
 }

@@ -7,8 +7,10 @@
 // A small INI file with the semantics programs on Windows get from the profile service, so a
 // settings file moves between the two unchanged:
 // - sections and keys are found case-insensitively, the first of a name wins;
-// - an integer read from a missing file, section or key, or from a value that is not a decimal
-//   32-bit integer, gives the caller's default;
+// - an integer is the value's leading decimal digits with an optional sign ("1 ; long cable" is
+//   1); a missing file, section or key, a value without digits or one beyond 32 bits gives the
+//   caller's default;
+// - a UTF-8 byte order mark at the start does not hide the first section;
 // - a write replaces the key's line in place, or adds the key at the end of its section, or adds
 //   the section at the end of the file, creating the file when needed; every other line is kept
 //   byte for byte.
@@ -24,8 +26,8 @@ public:
     void WriteInteger(const std::string& Section, const std::string& Key, int32_t Value);
     void WriteString(const std::string& Section, const std::string& Key, const std::string& Value);
 
-    // Writes the file when something changed. Throws std::runtime_error naming the file when it
-    // cannot be written.
+    // Writes the file when something changed, through ReplaceFile. Throws std::runtime_error
+    // naming the file when it cannot be written; the old file is then as it was.
     void UpdateFile();
 
     const std::string& FileName() const { return FFileName; }
@@ -44,3 +46,10 @@ private:
     bool FFinalLineEnd = true;       // whether the file ended with a line end
     bool FDirty = false;
 };
+
+// Replaces a file's whole content the way editors do: a temporary file in the same folder,
+// flushed to the disk, then renamed over the old one, so the old file stays whole until the new
+// one is complete. A symbolic link is kept and the file it points to replaced; the old file's
+// permissions carry over. Throws std::runtime_error naming the file, and saying that it was left
+// as it was, on any failure.
+void ReplaceFile(const std::string& FileName, const std::string& Text);

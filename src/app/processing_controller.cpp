@@ -33,6 +33,7 @@ TProcessingController::~TProcessingController() {
     // The worker uses the link; it must be gone before the link closes and is destroyed.
     if (Player) {
         Player->RequestTerminate();
+        Link.RequestStop();
         Player.reset();
     }
     Link.CloseKorvex();
@@ -59,6 +60,7 @@ void TProcessingController::Configure(const std::string& ExecutablePath,
         Session.IniFileName ? *Session.IniFileName
                             : DefaultSettingsFileName(ExecutablePath, Session.SettingsBaseName));
     Link.SerialNumber = Session.Serial ? ParseSerialNumber(*Session.Serial) : -1;
+    FRequestedSerial = Link.SerialNumber;
     Player.reset();
     LoadSettings();
     TRunOptions O = Options();
@@ -73,14 +75,60 @@ bool TProcessingController::LoadDriver() {
         View.SetDriverText(Driver.DriverDescription());
         return true;
     }
+    // The box names each library tried and what was wrong with it (missing, or an entry point
+    // it lacks).
     View.ShowError("USB drivers not found or bad version.\nTried " + Driver.LoadError());
     ExitCode = 2;
     View.Quit();
     return false;
 }
 
+std::string TProcessingController::NotPlayable(const std::string& FileName) {
+    // A folder, a FIFO or a device named like a vector file would block the reader or never
+    // end; it is refused before the programmer is touched.
+    const std::string Path = ExpandFileName(FileName);
+    std::error_code Ec;
+    const auto Status = std::filesystem::status(Path, Ec);
+    if (Ec || !std::filesystem::exists(Status) || std::filesystem::is_regular_file(Status))
+        return {};
+    return "Cannot play " + Path + ": not a regular file";
+}
+
+bool TProcessingController::StartRun(const std::string& FileName) {
+    if (const std::string Problem = NotPlayable(FileName); !Problem.empty()) {
+        View.ClearConsole();
+        Messages.QueueMessage("Fatal error \"" + Problem + "\"", sevError);
+        return false;
+    }
+    return SelectProgrammer() && RunFile(FileName);
+}
+
 bool TProcessingController::SelectProgrammer() {
+    FUnattendedChoices = 0;
     return Link.FindKorvex();
+}
+
+bool TProcessingController::ChooseWithoutDialog() {
+    // Discovery asks again when the choice is not unique (two programmers with one serial
+    // number); without a dialog nothing new can be offered the second time.
+    if (++FUnattendedChoices > 1)
+        return false;
+    const std::vector<int32_t> Serials = Link.ListKorvexSerials();
+    std::string Attached;
+    for (int32_t S : Serials)
+        Attached += (Attached.empty() ? "" : ", ") + SerialHex(S);
+    if (FRequestedSerial != -1) {
+        View.ShowError("KORVEX S/N " + SerialHex(FRequestedSerial) +
+                       " not found; attached: " + Attached);
+        return false;
+    }
+    if (Serials.size() == 1) {
+        Link.SerialNumber = Serials.front();
+        return true;
+    }
+    View.ShowError("several KORVEX programmers are attached (S/N " + Attached +
+                   "); choose one with -S");
+    return false;
 }
 
 void TProcessingController::AbandonStart(std::unique_ptr<TJtagFile>& Started,
@@ -136,13 +184,12 @@ void TProcessingController::ProcessFile(const std::string& FileName) {
     if (Processing())
         return;
     LastFileName = FileName;
-    if (SelectProgrammer())
-        RunFile(LastFileName);
+    StartRun(LastFileName);
 }
 
 void TProcessingController::ProcessLastFile() {
-    if (!Processing() && SelectProgrammer())
-        RunFile(LastFileName);
+    if (!Processing())
+        StartRun(LastFileName);
 }
 
 bool TProcessingController::CanProcessLastFile() const {
@@ -163,15 +210,25 @@ void TProcessingController::EndRun(int Status) {
     // The worker has left its loop; joining it first keeps it away from a closing link.
     Player.reset();
     Link.CloseKorvex();
-    ExitCode = Failed ? 1 : 0;
-    if (Failed ? CloseOnError : CloseOnSuccess)
+    ExitCode = Failed || FCancelled ? 1 : 0;
+    if ((Failed ? CloseOnError : CloseOnSuccess) || FCancelled)
+        FQuitRequested = true;
+}
+
+void TProcessingController::Cancel() {
+    FCancelled = true;
+    AutoProcess = false;
+    ExitCode = 1;
+    if (Player)
+        Player->RequestTerminate(); // EndRun closes the programmer and asks the view to quit
+    else
         FQuitRequested = true;
 }
 
 void TProcessingController::Poll() {
     if (!Processing() && AutoProcess) {
         AutoProcess = false; // fires once; a later "&Process Last File" is a manual run
-        if (!(SelectProgrammer() && RunFile(LastFileName))) {
+        if (!StartRun(LastFileName)) {
             ExitCode = 2;
             if (CloseOnError)
                 FQuitRequested = true;
@@ -204,6 +261,8 @@ void TProcessingController::Poll() {
 void TProcessingController::Stop() {
     if (Player)
         Player->RequestTerminate();
+    // A wait or clock run in progress stops too, not only the player's next statement.
+    Link.RequestStop();
 }
 
 bool TProcessingController::CanClose() {
@@ -213,9 +272,9 @@ bool TProcessingController::CanClose() {
     return false;
 }
 
-bool TProcessingController::SaveSettings() {
+bool TProcessingController::SaveSettings(const std::function<void(TIniFile&)>& WriteMore) {
     try {
-        WriteSettingsFile();
+        WriteSettingsFile(WriteMore);
         return true;
     } catch (const std::exception& E) {
         View.ShowError(E.what());
@@ -230,8 +289,8 @@ void TProcessingController::LoadSettings() {
         Link.SerialNumber = S.LastSerial;
 }
 
-void TProcessingController::WriteSettingsFile() {
-    WriteSettings(IniFileName, TSettings{Options(), Link.SerialNumber});
+void TProcessingController::WriteSettingsFile(const std::function<void(TIniFile&)>& WriteMore) {
+    WriteSettings(IniFileName, TSettings{Options(), Link.SerialNumber}, WriteMore);
 }
 
 TOpenDialogFilter TProcessingController::OpenDialogFilter() const {

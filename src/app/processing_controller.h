@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "ini_file.h"
 #include "jtag_file.h"
 #include "korvex_link.h"
 #include "message_queue.h"
@@ -65,10 +66,21 @@ public:
 
     // Makes sure exactly one attached programmer is chosen (the view's selection and errors).
     bool SelectProgrammer();
+    // The choice when nobody is there to make it (korvex-cli, the window with -P and -CC), for
+    // the view's ChooseProgrammer: the programmer -S named if attached (discovery has looked for
+    // it before asking), else the only one attached; otherwise an error that lists the attached
+    // serial numbers, and false.
+    bool ChooseWithoutDialog();
 
     // Runs one file; true when the player was started. The caller has made sure that nothing is
     // being processed and a programmer is selected.
     bool RunFile(const std::string& FileName);
+
+    // Refuses a file that is not a regular file (folder, FIFO, device); then SelectProgrammer and
+    // RunFile. True when the run started.
+    bool StartRun(const std::string& FileName);
+    // Why a file cannot be played at all ("... not a regular file"), "" when it may be tried.
+    static std::string NotPlayable(const std::string& FileName);
 
     // A file chosen in the open dialog / the last file again: nothing while a file is being
     // processed; otherwise SelectProgrammer, then RunFile.
@@ -88,6 +100,11 @@ public:
     // signal handler sets a flag that the front end's loop turns into this call.
     void Stop();
 
+    // The session is cancelled (a signal from the system or a terminal): the run in progress is
+    // stopped and its programmer closed properly at the next poll, then the view quits with
+    // exit code 1; without a run the view quits at the next poll.
+    void Cancel();
+
     // Whether the application may close now: refused while a file is being processed, with the
     // error "Please wait until file processing is done.".
     bool CanClose();
@@ -98,11 +115,12 @@ public:
 
     // The settings from IniFileName: options and the remembered programmer (unless -S chose one).
     void LoadSettings();
-    // Writes them back. A failure is shown to the user and false returned; a closing window goes
-    // on closing, since refusing would make every later attempt fail the same way.
-    bool SaveSettings();
+    // Writes them back, with what WriteMore adds (the window's placement), in one replacement of
+    // the file. A failure is shown to the user and false returned; a closing window goes on
+    // closing, since refusing would make every later attempt fail the same way.
+    bool SaveSettings(const std::function<void(TIniFile&)>& WriteMore = {});
     // The same, throwing std::runtime_error naming the file when it cannot be written.
-    void WriteSettingsFile();
+    void WriteSettingsFile(const std::function<void(TIniFile&)>& WriteMore = {});
 
     // The filter for the open dialog, from the global registry.
     TOpenDialogFilter OpenDialogFilter() const;
@@ -133,7 +151,10 @@ private:
     void AbandonStart(std::unique_ptr<TJtagFile>& Started, const std::string& Report);
 
     IControllerView& View;
-    int64_t FProgressMax = -1; // the maximum last given to the view's progress bar
+    bool FCancelled = false;       // Cancel was called: the session ends with exit code 1
+    int32_t FRequestedSerial = -1; // the programmer -S named (low 24 bits), -1 when none
+    int FUnattendedChoices = 0;    // ChooseWithoutDialog calls in this SelectProgrammer
+    int64_t FProgressMax = -1;     // the maximum last given to the view's progress bar
     bool FQuitRequested =
         false; // the view quits at the end of the poll, after the console has its lines
 };

@@ -36,7 +36,8 @@ TSettings ReadSettings(const std::string& IniFileName) {
     return S;
 }
 
-void WriteSettings(const std::string& IniFileName, const TSettings& S) {
+void WriteSettings(const std::string& IniFileName, const TSettings& S,
+                   const std::function<void(TIniFile&)>& WriteMore) {
     TIniFile Ini(IniFileName);
     for (const TRunOptionInfo& Option : RunOptions()) {
         const int32_t V = Option.Get(S.Options);
@@ -46,5 +47,7 @@ void WriteSettings(const std::string& IniFileName, const TSettings& S) {
             Ini.WriteInteger(SettingsSection, Option.Key, V);
     }
     Ini.WriteInteger(SettingsSection, "LastSerial", S.LastSerial);
+    if (WriteMore)
+        WriteMore(Ini);
     Ini.UpdateFile();
 }

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+
+#include "ini_file.h"
 
 #include "run_options.h"
 
@@ -18,6 +21,8 @@ inline constexpr const char* SettingsSection = "Params";
 // default.
 TSettings ReadSettings(const std::string& IniFileName);
 
-// Writes every key, replacing them in place and keeping every other line of the file.
-// Throws std::runtime_error naming the file when it cannot be written.
-void WriteSettings(const std::string& IniFileName, const TSettings& S);
+// Writes every key, replacing them in place and keeping every other line of the file, together
+// with what WriteMore adds (the window's own section) in one replacement of the file. Throws
+// std::runtime_error naming the file when it cannot be written; the old file is then unchanged.
+void WriteSettings(const std::string& IniFileName, const TSettings& S,
+                   const std::function<void(TIniFile&)>& WriteMore = {});

@@ -101,8 +101,7 @@ int main(int argc, char** argv) {
 
     TTerminalView View(stdout, stderr);
     if (Serial) {
-        View.RequestedSerial = ParseSerialNumber(*Serial);
-        if (View.RequestedSerial == -1) {
+        if (ParseSerialNumber(*Serial) == -1) {
             View.Note("korvex-cli: -S " + *Serial + " is not a hexadecimal serial number");
             return 2;
         }

@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include "console_text.h"
+
 namespace {
 bool NoColourWanted() {
     const char* N = std::getenv("NO_COLOR");
@@ -25,24 +27,6 @@ const char* AnsiFor(uint8_t Severity) {
     }
 }
 
-// Text from a vector file (its comments) goes to a terminal: control characters in it could move
-// the cursor, retitle the window or worse, so they are shown as "?".
-std::string Printable(const std::string& Text) {
-    std::string Out = Text;
-    for (char& C : Out) {
-        const auto U = static_cast<unsigned char>(C);
-        if ((U < 0x20 && C != '\t') || U == 0x7F)
-            C = '?';
-    }
-    return Out;
-}
-
-std::string SerialList(const std::vector<int32_t>& Serials) {
-    std::string Text;
-    for (int32_t S : Serials)
-        Text += (Text.empty() ? "" : ", ") + TProcessingController::SerialHex(S);
-    return Text;
-}
 } // namespace
 
 TTerminalView::TTerminalView(FILE* Out, FILE* Err)
@@ -81,7 +65,7 @@ void TTerminalView::AppendConsoleLines(const std::vector<TConsoleLine>& Lines) {
     // the batch, draw it again below.
     EraseProgress();
     for (const TConsoleLine& L : Lines) {
-        const std::string Text = FOutTerminal ? Printable(L.Text) : L.Text;
+        const std::string Text = FOutTerminal ? TerminalSafe(L.Text) : L.Text;
         const char* Ansi = FColour ? AnsiFor(L.Severity) : nullptr;
         // Written by length, not as a C string: a line from a vector file may hold a NUL byte,
         // and the rest of the line must still reach a file or a pipe.
@@ -119,21 +103,5 @@ void TTerminalView::ShowError(const std::string& Text) {
 }
 
 bool TTerminalView::ChooseProgrammer() {
-    // Discovery asks again when the choice is not unique (two programmers with one serial
-    // number); a terminal cannot offer anything new the second time.
-    if (!Controller || ++FChooseCalls > 1)
-        return false;
-    const std::vector<int32_t> Serials = Controller->Link.ListKorvexSerials();
-    if (RequestedSerial != -1) {
-        Note("korvex-cli: KORVEX S/N " + TProcessingController::SerialHex(RequestedSerial) +
-             " not found; attached: " + SerialList(Serials));
-        return false;
-    }
-    if (Serials.size() == 1) {
-        Controller->Link.SerialNumber = Serials.front();
-        return true;
-    }
-    Note("korvex-cli: several KORVEX programmers are attached (S/N " + SerialList(Serials) +
-         "); choose one with -S");
-    return false;
+    return Controller && Controller->ChooseWithoutDialog();
 }

@@ -17,8 +17,6 @@ public:
 
     // The controller whose link ChooseKorvex sets; bound once both exist.
     TProcessingController* Controller = nullptr;
-    // The programmer -S named (low 24 bits), -1 when none: no other one may be taken instead.
-    int32_t RequestedSerial = -1;
     // Set by Quit: the run is over and the program ends.
     bool Closed = false;
 
@@ -30,7 +28,7 @@ public:
     void SetProgress(int64_t Max, int64_t Position) override;
     void Quit() override;
     void ShowError(const std::string& Text) override;
-    // Without a dialog: the only attached programmer, or an error that lists the serial numbers.
+    // Without a dialog: the controller's rule (-S, else the only one attached).
     bool ChooseProgrammer() override;
     void SetStatusText(const std::string&) override {}
 
@@ -52,5 +50,4 @@ private:
     int64_t FMax = 0;
     int64_t FPosition = 0;
     int FLastPermille = -1;
-    int FChooseCalls = 0;
 };

@@ -76,6 +76,7 @@ TJtagMainForm::TJtagMainForm(const std::string& ExecutablePath,
     helpWindow->setObjectName(QStringLiteral("helpWindow"));
 
     FController.Configure(ExecutablePath, ParseCommandLine(Args));
+    FUnattended = FController.AutoProcess && FController.CloseOnError;
     setWindowTitle(MainFormCaption(QCoreApplication::applicationVersion()));
     const TQtNameFilters Filters = QtNameFilters(FController.OpenDialogFilter());
     openDialog->setNameFilters(Filters.Filters);
@@ -253,11 +254,27 @@ void TJtagMainForm::EditProgramOptions() {
 }
 
 void TJtagMainForm::SelectProgrammer() {
-    ChooseProgrammer();
+    ShowSelectionDialog();
+}
+
+bool TJtagMainForm::ShowSelectionDialog() {
+    TJTAGKorvexSelectionForm Form(this, [this] { return FController.Link.ListKorvexSerials(); });
+    if (KorvexDialogs::ExecDialog(Form) != QDialog::Accepted)
+        return false;
+    FController.Link.SerialNumber = Form.SelectedSerial();
+    return true;
 }
 
 void TJtagMainForm::ShowHelp() {
     helpWindow->ShowHelp();
+}
+
+void TJtagMainForm::CancelFromSignal() {
+    FController.Cancel();
+    // A dialog or box that is open would hold the close back: nobody is going to answer it.
+    FUnattended = true;
+    if (QWidget* Modal = QApplication::activeModalWidget())
+        Modal->close();
 }
 
 void TJtagMainForm::Poll() {
@@ -265,10 +282,7 @@ void TJtagMainForm::Poll() {
         return;
     {
         TBusy Busy(FInController);
-        FUnattended =
-            !FController.Processing() && FController.AutoProcess && FController.CloseOnError;
         FController.Poll();
-        FUnattended = false;
     }
     UpdateRunState();
 }
@@ -323,11 +337,7 @@ void TJtagMainForm::ShowError(const std::string& Text) {
 }
 
 bool TJtagMainForm::ChooseProgrammer() {
-    TJTAGKorvexSelectionForm Form(this, [this] { return FController.Link.ListKorvexSerials(); });
-    if (KorvexDialogs::ExecDialog(Form) != QDialog::Accepted)
-        return false;
-    FController.Link.SerialNumber = Form.SelectedSerial();
-    return true;
+    return FUnattended ? FController.ChooseWithoutDialog() : ShowSelectionDialog();
 }
 
 void TJtagMainForm::SetStatusText(const std::string& Text) {
@@ -345,9 +355,7 @@ void TJtagMainForm::showEvent(QShowEvent* Event) {
     if (FShown)
         return;
     FShown = true;
-    FUnattended = FController.AutoProcess && FController.CloseOnError;
     const bool DriverLoaded = FController.LoadDriver();
-    FUnattended = false;
     if (!DriverLoaded) {
         // Without a driver there is nothing to run: an automatic run must not start searching.
         pollTimer->stop();
@@ -359,8 +367,7 @@ void TJtagMainForm::closeEvent(QCloseEvent* Event) {
         Event->ignore();
         return;
     }
-    FController.SaveSettings();
-    SaveWindowPlacement();
+    FController.SaveSettings([this](TIniFile& Ini) { WriteWindowPlacement(Ini); });
     helpWindow->hide();
     pollTimer->stop();
     Event->accept();
@@ -404,17 +411,16 @@ void TJtagMainForm::LoadWindowPlacement() {
         setWindowState(windowState() | Qt::WindowMaximized);
 }
 
-void TJtagMainForm::SaveWindowPlacement() {
-    const QRect R = isMaximized() ? normalGeometry() : geometry();
-    try {
-        TIniFile Ini(FController.IniFileName);
-        Ini.WriteInteger(WindowSection, "Left", R.x());
-        Ini.WriteInteger(WindowSection, "Top", R.y());
-        Ini.WriteInteger(WindowSection, "Width", R.width());
-        Ini.WriteInteger(WindowSection, "Height", R.height());
-        Ini.WriteInteger(WindowSection, "Maximized", isMaximized() ? 1 : 0);
-        Ini.UpdateFile();
-    } catch (const std::exception&) {
-        // The options' own save has already told the user that the file cannot be written.
-    }
+void TJtagMainForm::WriteWindowPlacement(TIniFile& Ini) const {
+    // The frame's position, which move() takes back at the next start, and the client size,
+    // which resize() does; a maximised window keeps the place it had before.
+    const QRect Normal = normalGeometry();
+    const QPoint Position =
+        isMaximized() ? Normal.topLeft() - (geometry().topLeft() - pos()) : pos();
+    const QSize Size = isMaximized() ? Normal.size() : size();
+    Ini.WriteInteger(WindowSection, "Left", Position.x());
+    Ini.WriteInteger(WindowSection, "Top", Position.y());
+    Ini.WriteInteger(WindowSection, "Width", Size.width());
+    Ini.WriteInteger(WindowSection, "Height", Size.height());
+    Ini.WriteInteger(WindowSection, "Maximized", isMaximized() ? 1 : 0);
 }

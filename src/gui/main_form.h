@@ -49,6 +49,9 @@ public:
 
     // One step of the 100 ms timer: the controller polled, the menu items brought up to date.
     void Poll();
+    // SIGTERM, SIGINT or SIGHUP arrived: the run is cancelled, the programmer closed properly,
+    // the settings saved, and the program ends with exit code 1.
+    void CancelFromSignal();
 
 protected:
     void showEvent(QShowEvent* Event) override;
@@ -66,11 +69,13 @@ private:
     void ProcessLastFile();
     void EditProgramOptions();
     void SelectProgrammer();
+    // The programmer selection dialog; true on OK, the choice then in the link.
+    bool ShowSelectionDialog();
     void ShowHelp();
     // Menu items whose state follows the run: "&Stop" only while a file is being processed.
     void UpdateRunState();
     void LoadWindowPlacement();
-    void SaveWindowPlacement();
+    void WriteWindowPlacement(TIniFile& Ini) const;
 
     // IControllerView.
     void ClearConsole() override;
@@ -111,7 +116,8 @@ private:
     // Set while a controller call is under way: a poll that arrives while RunFile lets the
     // window paint must not start a second call into the controller.
     bool FInController = false;
-    // Set while the automatic run of -P with -CC is being started: nobody is there to answer a
-    // box, and a box would keep the program from closing with its exit code.
+    // -P with -CC: nobody is there to answer a box or a dialog, and one would keep the program
+    // from closing with its exit code. Errors go to standard error and the console instead, and
+    // the programmer is chosen by the rule korvex-cli follows.
     bool FUnattended = false;
 };

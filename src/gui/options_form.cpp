@@ -197,6 +197,10 @@ bool TOptionsForm::MarginKeyPress(const QKeyEvent& Key) {
     default:
         break;
     }
+    // The edit's own shortcuts (select all, copy, cut, paste, undo) type nothing; the validator
+    // keeps what is pasted to digits.
+    if (Key.modifiers() & Qt::ControlModifier)
+        return true;
     const QString T = Key.text();
     if (T.isEmpty())
         return true; // arrows, Home, Delete and the like type no character

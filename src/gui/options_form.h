@@ -25,7 +25,8 @@ public:
     TRunOptions Values() const;
 
     // The margin edit's key filter: true when the key may reach the edit (digits, backspace,
-    // the dialog keys Enter, Escape and Tab, and keys that type nothing, such as the arrows).
+    // the dialog keys Enter, Escape and Tab, the edit's Ctrl shortcuts, and keys that type
+    // nothing, such as the arrows).
     static bool MarginKeyPress(const QKeyEvent& Key);
 
 protected:

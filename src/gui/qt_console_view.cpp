@@ -11,6 +11,8 @@
 #include <QPainter>
 #include <QScrollBar>
 
+#include "console_text.h"
+
 namespace {
 constexpr int TextMargin = 2;
 constexpr int TabWidth = 8;
@@ -87,7 +89,8 @@ QString TConsoleView::LineText(int Index) const {
     if (Index < 0 || Index >= LineCount())
         return {};
     const TLine& L = FLines[static_cast<size_t>(Index)];
-    return QString::fromUtf8(FChars.data() + L.Begin, static_cast<qsizetype>(L.Length));
+    // Comments may carry Windows-1252 bytes: shown as such, not as replacement characters.
+    return QString::fromStdString(ConsoleUtf8(std::string_view(FChars).substr(L.Begin, L.Length)));
 }
 
 QColor TConsoleView::LineColor(int Index) const {

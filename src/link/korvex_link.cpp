@@ -129,6 +129,8 @@ bool TKorvexLink::OpenKorvex() {
     FReplies.clear();
     FReplyPos = 0;
     FReplyWaitSince = {};
+    FStopRequested.store(false, std::memory_order_relaxed);
+    FMissWriteCount = -1;
     // Bytes left in the queue by a run that ended early belong to the old connection; sending
     // them ahead of the start byte would feed the new one garbage.
     FQueueLength = 0;
@@ -139,6 +141,7 @@ bool TKorvexLink::OpenKorvex() {
     FDriver.SetLatencyTimer(Handle, 1);
     if (const int P = PinStateForActive(Options().PActive); P >= 0)
         FPinState = static_cast<uint8_t>(P);
+    FStartSent = false;
     WriteKorvexByte(CmdStart);
     WriteKorvexByte(CmdSpeed3M);
     WriteKorvexByte(CmdSetup1);
@@ -148,7 +151,18 @@ bool TKorvexLink::OpenKorvex() {
 }
 
 void TKorvexLink::CloseKorvex() {
-    if (FDeviceHandle) {
+    if (FDeviceHandle && !FStartSent && FQueueLength > 0) {
+        // A start that failed before anything was flushed: the device obeys a closing sequence
+        // only after a start byte, so the queued opening bytes go first.
+        try {
+            FlushKorvex();
+        } catch (const std::exception&) {
+            // The device is gone or stuck; without its start byte it gets no closing bytes.
+        }
+    }
+    if (FDeviceHandle && !FStartSent) {
+        FDriver.Close(FDeviceHandle);
+    } else if (FDeviceHandle) {
         if (const int P = PinStateForInactive(Options().PInactive); P >= 0)
             FPinState = static_cast<uint8_t>(P);
         uint8_t Closing[4] = {CmdEnd, CmdSpeed3M, static_cast<uint8_t>(CmdPin | 0x04 | FPinState),
@@ -210,6 +224,7 @@ void TKorvexLink::FlushKorvex() {
             FDriver.Write(FDeviceHandle, FQueue.data() + Done, Length - Done, Written);
         if (Status == 0 && Written > 0) {
             Done += std::min<uint32_t>(Written, Length - Done);
+            FStartSent = true; // the first byte of every connection is its start byte
             Stalled = {};
             continue;
         }
@@ -222,6 +237,7 @@ void TKorvexLink::FlushKorvex() {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     FPendingReplies += NewReplies;
+    ++FWriteCount;
 }
 
 int64_t TKorvexLink::DrainReplies() {
@@ -260,7 +276,20 @@ bool TKorvexLink::FetchReplies(int64_t Needed) {
     }
     ThrowIfNotOpen();
     if (BufferedReplies() + FPendingReplies < Needed) {
-        // The commands that produce them are still queued: send them.
+        // The commands that produce them are still queued. A reader copy that trails its writer
+        // asks between the writer's statements: while the writer keeps queueing, the queue goes
+        // out when it is full, one USB write for many statements. Calls in a row with nothing
+        // queued in between mean the writer waits for this read-back or has finished: send it.
+        // Several are allowed, as a writer passes statements that queue nothing (sizes, masks,
+        // end states) on its way to the next scan.
+        if (FMissWriteCount != FWriteCount || FMissQueueLength != FQueueLength) {
+            FMissWriteCount = FWriteCount;
+            FMissQueueLength = FQueueLength;
+            FMissesInARow = 0;
+            return false;
+        }
+        if (++FMissesInARow < StalledReadsBeforeWrite)
+            return false;
         FlushKorvex();
         if (BufferedReplies() + FPendingReplies < Needed)
             throw std::runtime_error("Read-back requested for TDO bits that were never captured");
@@ -300,7 +329,7 @@ TJtagEvents TKorvexLink::Events() {
     E.OnClockTms = [this](uint8_t Tdi, uint8_t Tms) { OnClockTms(Tdi, Tms); };
     E.OnWaitTime = [this](bool Sck, int64_t TimeUs, uint8_t Tms) { OnWaitTime(Sck, TimeUs, Tms); };
     E.OnRunClocks = [this](bool Sck, int64_t Count, uint8_t Tms) { OnRunClocks(Sck, Count, Tms); };
-    E.OnSetTrst = [this](bool On, bool Drive) { OnSetTrst(On, Drive); };
+    E.OnSetTrst = [this](bool On, bool Drive) { return OnSetTrst(On, Drive); };
     E.OnSetFrequency = [this](int64_t Hz, bool Send) { return OnSetFrequency(Hz, Send); };
     return E;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -73,7 +74,13 @@ public:
     int64_t OnSetFrequency(int64_t FrequencyHz, bool Send);
     void OnWaitTime(bool Sck, int64_t TimeUs, uint8_t Tms);
     void OnRunClocks(bool Sck, int64_t Count, uint8_t Tms);
-    void OnSetTrst(bool On, bool Drive);
+    bool OnSetTrst(bool On, bool Drive);
+
+    // Asks a wait or clock run in progress to stop: what is left of it is not queued, so the
+    // player reaches its own stop check at once instead of after hours of queued clocks. Safe
+    // from any thread; OpenKorvex clears it for the next run.
+    void RequestStop() noexcept { FStopRequested.store(true, std::memory_order_relaxed); }
+    bool StopRequested() const noexcept { return FStopRequested.load(std::memory_order_relaxed); }
 
     // Where the TRST warning goes (the message queue's QueueMessage).
     TMessageEvent QueueMessage;
@@ -130,8 +137,9 @@ private:
     // N clocks at the current speed with TDI low (group shifts in fast mode).
     void QueueClockRun(int64_t N, bool ForceFast);
     void QueueSpeedOf(int64_t Hz);
-    // Queues Count group-shift bytes of four clocks each, TDI low.
-    void QueueFullGroups(int64_t Count);
+    // Queues Count copies of one command byte a queue at a time; stops early (false) once a
+    // stop is requested.
+    bool QueueRepeated(uint8_t Command, int64_t Count);
 
     TUsbDriver& FDriver;
     mutable std::mutex FOptionsLock;
@@ -150,4 +158,15 @@ private:
     int64_t FDivider = 0;
     uint8_t FPinState = 0;
     uint8_t FLastTms = 1;
+    std::atomic<bool> FStopRequested{false};
+    // Writes made, and the queue length and write count at the last read-back that found its
+    // replies still queued; after StalledReadsBeforeWrite more such calls with nothing queued in
+    // between, the queue is sent.
+    static constexpr int StalledReadsBeforeWrite = 16;
+    int64_t FWriteCount = 0;
+    int64_t FMissWriteCount = -1;
+    uint32_t FMissQueueLength = 0;
+    int FMissesInARow = 0;
+    // The connection's start byte has reached the device: closing bytes may follow.
+    bool FStartSent = false;
 };

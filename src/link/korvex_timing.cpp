@@ -60,17 +60,22 @@ void TKorvexLink::QueueSpeedOf(int64_t Hz) {
         WriteKorvexByte(CmdSpeed3M);
 }
 
-void TKorvexLink::QueueFullGroups(int64_t Count) {
-    // Four TDI-low clocks a byte, written into the queue a block at a time.
+bool TKorvexLink::QueueRepeated(uint8_t Command, int64_t Count) {
+    // A block at a time. A wait of hours is sent in queue-sized slices; the device takes each
+    // only as its input buffer empties, so the stop flag is looked at every slice.
     while (Count > 0) {
         const int64_t Room = QueueSize - FQueueLength;
         const int64_t N = std::min(Count, Room);
-        std::memset(FQueue.data() + FQueueLength, Group(4, 0, false), static_cast<size_t>(N));
+        std::memset(FQueue.data() + FQueueLength, Command, static_cast<size_t>(N));
         FQueueLength += static_cast<uint32_t>(N);
         Count -= N;
-        if (FQueueLength >= QueueSize)
+        if (FQueueLength >= QueueSize) {
             FlushKorvex();
+            if (Count > 0 && StopRequested())
+                return false;
+        }
     }
+    return true;
 }
 
 void TKorvexLink::QueueClockRun(int64_t N, bool ForceFast) {
@@ -78,12 +83,16 @@ void TKorvexLink::QueueClockRun(int64_t N, bool ForceFast) {
         return;
     const int64_t D = FDivider;
     if (D == 0 || ForceFast) {
-        QueueFullGroups(N / 4);
+        // Four TDI-low clocks a byte.
+        if (!QueueRepeated(Group(4, 0, false), N / 4))
+            return;
         if (const int64_t Rest = N % 4; Rest > 0)
             WriteKorvexByte(Group(static_cast<unsigned>(Rest), 0, false));
         return;
     }
     for (int64_t I = 0; I < N; ++I) {
+        if ((I & 1023) == 1023 && StopRequested())
+            return;
         for (int64_t K = 0; K < D; ++K)
             WriteKorvexByte(H(0));
         for (int64_t K = 0; K < D; ++K)
@@ -101,8 +110,7 @@ void TKorvexLink::OnWaitTime(bool /*Sck*/, int64_t TimeUs, uint8_t Tms) {
     if (Mode == 0) {
         // No clock: pauses of 512/3 us, rounded up, plus one so even a zero wait separates.
         const int64_t Pauses = static_cast<int64_t>((static_cast<Int128>(3) * T + 511) / 512) + 1;
-        for (int64_t I = 0; I < Pauses; ++I)
-            WriteKorvexByte(CmdPause);
+        QueueRepeated(CmdPause, Pauses);
         return;
     }
     if (Mode == 1 && FRequestedFrequency >= SlowClockHz) {
@@ -137,15 +145,16 @@ void TKorvexLink::OnRunClocks(bool Sck, int64_t Count, uint8_t Tms) {
     }
 }
 
-void TKorvexLink::OnSetTrst(bool On, bool Drive) {
+bool TKorvexLink::OnSetTrst(bool On, bool Drive) {
     if (Options().PActive != 3) {
         if (QueueMessage)
             QueueMessage("Warning: TRST pin disabled but SVF file contains TRST command",
                          sevWarning);
-        return;
+        return false;
     }
     FPinState = (On && Drive) ? 3 : Drive ? 2 : 0;
     // The pin command also sets TMS: repeat the level the TAP's state relies on (a RUNTEST in
     // RESET holds TMS high), so changing TRST never moves the TAP.
     QueuePin(FLastTms);
+    return true;
 }

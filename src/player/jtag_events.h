@@ -20,8 +20,12 @@ using TReadCapturedEvent = std::function<bool(uint8_t* Tdo, const uint8_t* Captu
 using TFlushEvent = std::function<void()>;
 using TClockTmsEvent = std::function<void(uint8_t Tdi, uint8_t Tms)>;
 using TWaitTimeEvent = std::function<void(bool Sck, int64_t TimeUs, uint8_t Tms)>;
+// The longest wait a player asks for: 2^53 us, 285 years. A handler may scale it by a margin of
+// up to a thousand times and still count in 64 bits; a file asking for more is refused.
+inline constexpr int64_t MaxWaitUs = int64_t{1} << 53;
 using TRunClocksEvent = std::function<void(bool Sck, int64_t Count, uint8_t Tms)>;
-using TSetTrstEvent = std::function<void(bool On, bool Drive)>;
+// Returns true when the TRST line was really driven (the programmer has one and uses it).
+using TSetTrstEvent = std::function<bool(bool On, bool Drive)>;
 // Returns the frequency the programmer really uses: the highest it supports not above the request.
 using TSetFrequencyEvent = std::function<int64_t(int64_t FrequencyHz, bool Send)>;
 

@@ -33,6 +33,12 @@ inline bool IsTapState(int Code) {
     return Code >= 0 && Code < TapStateCount;
 }
 
+// The four states a TAP stays in while TMS holds its level: reset (TMS high), Run-Test/Idle and
+// the two pauses (TMS low). Any other state moves on at the next clock.
+inline bool IsStableTapState(int Code) {
+    return Code == tsRESET || Code == tsIDLE || Code == tsDRPAUSE || Code == tsIRPAUSE;
+}
+
 // The state names as SVF writes them ("RESET", "IDLE", "DRSELECT", ...).
 std::string_view TapStateName(uint8_t State);
 

@@ -83,58 +83,89 @@ void TSVFFile::ExecuteCommand(const TSVFCommand& Command) {
     case cmdSDR:
     case cmdSIR: {
         const bool Dr = Command.Command == cmdSDR;
+        // A scan of no bits at all is no scan: entering Shift would clock one bit through the
+        // register and Update would latch it (after SIR 0 a new instruction, maybe EXTEST).
+        // The TAP goes straight to the end state instead.
+        if (ScanLength(Dr) == 0) {
+            GotoState(Dr ? EndDR : EndIR);
+            break;
+        }
         GotoState(Dr ? tsDRSHIFT : tsIRSHIFT);
         ShiftScan(Dr);
-        // A scan of no bits clocks nothing: the TAP is still in the shift state, and the walk
-        // to the end state has to start from there.
-        if (ScanLength(Dr) != 0)
-            CurrentState = Dr ? tsDREXIT1 : tsIREXIT1;
+        CurrentState = Dr ? tsDREXIT1 : tsIREXIT1;
         GotoState(Dr ? EndDR : EndIR);
         break;
     }
     case cmdFREQUENCY:
-        if (Events.OnSetFrequency)
-            Events.OnSetFrequency(FrequencyOf(Command), true);
+        SetFrequency(Command, true);
         break;
     case cmdTRST:
-        if (Events.OnSetTrst && !Command.HasParam(pkABSENT))
-            Events.OnSetTrst(Command.HasParam(pkON),
-                             Command.HasParam(pkON) || Command.HasParam(pkOFF));
+        if (Events.OnSetTrst && !Command.HasParam(pkABSENT)) {
+            const bool On = Command.HasParam(pkON);
+            // A TRST line really pulled low resets the TAP asynchronously: it is in
+            // Test-Logic-Reset now, and stays there when the line is released.
+            if (Events.OnSetTrst(On, On || Command.HasParam(pkOFF)) && On)
+                CurrentState = tsRESET;
+        }
         break;
-    case cmdRUNTEST: {
-        if (RunState != CurrentState)
-            GotoState(RunState);
-        const uint8_t Tms = RunState == tsRESET ? 1 : 0;
-        const bool Sck = Command.HasParam(pkSCK);
-        if (Command.HasParam(pkSEC)) {
-            // 64-bit microseconds: waits of 4295 s and more are waited in full.
-            const long double Us = std::nearbyint(Command.ParamReal(pkSEC) * 1e6L);
-            if (Us < 0)
-                RaiseLineError("RUNTEST min_time must not be negative");
-            const int64_t T = Us >= 9.0e18L ? INT64_MAX : static_cast<int64_t>(Us);
-            if (T >= 1000000 && Events.OnMessage)
-                Events.OnMessage("Waiting " + WaitingSeconds(T) + " seconds...", sevInfo);
-            if (Events.OnWaitTime)
-                Events.OnWaitTime(Sck, T, Tms);
-        } else if (!Command.HasParam(pkInteger))
-            RaiseLineError("RUNTEST without both parameters \"run_count\" and \"min_time SEC\"");
-        else if (Events.OnRunClocks)
-            Events.OnRunClocks(Sck, Command.ParamInt(pkInteger), Tms);
-        // The end state is not remembered: the next RUNTEST ends in its run state unless it
-        // names one of its own. The parser made sure a state follows every ENDSTATE.
-        const auto& Ps = Command.Parameters;
-        for (size_t I = 0; I + 1 < Ps.size(); ++I)
-            if (Ps[I].Kind == pkENDSTATE)
-                GotoState(Ps[I + 1].Kind);
+    case cmdRUNTEST:
+        RunTest(Command);
         break;
-    }
     case cmdSTATE:
+        // A TAP already in the final state stays there: walking a pause state round to itself
+        // would pass Update and Capture, which the file never asked for.
+        if (Command.Parameters.size() == 1 && Command.Parameters.front().Kind == CurrentState &&
+            CurrentState != tsRESET)
+            break;
         for (const TSVFParam& P : Command.Parameters)
             GotoState(P.Kind);
         break;
     default:
         break; // ENDDR, ENDIR, headers and trailers act through ApplySettings
     }
+}
+
+void TSVFFile::RunTest(const TSVFCommand& Command) {
+    if (RunState != CurrentState)
+        GotoState(RunState);
+    const uint8_t Tms = RunState == tsRESET ? 1 : 0;
+    const bool Sck = Command.HasParam(pkSCK);
+    const bool HasCount = Command.HasParam(pkInteger);
+    if (!HasCount && !Command.HasParam(pkSEC))
+        RaiseLineError("RUNTEST without both parameters \"run_count\" and \"min_time SEC\"");
+    // Both given: at least run_count clocks and at least min_time. The clocks come first; only
+    // the time they cannot take at the programmer's real TCK rate is waited on top. How the
+    // programmer spends a wait (TCK or a pause) is its own setting.
+    int64_t ClockUs = 0;
+    if (HasCount) {
+        const int64_t Count = Command.ParamInt(pkInteger);
+        if (Events.OnRunClocks)
+            Events.OnRunClocks(Sck, Count, Tms);
+        if (!Sck && FFrequency > 0)
+            ClockUs = Count * 1000000 / FFrequency;
+    }
+    if (Command.HasParam(pkSEC)) {
+        // 64-bit microseconds: waits of 4295 s and more are waited in full.
+        const long double Us = std::nearbyint(Command.ParamReal(pkSEC) * 1e6L);
+        if (Us < 0)
+            RaiseLineError("RUNTEST min_time must not be negative");
+        // Never a wait cut short or skipped: one too long to count is refused.
+        if (Us > static_cast<long double>(MaxWaitUs))
+            RaiseLineError("RUNTEST min_time is too long: at most " +
+                           std::to_string(MaxWaitUs / 1000000) + " SEC");
+        const auto T = static_cast<int64_t>(Us);
+        if (T >= 1000000 && Events.OnMessage)
+            Events.OnMessage("Waiting " + WaitingSeconds(T) + " seconds...", sevInfo);
+        if ((!HasCount || T > ClockUs) && Events.OnWaitTime)
+            Events.OnWaitTime(Sck, T - ClockUs, Tms);
+    }
+    // The end state is not remembered: the next RUNTEST ends in its run state unless it names
+    // one of its own. The parser made sure a state follows every ENDSTATE. A RUNTEST already in
+    // its end state stays there.
+    const auto& Ps = Command.Parameters;
+    for (size_t I = 0; I + 1 < Ps.size(); ++I)
+        if (Ps[I].Kind == pkENDSTATE && Ps[I + 1].Kind != CurrentState)
+            GotoState(Ps[I + 1].Kind);
 }
 
 bool TSVFFile::EndStatement(const TSVFCommand& Command) {
@@ -155,6 +186,8 @@ TCompareResult TSVFFile::CheckCommand(const TSVFCommand& Command) {
 
 TCompareResult TSVFFile::CompareScan(bool Dr) {
     const int64_t N = ComposeScan(Dr, false);
+    if (N == 0)
+        return TCompareResult::Match; // nothing was shifted, so nothing comes back
     // Only captured positions are written by the read-back and only those are compared or
     // shown, so the array is not cleared between scans (a bitstream scan is megabytes).
     FCaptured.resize(static_cast<size_t>(N));
@@ -181,6 +214,10 @@ TCompareResult TSVFFile::CompareScan(bool Dr) {
                 const unsigned Diff =
                     (Packed ^ P->Tdo.GetByte(I / 8)) & P->Mask.GetByte(I / 8) & Valid;
                 if (Diff != 0) {
+                    if (FLoopQuiet) {
+                        FLoopMismatch = true;
+                        return TCompareResult::Match;
+                    }
                     ReportMismatch(Dr, FCaptured.data());
                     if (Events.OnMessage)
                         Events.OnMessage(std::string("Failing ") + (Dr ? "SDR" : "SIR") +

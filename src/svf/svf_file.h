@@ -24,8 +24,10 @@ enum TSVFCommandCode : uint8_t {
     cmdTRST = 9,
     cmdRUNTEST = 10,
     cmdSTATE = 11,
-    cmdEOF = 12,  // the end marker "__EOF"
-    cmdNone = 13, // the record holds no statement yet
+    cmdEOF = 12, // the end of the file
+    cmdLOOP = 13,
+    cmdENDLOOP = 14,
+    cmdNone = 15, // the record holds no statement yet
 };
 
 // Parameter kinds. 0 to 15 are the TAP states (TTapState); the numbers are not in the order the
@@ -99,8 +101,10 @@ public:
     // the programmer, so a damaged or hostile length (SDR 2147483647) is refused with its line
     // instead of taking gigabytes of memory and hours of shifting.
     static constexpr int64_t MaxScanBits = int64_t{1} << 28;
-    // What the reader delivers once the file is exhausted, as if it stood in the file.
+    // What the reader delivers once the file is exhausted, as if it stood in the file. Only the
+    // marker itself ends the file: the same word written in the file is an unknown command.
     static constexpr std::string_view EndMarker = "__EOF;";
+    static constexpr std::string_view EndWord = "__EOF";
 
 private:
     friend class TSVFPipeline;
@@ -108,6 +112,15 @@ private:
 
     // Raises an ELineException for the line being read, with that line's text.
     [[noreturn]] void RaiseLineError(const std::string& Message);
+
+    // A place in the file to read again from (the body of a LOOP).
+    struct TReadMark {
+        int64_t Chars = 0;
+        int32_t Line = 0;
+        bool LastWasCR = false;
+    };
+    TReadMark Mark() const { return {FCharsRead, FLineIndex, FLastWasCR}; }
+    void Rewind(const TReadMark& Mark);
 
     // The persistent values of one scan kind: what a scan statement sets and the next one of the
     // same kind may carry over.
@@ -153,7 +166,15 @@ private:
     void ReadBlock();
     // The frequency of a FREQUENCY statement: its HZ value rounded, or DefaultFrequency.
     int64_t FrequencyOf(const TSVFCommand& Command) const;
-    void PublishProgress() { FProgress.Set(FCharsRead); }
+    // Hands a FREQUENCY statement to the programmer; its refusal becomes a line error.
+    void SetFrequency(const TSVFCommand& Command, bool Send);
+    // A RUNTEST: clocks, time or both in the run state.
+    void RunTest(const TSVFCommand& Command);
+    // The progress only moves forward, also when a LOOP reads its body again.
+    void PublishProgress() {
+        if (FCharsRead > FProgress.Get())
+            FProgress.Set(FCharsRead);
+    }
     void EchoComment(std::string& Comment);
 
     // Persistent SVF state: the values of HDR, HIR, SDR, SIR, TDR and TIR, the end states and
@@ -164,6 +185,9 @@ private:
     uint8_t RunState = 1; // IDLE
     uint8_t CurrentState = 0;
     int64_t DefaultFrequency = 0;
+    int64_t FFrequency = 0;     // the TCK frequency the programmer really runs, 0 until known
+    bool FLoopQuiet = false;    // a mismatch now only marks the loop pass as failed
+    bool FLoopMismatch = false; // some scan of the current loop pass did not match
 
     int FFileHandle = -1;
     // The system is asked for the file in pieces of ReadAheadSize, which are handed to the
@@ -198,6 +222,7 @@ private:
 
     std::string FStatement; // raw buffer of ReadStatement; FStatementLength characters used
     size_t FStatementLength = 0;
+    bool FStatementAtEnd = false; // the statement's ";" came from the end marker
     std::string FComment;
     std::vector<std::string_view> FWords;           // words of the statement being parsed
     std::vector<uint8_t> FTdi, FCapture, FCaptured; // per-scan bit arrays, reused between scans

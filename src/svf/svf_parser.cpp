@@ -17,9 +17,9 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 13> CommandKeywords = {
-    "ENDDR", "ENDIR", "FREQUENCY", "HDR",     "HIR",   "SDR",  "SIR",
-    "TDR",   "TIR",   "TRST",      "RUNTEST", "STATE", "__EOF"};
+constexpr std::array<std::string_view, 15> CommandKeywords = {
+    "ENDDR", "ENDIR", "FREQUENCY", "HDR",   "HIR", "SDR",  "SIR",    "TDR",
+    "TIR",   "TRST",  "RUNTEST",   "STATE", "",    "LOOP", "ENDLOOP"};
 
 struct TKeyword {
     std::string_view Word;
@@ -212,10 +212,17 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
     auto LineError = [this](const std::string& Message) { RaiseLineError(Message); };
 
     const std::string_view First = W.At(0);
+    if (FStatementAtEnd && First == EndWord && W.Count() == 1) {
+        Command.Command = cmdEOF;
+        return;
+    }
     size_t Code = 0;
     while (Code < CommandKeywords.size() && CommandKeywords[Code] != First)
         ++Code;
-    if (Code == CommandKeywords.size())
+    if (First == "PIO" || First == "PIOMAP")
+        RaiseLineError("Unsupported SVF command " + std::string(First) +
+                       ": parallel vectors: the KORVEX drives JTAG only");
+    if (Code == CommandKeywords.size() || First.empty())
         RaiseLineError("Unknown SVF command " + std::string(First));
     Command.Command = static_cast<uint8_t>(Code);
     W.Take(0);
@@ -282,7 +289,7 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
         }
     }
 
-    if (Command.Command == cmdRUNTEST)
+    if (Command.Command == cmdRUNTEST || Command.Command == cmdLOOP)
         for (int A = 1; A < W.Count(); ++A)
             if (!W.At(A).empty()) {
                 Append(pkInteger).Value = ParseInteger(W.Take(A));
@@ -295,19 +302,38 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
 
     // Targets the TAP walk can never reach are refused here, with the statement's line, instead
     // of sending the device somewhere nobody asked for.
+    // A state the TAP cannot stay in is refused as well: clocks or a wait there would move the
+    // device on while the player believes it stayed.
     const auto& Ps = Command.Parameters;
     const std::string Name(CommandKeywords[Command.Command]);
+    auto RequireStable = [&](uint8_t State) {
+        if (!IsStableTapState(State))
+            RaiseLineError(Name + " " + std::string(TapStateName(State)) +
+                           ": not a stable TAP state (RESET, IDLE, DRPAUSE or IRPAUSE)");
+    };
     if (Command.Command == cmdENDDR || Command.Command == cmdENDIR) {
         if (Ps.empty() || !IsTapState(Ps.front().Kind))
             RaiseLineError(Name + " without a TAP state");
+        RequireStable(Ps.front().Kind);
     } else if (Command.Command == cmdSTATE) {
         for (const TSVFParam& P : Ps)
             if (!IsTapState(P.Kind))
                 RaiseLineError("STATE with a parameter that is not a TAP state");
+        // The states before the last one are a path the TAP passes through.
+        if (!Ps.empty())
+            RequireStable(Ps.back().Kind);
     } else if (Command.Command == cmdRUNTEST) {
         for (size_t I = 0; I < Ps.size(); ++I)
             if (Ps[I].Kind == pkENDSTATE && (I + 1 >= Ps.size() || !IsTapState(Ps[I + 1].Kind)))
                 RaiseLineError("Keyword ENDSTATE without a TAP state");
+        for (const TSVFParam& P : Ps)
+            if (IsTapState(P.Kind))
+                RequireStable(P.Kind);
+        if (Command.HasParam(pkInteger) && Command.ParamInt(pkInteger) < 0)
+            RaiseLineError("RUNTEST run_count must not be negative");
+    } else if (Command.Command == cmdLOOP) {
+        if (!Command.HasParam(pkInteger) || Command.ParamInt(pkInteger) < 1)
+            RaiseLineError("LOOP needs a count of at least 1");
     }
 }
 
@@ -320,8 +346,7 @@ void TSVFFile::ApplySettings(const TSVFCommand& Command) {
         EndIR = Command.Parameters.front().Kind;
         return;
     case cmdFREQUENCY:
-        if (Events.OnSetFrequency)
-            Events.OnSetFrequency(FrequencyOf(Command), false);
+        SetFrequency(Command, false);
         return;
     case cmdRUNTEST:
         if (!Command.Parameters.empty() && IsTapState(Command.Parameters.front().Kind))
@@ -353,6 +378,21 @@ void TSVFFile::ApplySettings(const TSVFCommand& Command) {
             Mask->SetBitLength(Length);
             Mask->SetAllOnes();
         }
+    }
+}
+
+void TSVFFile::SetFrequency(const TSVFCommand& Command, bool Send) {
+    if (!Events.OnSetFrequency)
+        return;
+    // The programmer refuses a frequency it cannot make (0 Hz, a negative one): say where.
+    try {
+        const int64_t Hz = Events.OnSetFrequency(FrequencyOf(Command), Send);
+        if (Send)
+            FFrequency = Hz;
+    } catch (const ELineException&) {
+        throw;
+    } catch (const std::exception& E) {
+        RaiseLineError(E.what());
     }
 }
 

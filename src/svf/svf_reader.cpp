@@ -120,6 +120,15 @@ void TSVFFile::ReadBlock() {
         FReadAheadFill = static_cast<size_t>(N);
     }
     const size_t N = std::min(FBuffer.size(), FReadAheadFill - FReadAheadPos);
+    if (N == 0 && !FAtEof) {
+        // The end of the file must be where it was when the run began: a file cut or extended
+        // while it plays would otherwise end early (at a statement boundary) and pass.
+        struct stat St {};
+        if (::fstat(FFileHandle, &St) == 0 && St.st_size != FileSize)
+            throw std::runtime_error("File " + FileName() + " changed while it was played (" +
+                                     std::to_string(FileSize) + " bytes at the start, " +
+                                     std::to_string(St.st_size) + " now)");
+    }
     if (N == 0) {
         std::memcpy(FBuffer.data(), EndMarker.data(), EndMarker.size());
         FBufferFill = static_cast<int>(EndMarker.size());
@@ -263,8 +272,10 @@ std::string_view TSVFFile::ReadStatement() {
                 if (Out != Base && Out[-1] != ' ' && (Ch == '(' || Out[-1] == ')'))
                     *Out++ = ' ';
                 *Out++ = Tables.Upper[Code(Ch)];
-                if (Ch == ';')
+                if (Ch == ';') {
                     Ended = true;
+                    FStatementAtEnd = Marker;
+                }
             } else if (Out != Base && Out[-1] != ' ' && !InParens)
                 // Runs of separators become one blank; inside parentheses they vanish, since a
                 // hexadecimal value may be wrapped over many lines. Leading ones are dropped.
@@ -323,6 +334,22 @@ std::string TSVFFile::ReadLineText(int32_t Index) {
     FCharsRead = SavedChars;
     PublishProgress();
     return Text;
+}
+
+void TSVFFile::Rewind(const TReadMark& Mark) {
+    if (::lseek(FFileHandle, Mark.Chars, SEEK_SET) < 0) {
+        const int Err = errno;
+        throw std::runtime_error("Cannot read file " + FileName() + ": " +
+                                 std::generic_category().message(Err));
+    }
+    FReadAheadFill = 0;
+    FReadAheadPos = 0;
+    FBufferFill = 0;
+    FBufferPos = 0;
+    FAtEof = false;
+    FCharsRead = Mark.Chars;
+    FLineIndex = Mark.Line;
+    FLastWasCR = Mark.LastWasCR;
 }
 
 void TSVFFile::RaiseLineError(const std::string& Message) {

@@ -6,6 +6,12 @@
 // same statements behind it and, for every SDR and SIR, waits for that scan's captured TDO and
 // compares it. The writer never waits for the USB round trip; the reader catches up as the
 // read-back arrives.
+//
+// LOOP n; ... ENDLOOP; (a polling loop, as vendors write one for a busy flag): the body runs, and
+// at ENDLOOP the writer waits until the reader has checked every scan of the pass. When all of
+// them matched, the run goes on after ENDLOOP; otherwise both copies go back to the first
+// statement of the body, at most n passes in all. A mismatch in a pass that may still be repeated
+// is no error; in the n-th pass it fails the run as any mismatch does.
 
 #include <chrono>
 #include <mutex>
@@ -63,12 +69,50 @@ private:
         // writer copy touches the frequency.
         if (WC.Command == cmdFREQUENCY && RDone < WDone)
             return false;
+        if (WC.Command == cmdLOOP || WC.Command == cmdENDLOOP || WC.Command == cmdEOF) {
+            if (!LoopStatement())
+                return false;
+        }
         W.ApplySettings(WC);
         W.ExecuteCommand(WC);
         W.EndStatement(WC);
         WParsed = false;
         ++WDone;
         return true;
+    }
+
+    // The writer's side of LOOP and ENDLOOP. False while ENDLOOP waits for the reader, and
+    // after going back to the start of the body (nothing to execute then).
+    bool LoopStatement() {
+        if (WC.Command == cmdEOF) {
+            if (Loop.Count > 0)
+                W.RaiseLineError("LOOP without ENDLOOP");
+            return true;
+        }
+        if (WC.Command == cmdLOOP) {
+            if (Loop.Count > 0)
+                W.RaiseLineError("Nested LOOP");
+            Loop = {WC.ParamInt(pkInteger), 1, W.Mark(), W.EchoComments};
+            return true;
+        }
+        if (Loop.Count == 0)
+            W.RaiseLineError("ENDLOOP without LOOP");
+        if (RDone < WDone)
+            return false;
+        if (!R.FLoopMismatch || Loop.Pass >= Loop.Count) {
+            W.EchoComments = Loop.Echo;
+            Loop = {};
+            return true;
+        }
+        // Another pass: both copies read the body again. Its comments were shown once.
+        ++Loop.Pass;
+        W.Rewind(Loop.Body);
+        R.Rewind(RLoopBody);
+        R.FLoopMismatch = false;
+        R.FLoopQuiet = Loop.Pass < Loop.Count;
+        W.EchoComments = false;
+        WParsed = false;
+        return false;
     }
 
     bool ReaderStep() {
@@ -81,6 +125,12 @@ private:
                 return false;
             R.ParseCommand(RC);
             R.ApplySettings(RC);
+            if (RC.Command == cmdLOOP) {
+                RLoopBody = R.Mark();
+                R.FLoopMismatch = false;
+                R.FLoopQuiet = RC.ParamInt(pkInteger) > 1;
+            } else if (RC.Command == cmdENDLOOP)
+                R.FLoopQuiet = false;
         }
         switch (R.CheckCommand(RC)) {
         case TCompareResult::Match:
@@ -107,6 +157,13 @@ private:
     int64_t WDone = 0;    // statements the writer has executed
     int64_t RDone = 0;    // statements the reader has checked
     int IdlePasses = 0;   // passes in a row that waited for read-back
+    struct TLoop {
+        int32_t Count = 0; // 0: not inside a loop
+        int32_t Pass = 0;
+        TSVFFile::TReadMark Body{};
+        bool Echo = true;
+    } Loop;
+    TSVFFile::TReadMark RLoopBody{};
 };
 
 void TSVFFile::Start(int64_t Frequency) {
@@ -130,7 +187,7 @@ void TSVFFile::Start(int64_t Frequency) {
     DefaultFrequency = Frequency;
     Wr.DefaultFrequency = Frequency;
     if (Events.OnSetFrequency)
-        Events.OnSetFrequency(Frequency, true);
+        Wr.FFrequency = Events.OnSetFrequency(Frequency, true);
 
     TSVFThread* Raw = T.get();
     Thread = std::move(T);

@@ -21,8 +21,11 @@ void ExpandValue(const TVarLen& Value, int64_t Count, std::vector<uint8_t>& Out)
 }
 
 // True when some bit i < Count with Mask bit set (every bit when Mask is null) differs between
-// Tdo[i] (zero or non-zero) and bit i of Expected. Whole mask bytes of zero are skipped.
+// Tdo[i] (zero or non-zero) and bit i of Expected. Whole mask bytes of zero are skipped. Only the
+// bits the expected value has are compared: an XSDR after a longer XSDRSIZE reuses a shorter
+// expected value, whose last byte's spare bits are padding from the file, not an expectation.
 bool Differs(const uint8_t* Tdo, const TVarLen* Mask, const TVarLen& Expected, int64_t Count) {
+    Count = std::min(Count, Expected.BitLength());
     const int64_t Bytes = (Count + 7) / 8;
     for (int64_t B = 0; B < Bytes; ++B) {
         uint8_t M = Mask ? Mask->GetByte(B) : 0xFF;
@@ -94,8 +97,9 @@ void TXSVFFile::ExitedShift(uint8_t ExitState) {
         CurrentState = ExitState;
 }
 
-// After XSDR and XSDRTDO: an XRUNTEST time holds the TAP in Run-Test/Idle for that long (the
-// programming pulse of the flash cell); it serves the next such command only.
+// After XSDR, XSDRTDO and each XSDRINC step: an XRUNTEST time holds the TAP in Run-Test/Idle for
+// that long (the programming pulse of a flash row). XRUNTEST stays in force until the next one:
+// vendors' tools write it only when the time changes, so thousands of rows rely on one.
 void TXSVFFile::RunTestStep() {
     if (RunTestTime != 0) {
         GotoState(tsIDLE);
@@ -104,7 +108,73 @@ void TXSVFFile::RunTestStep() {
     } else {
         GotoState(EndDR);
     }
-    RunTestTime = 0;
+}
+
+// After XSIR and XSIR2 the same time is waited in Run-Test/Idle: an instruction such as JPROGRAM
+// or ISC_ERASE needs it before the next scan.
+void TXSVFFile::IrRunTestStep() {
+    if (RunTestTime != 0) {
+        GotoState(tsIDLE);
+        if (Events.OnWaitTime)
+            Events.OnWaitTime(false, RunTestTime, 0);
+    } else {
+        GotoState(EndIR);
+    }
+}
+
+// XWAIT, XWAITSTATE and the pause between LSDR tries: to State unless the TAP is there already,
+// Clocks TCK cycles and Microseconds there (TMS holding the state), then to EndState.
+void TXSVFFile::WaitIn(uint8_t State, uint32_t Clocks, uint32_t Microseconds, uint8_t EndState) {
+    if (CurrentState != State)
+        GotoState(State);
+    const uint8_t Tms = State == tsRESET ? 1 : 0;
+    if (Clocks != 0 && Events.OnRunClocks)
+        Events.OnRunClocks(false, Clocks, Tms);
+    if (Microseconds != 0 && Events.OnWaitTime)
+        Events.OnWaitTime(false, Microseconds, Tms);
+    if (CurrentState != EndState)
+        GotoState(EndState);
+}
+
+// XTRST: 0 on, 1 off, 2 Z, 3 absent, as SVF's TRST. A TRST line really pulled resets the TAP.
+void TXSVFFile::TrstCommand(uint8_t Mode) {
+    if (Mode > 3)
+        throw std::runtime_error("XTRST with an unknown mode " + std::to_string(Mode));
+    if (Mode == 3 || !Events.OnSetTrst)
+        return;
+    if (Events.OnSetTrst(Mode == 0, Mode <= 1) && Mode == 0)
+        CurrentState = tsRESET;
+}
+
+int TXSVFFile::IncrementSteps(const TXSVFCommand& Command) const {
+    return 1 + Command[1 + static_cast<size_t>(TdoMask.ByteCount())];
+}
+
+// XSDRINC, the XC9500's compressed programming: step 0 shifts the start address; each further
+// step adds the address mask to the address and puts the next data piece into the bits of the
+// data mask, lowest first.
+void TXSVFFile::LoadIncrementStep(const TXSVFCommand& Command, int Step) {
+    const int64_t Size = TdoMask.BitLength();
+    if (Step == 0) {
+        LoadValue(Command, 1, Size, TdiValue);
+        return;
+    }
+    int Carry = 0;
+    for (int64_t I = 0; I < TdiValue.ByteCount(); ++I) {
+        const int Sum = TdiValue.GetByte(I) + AddressMask.GetByte(I) + Carry;
+        TdiValue.SetByte(I, static_cast<uint8_t>(Sum));
+        Carry = Sum >> 8;
+    }
+    const int64_t PieceBytes = (DataMaskBits + 7) / 8;
+    TVarLen Piece;
+    LoadValue(Command,
+              2 + static_cast<size_t>(TdoMask.ByteCount()) +
+                  static_cast<size_t>((Step - 1) * PieceBytes),
+              DataMaskBits, Piece);
+    int64_t Next = 0;
+    for (int64_t I = 0; I < Size; ++I)
+        if (DataMask.GetBit(I))
+            TdiValue.SetBit(I, Piece.GetBit(Next++));
 }
 
 // --- Writer ---------------------------------------------------------------------------------
@@ -120,12 +190,36 @@ void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
     };
     switch (Command[0]) {
     case XSIR:
+    case XSIR2: {
         GotoState(tsIRSHIFT);
-        LoadValue(Command, 2, Command[1], TdiValue);
+        if (Command[0] == XSIR)
+            LoadValue(Command, 2, Command[1], TdiValue);
+        else
+            LoadValue(Command, 3, Command[1] << 8 | Command[2], TdiValue);
         BuildTdiBits();
         Shift(ZeroBits(TdiValue.BitLength()), true);
         ExitedShift(tsIREXIT1);
-        GotoState(EndIR);
+        IrRunTestStep();
+        break;
+    }
+    case XSDRINC:
+        for (int Step = 0; Step < IncrementSteps(Command); ++Step) {
+            GotoState(tsDRSHIFT);
+            LoadIncrementStep(Command, Step);
+            BuildTdiBits();
+            Shift(MaskBits(), true);
+            ExitedShift(tsDREXIT1);
+            RunTestStep();
+        }
+        break;
+    case XWAIT:
+        WaitIn(Command[1], 0, BigEndian32(Command, 3), Command[2]);
+        break;
+    case XWAITSTATE:
+        WaitIn(Command[1], BigEndian32(Command, 3), BigEndian32(Command, 7), Command[2]);
+        break;
+    case XTRST:
+        TrstCommand(Command[1]);
         break;
     case XSDR:
     case XSDRTDO:
@@ -208,6 +302,17 @@ TCompareResult TXSVFFile::ExecuteRead(const TXSVFCommand& Command) {
         return TCompareResult::Match;
     const int64_t Size = TdoMask.BitLength();
     const uint8_t Op = Command[0];
+    if (Op == XSDRINC) {
+        // Every step is a scan of its own, compared with the expected value in force.
+        TdiValue.SetBitLength(Size);
+        for (; FIncrementStep < IncrementSteps(Command); ++FIncrementStep) {
+            const TCompareResult R = ReadBackAndCompare(false);
+            if (R != TCompareResult::Match)
+                return R;
+        }
+        FIncrementStep = 0;
+        return TCompareResult::Match;
+    }
     if (Op != XSDR && Op != XSDRTDO && Op != XSDRTDOB && Op != XSDRTDOC && Op != XSDRTDOE)
         return TCompareResult::Match;
     if (!FReadPrepared) {
@@ -269,6 +374,10 @@ bool TXSVFFile::ExecuteReadWrite(const TXSVFCommand& Command) {
     if (Command.empty())
         return true;
     const int64_t Size = TdoMask.BitLength();
+    if (Command[0] == LSDR)
+        return LsdrProcedure(Command);
+    if (!XC9500Method)
+        return CheckedWrite(Command);
     switch (Command[0]) {
     case XSIR:
     case XSDRB:
@@ -277,12 +386,22 @@ bool TXSVFFile::ExecuteReadWrite(const TXSVFCommand& Command) {
     case XSTATE:
         ExecuteWrite(Command);
         return true;
+    case XSDRINC: {
+        // Each step programs one row: the XC9500 retry rule applies to each.
+        bool Ok = true;
+        for (int Step = 0; Ok && Step < IncrementSteps(Command); ++Step) {
+            LoadIncrementStep(Command, Step);
+            GotoState(tsDRSHIFT);
+            Ok = RetryProcedure();
+            RunTestStep();
+        }
+        if (!Ok && Events.OnMessage)
+            Events.OnMessage("XSDRINC operation failed after maximum retries", sevError);
+        return Ok;
+    }
     case XSDR:
     case XSDRTDO: {
         const bool IsTdo = Command[0] == XSDRTDO;
-        if (!XC9500Method)
-            throw std::runtime_error(IsTdo ? "Internal error DoCommandReadWrite [2]"
-                                           : "Internal error DoCommandReadWrite [1]");
         LoadValue(Command, 1, Size, TdiValue);
         if (IsTdo)
             LoadValue(Command, 1 + static_cast<size_t>(TdoMask.ByteCount()), Size, TdoExpected);
@@ -302,8 +421,53 @@ bool TXSVFFile::ExecuteReadWrite(const TXSVFCommand& Command) {
     case XSDRTDOE:
         throw std::runtime_error("Internal error DoCommandReadWrite [5]");
     default:
+        ExecuteWrite(Command);
         return true;
     }
+}
+
+// One copy that waits for each read-back: the command is written, sent, and its scans checked
+// before the next command is read.
+bool TXSVFFile::CheckedWrite(const TXSVFCommand& Command) {
+    ExecuteWrite(Command);
+    if (Events.OnFlush)
+        Events.OnFlush();
+    for (;;) {
+        switch (ExecuteRead(Command)) {
+        case TCompareResult::Match:
+            return true;
+        case TCompareResult::Mismatch:
+            return false;
+        case TCompareResult::Pending:
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            break;
+        }
+    }
+}
+
+// LSDR: shift and compare; while TDO differs, wait as LDELAY says and shift again, at most
+// LCOUNT tries in all (a device polled until it reports ready).
+bool TXSVFFile::LsdrProcedure(const TXSVFCommand& Command) {
+    const int64_t Size = TdoMask.BitLength();
+    LoadValue(Command, 1, Size, TdiValue);
+    LoadValue(Command, 1 + static_cast<size_t>(TdoMask.ByteCount()), Size, TdoExpected);
+    const uint32_t Tries = std::max<uint32_t>(LoopCount, 1);
+    for (uint32_t K = 1;; ++K) {
+        GotoState(tsDRSHIFT);
+        const bool Ok = Attempt();
+        ExitedShift(tsDREXIT1);
+        GotoState(EndDR);
+        if (Ok)
+            return true;
+        if (K >= Tries)
+            break;
+        if (FWorker && FWorker->TerminateRequested())
+            return false;
+        WaitIn(LoopState, LoopClocks, LoopMicroseconds, LoopState);
+    }
+    if (Events.OnMessage)
+        Events.OnMessage("LSDR operation failed after maximum retries", sevError);
+    return false;
 }
 
 // --- Run control ------------------------------------------------------------------------------
@@ -321,7 +485,7 @@ void TXSVFFile::Start(int64_t DefaultFrequency) {
     if (Thread)
         return;
     auto T = std::make_unique<TThread>();
-    if (XC9500Method) {
+    if (XC9500Method || HasLsdr) {
         T->Writer.reset(new TXSVFFile(FFileName, TPlain{}));
         T->Writer->Events = Events;
     } else {
@@ -333,6 +497,7 @@ void TXSVFFile::Start(int64_t DefaultFrequency) {
         T->Writer->Events.OnReadCaptured = nullptr;
     }
     T->Writer->XC9500Method = XC9500Method;
+    T->Writer->FWorker = T.get();
     FRwThread = T.get();
     Thread = std::move(T);
     if (Events.OnSetFrequency)

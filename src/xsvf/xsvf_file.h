@@ -16,8 +16,9 @@
 // bytes. Empty means "no command yet".
 using TXSVFCommand = std::vector<uint8_t>;
 
-// The XSVF opcodes this player knows. The codes not listed here (0x05, 0x06, XSETSDRMASKS 0x0A,
-// XSDRINC 0x0B, XSIR2 0x15 and everything from XWAIT 0x17 on) are refused.
+// The XSVF opcodes this player knows: the Xilinx command set and the waiting, looping and reset
+// extensions (XWAITSTATE to XTRST). The codes not listed here (0x05, 0x06 and everything from
+// 0x1D on) are refused.
 enum TXSVFOpcode : uint8_t {
     XCOMPLETE = 0x00,
     XTDOMASK = 0x01,
@@ -29,6 +30,8 @@ enum TXSVFOpcode : uint8_t {
     XSDRTDO = 0x09,
     XSDRB = 0x0C,
     XSDRC = 0x0D,
+    XSETSDRMASKS = 0x0A,
+    XSDRINC = 0x0B,
     XSDRE = 0x0E,
     XSDRTDOB = 0x0F,
     XSDRTDOC = 0x10,
@@ -36,8 +39,21 @@ enum TXSVFOpcode : uint8_t {
     XSTATE = 0x12,
     XENDIR = 0x13,
     XENDDR = 0x14,
+    XSIR2 = 0x15,
     XCOMMENT = 0x16,
+    XWAIT = 0x17,
+    XWAITSTATE = 0x18,
+    LCOUNT = 0x19,
+    LDELAY = 0x1A,
+    LSDR = 0x1B,
+    XTRST = 0x1C,
 };
+
+// The 32-bit number at Offset of a command, most significant byte first as XSVF stores it.
+inline uint32_t BigEndian32(const TXSVFCommand& C, size_t Offset) {
+    return (uint32_t{C[Offset]} << 24) | (uint32_t{C[Offset + 1]} << 16) |
+           (uint32_t{C[Offset + 2]} << 8) | uint32_t{C[Offset + 3]};
+}
 
 // The name of an opcode for messages ("XSDRTDO"), or "" for one this player refuses.
 const char* XSVFOpcodeName(uint8_t Opcode);
@@ -47,8 +63,10 @@ const char* XSVFOpcodeName(uint8_t Opcode);
 //  - pipelined (no XREPEAT of 2 or more in the file): a writer copy queues every command, a reader
 //    copy decodes the same file behind it and checks each read-back;
 //  - XC9500 method (some XREPEAT of 2 or more): one copy shifts, waits for the read-back and
-//  retries
-//    a failing shift through the pause states, as the XC9500 needs while it programs its flash.
+//    retries a failing shift through the pause states, as the XC9500 needs while it programs its
+//    flash;
+//  - one copy that waits for each read-back (an LSDR in the file): LSDR repeats its scan until
+//    TDO matches, so the next command depends on the read-back of the one before.
 class TXSVFFile : public TJtagFile {
 public:
     // Opens and pre-scans the file: a file with an opcode this player refuses, or that ends before
@@ -86,12 +104,25 @@ public:
     TVarLen TdoMask{8};
     TVarLen TdiValue{8};
     TVarLen TdoExpected{8};
+    // XSDRSIZE: the length of every DR value. TdoMask follows it when a command uses a value,
+    // so a length the file cannot hold allocates nothing before that command is refused.
+    uint32_t SdrSize = 8;
+    // XSETSDRMASKS: which TDI bits XSDRINC counts up (address) and which it fills from the file.
+    TVarLen AddressMask, DataMask;
+    int64_t DataMaskBits = 0;
+    // XRUNTEST: holds for every later XSDR, XSDRTDO, XSDRINC and XSIR until the next XRUNTEST.
     uint32_t RunTestTime = 0;
+    // LCOUNT and LDELAY: how often LSDR tries and how it waits between tries.
+    uint32_t LoopCount = 1;
+    uint8_t LoopState = tsIDLE;
+    uint32_t LoopClocks = 0;
+    uint32_t LoopMicroseconds = 0;
     uint8_t RepeatCount = 0;
     uint8_t EndIR = tsIDLE;
     uint8_t EndDR = tsIDLE;
     uint8_t CurrentState = tsRESET;
     bool XC9500Method = false;
+    bool HasLsdr = false; // the run waits for every read-back before the next command
 
     // The messages this player reports itself.
     static constexpr const char* XC9500Warning = "Warning: Using XC9500 programming method.";
@@ -109,6 +140,15 @@ private:
     // Run-time helpers.
     void Shift(const uint8_t* Capture, bool Exit);
     void RunTestStep();
+    void IrRunTestStep();
+    void FitMaskToSize();
+    void WaitIn(uint8_t State, uint32_t Clocks, uint32_t Microseconds, uint8_t EndState);
+    void TrstCommand(uint8_t Mode);
+    // XSDRINC: the TDI value of step Step (0 the start address, then each data piece).
+    void LoadIncrementStep(const TXSVFCommand& Command, int Step);
+    int IncrementSteps(const TXSVFCommand& Command) const;
+    bool CheckedWrite(const TXSVFCommand& Command);
+    bool LsdrProcedure(const TXSVFCommand& Command);
     bool Attempt();
     bool RetryProcedure();
     TCompareResult ReadBackAndCompare(bool Full);
@@ -121,6 +161,8 @@ private:
 
     using TThread = TReadWriteThread<TXSVFFile>;
     TThread* FRwThread = nullptr; // the typed view of Thread
+    // The worker a copy runs on: LSDR's tries (up to 2^32 of them) stop when the user stops.
+    const TPlayerThread* FWorker = nullptr;
 
     int64_t FProgressMax = 0;
     TProgressCounter FProgress;
@@ -145,6 +187,7 @@ private:
     std::vector<uint8_t> FZeros; // capture no bit
     bool FMaskBitsValid = false; // FMaskBits holds TdoMask as it is now
     bool FReadPrepared = false;  // the reader's arrays already hold the current command's capture
+    int FIncrementStep = 0;      // the reader's next XSDRINC step to check
 };
 
 // Registers "XSVF" in the global registry; calling it again changes nothing.

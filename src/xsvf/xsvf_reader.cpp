@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <system_error>
 
 #include "tap_state.h"
 #include "xsvf_file.h"
@@ -18,6 +21,8 @@ enum TArgKind : uint8_t {
     akValue,     // one scan value of the current XSDRSIZE
     akTwoValues, // TDI then expected TDO, each of the current XSDRSIZE
     akSir,       // a length byte, then that many bits
+    akSir2,      // two length bytes, then that many bits
+    akIncrement, // XSDRINC: a value, a count, then that many data pieces
     akComment,   // bytes up to and including a 0
 };
 
@@ -47,6 +52,15 @@ constexpr std::array<TOpcodeInfo, 256> MakeOpcodeTable() {
     T[XENDIR] = {"XENDIR", akFixed, 1};
     T[XENDDR] = {"XENDDR", akFixed, 1};
     T[XCOMMENT] = {"XCOMMENT", akComment, 0};
+    T[XSETSDRMASKS] = {"XSETSDRMASKS", akTwoValues, 0};
+    T[XSDRINC] = {"XSDRINC", akIncrement, 0};
+    T[XSIR2] = {"XSIR2", akSir2, 0};
+    T[XWAIT] = {"XWAIT", akFixed, 6};            // wait state, end state, microseconds
+    T[XWAITSTATE] = {"XWAITSTATE", akFixed, 10}; // wait state, end state, clocks, microseconds
+    T[LCOUNT] = {"LCOUNT", akFixed, 4};
+    T[LDELAY] = {"LDELAY", akFixed, 9}; // state, clocks, microseconds
+    T[LSDR] = {"LSDR", akTwoValues, 0};
+    T[XTRST] = {"XTRST", akFixed, 1};
     return T;
 }
 
@@ -55,11 +69,6 @@ constexpr std::array<TOpcodeInfo, 256> OpcodeTable = MakeOpcodeTable();
 std::string Hex2(uint8_t V) {
     static const char Digits[] = "0123456789ABCDEF";
     return {Digits[V >> 4], Digits[V & 15]};
-}
-
-uint32_t BigEndian32(const TXSVFCommand& C, size_t Offset) {
-    return (uint32_t{C[Offset]} << 24) | (uint32_t{C[Offset + 1]} << 16) |
-           (uint32_t{C[Offset + 2]} << 8) | uint32_t{C[Offset + 3]};
 }
 
 } // namespace
@@ -106,6 +115,7 @@ void TXSVFFile::PreScan() {
         if (Scanner.IsComplete(Command))
             break;
         ++FProgressMax;
+        HasLsdr = HasLsdr || Command[0] == LSDR;
     }
     XC9500Method = Scanner.XC9500Method;
 }
@@ -115,6 +125,12 @@ bool TXSVFFile::Refill() {
         return true;
     FBufferPos = 0;
     FBufferFill = std::fread(FBuffer, 1, BufferSize, FFile.get());
+    // A read error (a folder, a failing disk) must not pass for the end of the file.
+    if (FBufferFill == 0 && std::ferror(FFile.get())) {
+        const int Err = errno;
+        throw std::runtime_error("Cannot read file " + FFileName + ": " +
+                                 std::generic_category().message(Err));
+    }
     return FBufferFill > 0;
 }
 
@@ -167,7 +183,7 @@ void TXSVFFile::ReadCommand(TXSVFCommand& Command) {
             Refill();
     };
 
-    const auto ValueBytes = static_cast<uint64_t>(TdoMask.ByteCount());
+    const uint64_t ValueBytes = (uint64_t{SdrSize} + 7) / 8;
     switch (Info.Kind) {
     case akFixed:
         ReadArguments(Info.Fixed);
@@ -181,6 +197,14 @@ void TXSVFFile::ReadCommand(TXSVFCommand& Command) {
     case akSir:
         ReadArguments(1);
         ReadArguments((Command[1] + 7u) / 8u);
+        break;
+    case akSir2:
+        ReadArguments(2);
+        ReadArguments(((uint32_t{Command[1]} << 8 | Command[2]) + 7u) / 8u);
+        break;
+    case akIncrement:
+        ReadArguments(ValueBytes + 1);
+        ReadArguments(uint64_t{Command.back()} * static_cast<uint64_t>((DataMaskBits + 7) / 8));
         break;
     case akComment:
         for (;;) {
@@ -209,10 +233,39 @@ void TXSVFFile::LoadValue(const TXSVFCommand& Command, size_t Offset, int64_t Bi
                       Destination.Data());
 }
 
+void TXSVFFile::FitMaskToSize() {
+    if (TdoMask.BitLength() != SdrSize) {
+        TdoMask.SetBitLength(SdrSize);
+        FMaskBitsValid = false;
+    }
+}
+
 void TXSVFFile::Decode(const TXSVFCommand& Command) {
     if (Command.empty())
         return;
+    // A command that carries DR values has them in the file: the mask may take their size now.
+    const TArgKind Kind = OpcodeTable[Command[0]].Kind;
+    if (Kind == akValue || Kind == akTwoValues || Kind == akIncrement)
+        FitMaskToSize();
     switch (Command[0]) {
+    case XSETSDRMASKS:
+        LoadValue(Command, 1, SdrSize, AddressMask);
+        LoadValue(Command, 1 + static_cast<size_t>(TdoMask.ByteCount()), SdrSize, DataMask);
+        DataMaskBits = 0;
+        for (int64_t I = 0; I < DataMask.ByteCount(); ++I) {
+            const int64_t Valid = std::min<int64_t>(8, int64_t{SdrSize} - I * 8);
+            DataMaskBits +=
+                std::popcount(static_cast<unsigned>(DataMask.GetByte(I)) & ((1u << Valid) - 1));
+        }
+        break;
+    case LCOUNT:
+        LoopCount = BigEndian32(Command, 1);
+        break;
+    case LDELAY:
+        LoopState = Command[1];
+        LoopClocks = BigEndian32(Command, 2);
+        LoopMicroseconds = BigEndian32(Command, 6);
+        break;
     case XTDOMASK:
         LoadValue(Command, 1, TdoMask.BitLength(), TdoMask);
         FMaskBitsValid = false;
@@ -228,16 +281,14 @@ void TXSVFFile::Decode(const TXSVFCommand& Command) {
             XC9500Method = true;
         }
         break;
-    case XSDRSIZE: {
-        const uint32_t Bits = BigEndian32(Command, 1);
-        const int64_t Bytes = (int64_t{Bits} + 7) / 8;
-        if (Bytes > FFileSize)
-            throw std::runtime_error("XSDRSIZE " + std::to_string(Bits) +
-                                     " is longer than the whole file");
-        TdoMask.SetBitLength(Bits);
-        FMaskBitsValid = false;
+    case XSDRSIZE:
+        // Only a value of this length that the file does not hold is an error (a command that
+        // needs it is refused as truncated); a shorter mask is cut at once, a longer one waits
+        // for the first command that brings a value.
+        SdrSize = BigEndian32(Command, 1);
+        if (SdrSize < TdoMask.BitLength())
+            FitMaskToSize();
         break;
-    }
     case XENDIR:
         EndIR = Command[1] == 0 ? tsIDLE : tsIRPAUSE;
         break;

@@ -9,6 +9,8 @@
 #include <sstream>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include "driver_env.h"
 #include "line_exception.h"
 #include "processing_controller.h"
@@ -193,6 +195,8 @@ TEST_F(Controller, LineErrorWhileCreatingThePlayer) {
     EXPECT_EQ(Lines[3].Severity, sevError);
     EXPECT_FALSE(C->Link.Connected());
     EXPECT_NE(Trace().find("TOTAL"), std::string::npos) << "closed, not left open";
+    // The start byte went out before the closing bytes: the device saw a whole connection.
+    EXPECT_EQ(Trace().find("ERROR"), std::string::npos) << Trace();
 }
 
 TEST_F(Controller, AutoProcessWithoutFileEndsWithTheFileTypeError) {
@@ -367,4 +371,29 @@ TEST_F(Controller, BothPlayersRegisteredSvfFirst) {
     EXPECT_EQ(F.Filter.rfind("SVF files (*.svf)|*.SVF|XSVF files (*.xsvf)|*.XSVF|", 0), 0u)
         << F.Filter;
     EXPECT_EQ(F.FilterIndex, static_cast<int>(Records.size()) + 1);
+}
+
+TEST_F(Controller, NotARegularFileIsRefusedBeforeTheProgrammerIsOpened) {
+    // Folders, FIFOs and devices named like vector files, SVF and XSVF alike.
+    fs::create_directories(Dir / "folder.svf");
+    fs::create_directories(Dir / "folder.xsvf");
+    ASSERT_EQ(::mkfifo((Dir / "pipe.svf").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((Dir / "pipe.xsvf").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", Dir / "zero.svf");
+    fs::create_symlink("/dev/null", Dir / "null.xsvf");
+    for (const char* Name :
+         {"folder.svf", "folder.xsvf", "pipe.svf", "pipe.xsvf", "zero.svf", "null.xsvf"}) {
+        SCOPED_TRACE(Name);
+        Sim("");
+        View.Events.clear();
+        Start({"-F", (Dir / Name).string(), "-P", "-CC", "-S", "012345"});
+        Tick();
+        EXPECT_EQ(C->ExitCode, 2);
+        EXPECT_EQ(View.Closes, 1);
+        View.Closes = 0;
+        EXPECT_EQ(View.Texts(),
+                  std::vector<std::string>{"Fatal error \"Cannot play " + (Dir / Name).string() +
+                                           ": not a regular file\""});
+        EXPECT_EQ(Trace(), "") << "no byte reached the programmer";
+    }
 }

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,7 +105,7 @@ TEST_F(SettingsFile, ValuesCutToAByteOrReplacedByDefaults) {
     EXPECT_EQ(S.Options.RTwTime, 1);                           // not a number: the default
     EXPECT_EQ(S.Options.RTwCount, 2);                          // empty: the default
     EXPECT_EQ(S.Options.PActive, 255);                         // low 8 bits of -1
-    EXPECT_EQ(S.Options.PInactive, 3);                         // trailing garbage: the default
+    EXPECT_EQ(S.Options.PInactive, 3);                         // leading digits count
     EXPECT_EQ(S.Options.SecurityTime, 100);                    // does not fit 32 bits: the default
     EXPECT_EQ(S.LastSerial, static_cast<int32_t>(0xA6012345)); // the dialog's form, signed
     EXPECT_FALSE(S.Options.WriteComments);
@@ -123,4 +126,126 @@ TEST_F(SettingsFile, CreatesTheConfigFolder) {
     WriteSettings(Deep, TSettings{});
     EXPECT_EQ(ReadSettings(Deep).Options.PInactive, 3);
     EXPECT_TRUE(fs::exists(Deep));
+}
+
+TEST_F(SettingsFile, ReadAsTheProfileServiceReadsIntegers) {
+    const struct {
+        const char* Text;
+        const char* Key;
+        int32_t Expected;
+    } Rows[] = {
+        {"[Params]\nDefFreq=1 ; long cable\n", "DefFreq", 1},
+        {"[Params]\nRTwTime=2x\n", "RTwTime", 2},
+        {"[Params]\nRTwTime=+0\n", "RTwTime", 0},
+        {"[Params]\nRTwTime= x2\n", "RTwTime", 1},
+        {"\xEF\xBB\xBF[Params]\nDefFreq=2\n", "DefFreq", 2},
+        {"\xEF\xBB\xBF[Params]\r\nRTwCount=0\r\n", "RTwCount", 0},
+        {"[Params]\nSecurityTime=-50\n", "SecurityTime", 0},
+        {"[Params]\nSecurityTime=-2147483648\n", "SecurityTime", 0},
+        {"[Params]\nSecurityTime=250 percent\n", "SecurityTime", 250},
+        {"[Params]\nSecurityTime=-\n", "SecurityTime", 100},
+        {"[Params]\nWriteComments=0 ; quiet\n", "WriteComments", 0},
+    };
+    for (const auto& R : Rows) {
+        Write(R.Text);
+        const TSettings S = ReadSettings(File);
+        bool Found = false;
+        for (const TRunOptionInfo& Option : RunOptions())
+            if (std::string(Option.Key) == R.Key) {
+                EXPECT_EQ(Option.Get(S.Options), R.Expected) << R.Text;
+                Found = true;
+            }
+        EXPECT_TRUE(Found) << R.Key;
+    }
+}
+
+TEST_F(SettingsFile, HundredThousandLinesLoadAndSave) {
+    // The key search once went through the section for every line it looked at: a large file
+    // took minutes. Linear now, this runs in well under a second.
+    std::string Text = "[Params]\n";
+    for (int I = 0; I < 100000; ++I)
+        Text += "Note" + std::to_string(I) + "=" + std::to_string(I) + "\n";
+    Text += "DefFreq=2\n";
+    Write(Text);
+    TSettings S = ReadSettings(File);
+    EXPECT_EQ(S.Options.DefFreq, 2);
+    S.Options.DefFreq = 1;
+    WriteSettings(File, S);
+    EXPECT_EQ(ReadSettings(File).Options.DefFreq, 1);
+    EXPECT_EQ(Read().find("Note99999=99999\nDefFreq=1\n"), Text.size() - 26);
+}
+
+// Saving replaces the file whole or not at all.
+TEST_F(SettingsFile, SaveIsAtomicAndKeepsWhatIsNotOurs) {
+    const std::string Foreign = "\xEF\xBB\xBF; hand-written\r\n[Tools]\r\nPath=C:\\x\r\n\r\n"
+                                "[Params]\r\nColour=blue\r\nDefFreq=1\r\n";
+    const std::string Saved =
+        "\xEF\xBB\xBF; hand-written\r\n[Tools]\r\nPath=C:\\x\r\n\r\n"
+        "[Params]\r\nColour=blue\r\nDefFreq=2\r\nRTwTime=1\r\n"
+        "RTwCount=2\r\nPActive=2\r\nPInactive=3\r\nSecurityTime=100\r\n"
+        "WriteComments=1\r\nDriver=auto\r\nLastSerial=-1\r\n[Window]\r\nLeft=5\r\n";
+    TSettings Two;
+    Two.Options.DefFreq = 2;
+    auto Window = [](TIniFile& Ini) { Ini.WriteInteger("Window", "Left", 5); };
+    auto FolderNames = [&] {
+        std::vector<std::string> Names;
+        for (const auto& E : fs::directory_iterator(Dir))
+            Names.push_back(E.path().filename().string());
+        std::sort(Names.begin(), Names.end());
+        return Names;
+    };
+    const fs::path Real = Dir / "real.ini";
+    enum TCheck { Plain, Symlink, Permissions, DiskFull };
+    const struct {
+        const char* Case;
+        TCheck Check;
+    } Rows[] = {
+        {"foreign lines, CRLF, BOM and the window section in one write", Plain},
+        {"symlink kept", Symlink},
+        {"permissions kept", Permissions},
+        {"disk full: the old file stays", DiskFull},
+    };
+    for (const auto& R : Rows) {
+        SCOPED_TRACE(R.Case);
+        fs::remove(File);
+        fs::remove(Real);
+        if (R.Check == Symlink) {
+            std::ofstream(Real, std::ios::binary) << Foreign;
+            fs::create_symlink("real.ini", File);
+        } else {
+            Write(Foreign);
+        }
+        if (R.Check == Permissions)
+            fs::permissions(File, fs::perms(0640));
+        const auto Before = FolderNames();
+        if (R.Check == DiskFull) {
+            // A file size limit stands in for a full disk: the write fails part-way.
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit Small{16, RLIM_INFINITY};
+            ::setrlimit(RLIMIT_FSIZE, &Small);
+        }
+        std::string Error;
+        try {
+            WriteSettings(File, Two, Window);
+        } catch (const std::runtime_error& E) {
+            Error = E.what();
+        }
+        rlimit Unlimited{RLIM_INFINITY, RLIM_INFINITY};
+        ::setrlimit(RLIMIT_FSIZE, &Unlimited);
+        EXPECT_EQ(FolderNames(), Before) << "no temporary file is left behind";
+        if (R.Check == DiskFull) {
+            EXPECT_NE(Error.find(File), std::string::npos) << Error;
+            EXPECT_NE(Error.find("left as it was"), std::string::npos) << Error;
+            EXPECT_EQ(Read(), Foreign) << "the old file byte for byte";
+            continue;
+        }
+        EXPECT_EQ(Error, "");
+        EXPECT_EQ(Read(), Saved);
+        if (R.Check == Symlink) {
+            EXPECT_TRUE(fs::is_symlink(File));
+        }
+        if (R.Check == Permissions) {
+            EXPECT_EQ(fs::status(File).permissions() & fs::perms::all, fs::perms(0640));
+        }
+    }
 }

@@ -293,3 +293,32 @@ TEST_F(Cli, ReaderGoneDoesNotAbandonTheRun) {
     EXPECT_EQ(R.ExitCode, 0);
     EXPECT_NE(ReadAll(Dir / "trace.txt").find("TOTAL"), std::string::npos);
 }
+
+TEST_F(Cli, StopIsPromptDuringALongWaitOnADeviceInRealTime) {
+    // The device keeps real time and takes only what its input buffer holds, as a real
+    // programmer does: a RUNTEST of 2000 s must be cut short by Ctrl-C in every wait mode
+    // (pauses, the slow clock, clocks at TCK), not queued to the end.
+    for (const char* Mode : {"0", "1", "2"}) {
+        SCOPED_TRACE(Mode);
+        Sim("realtime 1\n");
+        const std::string F = File("wait.svf", "STATE IDLE;\nRUNTEST 2000 SEC;\nSTATE RESET;\n");
+        const pid_t Pid = Spawn({"--RTwTime", Mode, "--PActive", "2", "--PInactive", "0", F});
+        const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (ReadAll(Dir / "out.txt").find("Reading file") == std::string::npos &&
+               std::chrono::steady_clock::now() < Deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        ASSERT_EQ(::kill(Pid, SIGINT), 0);
+        const TResult R = Wait(Pid);
+        EXPECT_EQ(R.ExitCode, 1) << R.Out << R.Err;
+        EXPECT_NE(R.Out.find("File processing cancelled"), std::string::npos) << R.Out;
+        // The device's own clock: what it ran before the stop, the rest of the slice it held
+        // and the closing bytes.
+        const std::string Trace = ReadAll(Dir / "trace.txt");
+        const auto Total = Trace.find("TOTAL ");
+        ASSERT_NE(Total, std::string::npos) << Trace;
+        const auto Us = Trace.find(" US ", Total);
+        ASSERT_NE(Us, std::string::npos) << Trace;
+        EXPECT_LT(std::stoll(Trace.substr(Us + 4)), 5000000) << Trace.substr(Total);
+    }
+}

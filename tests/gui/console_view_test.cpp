@@ -39,6 +39,11 @@ void TConsoleViewTest::KeepsOrderAndColours() {
     // Any other severity draws black.
     QCOMPARE(SeverityColour(4), QColor(0, 0, 0));
     QCOMPARE(SeverityColour(255), QColor(0, 0, 0));
+    // A comment written by a Windows tool: its bytes shown as Windows-1252, not as U+FFFD.
+    V.AppendLines({{"! r\xE9vision \x93"
+                    "B\x94 caf\xC3\xA9",
+                    sevComment}});
+    QCOMPARE(V.LineText(4), QStringLiteral(u"! r\u00E9vision \u201CB\u201D caf\u00E9"));
     V.Clear();
     QCOMPARE(V.LineCount(), 0);
     QCOMPARE(V.Text(), QString());

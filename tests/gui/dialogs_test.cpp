@@ -1,3 +1,4 @@
+#include <QClipboard>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -57,6 +58,7 @@ private slots:
     void OptionsOkCopiesValues();
     void OptionsEmptyMarginGives100();
     void OptionsLettersFiltered();
+    void OptionsMarginShortcuts();
     void OptionsIndexBeyondLastItem();
     void OptionsExplanationLoaded();
 
@@ -231,6 +233,40 @@ void TDialogsTest::OptionsLettersFiltered() {
     QSignalSpy Rejected(&F, &QDialog::rejected);
     QTest::keyClick(Margin(F), Qt::Key_Escape);
     QCOMPARE(Rejected.count(), 1);
+}
+
+void TDialogsTest::OptionsMarginShortcuts() {
+    TOptionsForm F;
+    F.show();
+    QLineEdit* Edit = Margin(F);
+    Edit->setFocus();
+    QGuiApplication::clipboard()->setText(QStringLiteral("7"));
+    // Each row starts from "25" with the cursor at the end.
+    const struct {
+        const char* Case;
+        std::vector<QKeyCombination> Keys;
+        QString Text, Clipboard;
+    } Rows[] = {
+        {"Ctrl+A then a digit replaces all", {Qt::CTRL | Qt::Key_A, Qt::Key_9}, "9", "7"},
+        {"Ctrl+A, Ctrl+C copies", {Qt::CTRL | Qt::Key_A, Qt::CTRL | Qt::Key_C}, "25", "25"},
+        {"Ctrl+A, Ctrl+X cuts", {Qt::CTRL | Qt::Key_A, Qt::CTRL | Qt::Key_X}, "", "25"},
+        {"Ctrl+V pastes digits", {Qt::CTRL | Qt::Key_V}, "257", "7"},
+        {"Ctrl+Z undoes the last typing", {Qt::Key_3, Qt::CTRL | Qt::Key_Z}, "25", "7"},
+    };
+    for (const auto& R : Rows) {
+        QGuiApplication::clipboard()->setText(QStringLiteral("7"));
+        Edit->setText(QStringLiteral("25"));
+        Edit->end(false);
+        for (const QKeyCombination K : R.Keys)
+            QTest::keyClick(Edit, K.key(), K.keyboardModifiers());
+        QCOMPARE(Edit->text(), R.Text);
+        QCOMPARE(QGuiApplication::clipboard()->text(), R.Clipboard);
+    }
+    // Pasted letters still do not get in.
+    QGuiApplication::clipboard()->setText(QStringLiteral("x-1"));
+    Edit->setText(QStringLiteral("5"));
+    QTest::keyClick(Edit, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(Edit->text(), QStringLiteral("5"));
 }
 
 void TDialogsTest::OptionsIndexBeyondLastItem() {

@@ -1,5 +1,6 @@
 #include <QAction>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -7,6 +8,8 @@
 #include <QRadioButton>
 #include <QTextBrowser>
 #include <QtTest>
+
+#include <csignal>
 
 #include "driver_env.h"
 #include "help_form.h"
@@ -100,6 +103,9 @@ private slots:
     void PlacementRemembered();
     void UnattendedRunExitCodes_data();
     void UnattendedRunExitCodes();
+    void UnattendedSaveFailureGoesToStandardError();
+    void SignalsCancelCloseAndSave_data();
+    void SignalsCancelCloseAndSave();
 
 private:
     std::unique_ptr<TJtagMainForm> MakeForm(QStringList Args);
@@ -213,7 +219,11 @@ void TMainFormTest::MenuCaptionsAndShortcuts() {
     QVERIFY(!Action(*W, "stopAction")->isEnabled()); // only during a run
 
     // The window's parts.
-    QVERIFY(QFontInfo(Console(*W)->font()).fixedPitch());
+    // The console asks for the system's fixed font; what the font system resolves that to is
+    // the machine's business (Qt calls some common monospaced fonts proportional).
+    QCOMPARE(Console(*W)->font().family(),
+             QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
+    QCOMPARE(Console(*W)->font().styleHint(), QFont::Monospace);
     QCOMPARE(Child<QWidget>(*W, "progressPanel")->height(), 49);
     QCOMPARE(Child<QTimer>(*W, "pollTimer")->interval(), 100);
     QCOMPARE(Child<QLabel>(*W, "statusLabel")->text(), QString());
@@ -586,7 +596,9 @@ void TMainFormTest::DriverMissingClosesWithTwo() {
     Child<QTimer>(*W, "pollTimer")->start();
     W->show();
     QCOMPARE(ErrorBoxes.size(), 1);
-    QVERIFY(ErrorBoxes[0].startsWith("USB drivers not found or bad version.\nTried "));
+    // The documented text, then what was tried.
+    QVERIFY2(ErrorBoxes[0].startsWith("USB drivers not found or bad version.\nTried "),
+             qPrintable(ErrorBoxes[0]));
     QVERIFY(ErrorBoxes[0].contains("no-such-driver.so"));
     QTRY_VERIFY(!W->isVisible());
     QCOMPARE(W->Controller().ExitCode, uint8_t(2));
@@ -606,38 +618,60 @@ void TMainFormTest::PlacementRemembered() {
         Placed = W->geometry();
         QVERIFY(W->close());
     }
-    auto W = MakeForm({});
-    QCOMPARE(W->size(), Placed.size());
-    QCOMPARE(W->pos(), Placed.topLeft());
+    // The window opens where it was closed, start after start: it does not creep by its frame.
+    for (int Start = 0; Start < 3; ++Start) {
+        auto W = MakeForm({});
+        W->show();
+        QVERIFY(QTest::qWaitForWindowExposed(W.get()));
+        QCOMPARE(W->geometry(), Placed);
+        QVERIFY(W->close());
+    }
 }
 
 void TMainFormTest::UnattendedRunExitCodes_data() {
     QTest::addColumn<QByteArray>("Sim");
     QTest::addColumn<QString>("File");
     QTest::addColumn<QByteArray>("Content");
-    QTest::addColumn<int>("ExitCode");
+    QTest::addColumn<QString>("Serial"); // -S, none when empty
     QTest::addColumn<bool>("Driver");
+    QTest::addColumn<int>("ExitCode");
+    QTest::addColumn<QString>("Reported"); // on standard error, nothing when empty
+    const QByteArray Two = "device A6012345\ndevice A601ABCD\ntdo_constant 0\n";
+    const QByteArray Sir = "SIR 8 TDI(01);\n";
     QTest::newRow("completed") << QByteArray("tdo_constant 0\n") << "run_ok.svf"
-                               << QByteArray("SDR 8 TDI(00) TDO(00) MASK(FF);\n") << 0 << true;
+                               << QByteArray("SDR 8 TDI(00) TDO(00) MASK(FF);\n") << "012345"
+                               << true << 0 << "";
     QTest::newRow("failed") << QByteArray("tdo_constant 0\n") << "run_bad.svf"
-                            << QByteArray("SDR 8 TDI(00) TDO(FF) MASK(FF);\n") << 1 << true;
+                            << QByteArray("SDR 8 TDI(00) TDO(FF) MASK(FF);\n") << "012345" << true
+                            << 1 << "";
     QTest::newRow("unknown type") << QByteArray("tdo_constant 0\n") << "run.txt"
-                                  << QByteArray("nothing\n") << 2 << true;
+                                  << QByteArray("nothing\n") << "012345" << true << 2 << "";
     QTest::newRow("file missing") << QByteArray("tdo_constant 0\n") << "run_missing.svf"
-                                  << QByteArray() << 2 << true;
+                                  << QByteArray() << "012345" << true << 2 << "";
     // No box waits for an answer when the run is unattended.
-    QTest::newRow("no programmer") << QByteArray("no_devices\n") << "run_nodev.svf"
-                                   << QByteArray("SIR 8 TDI(01);\n") << 2 << true;
-    QTest::newRow("no driver") << QByteArray("tdo_constant 0\n") << "run_nodrv.svf"
-                               << QByteArray("SIR 8 TDI(01);\n") << 2 << false;
+    QTest::newRow("no programmer") << QByteArray("no_devices\n") << "run_nodev.svf" << Sir
+                                   << "012345" << true << 2 << "KORVEX not found";
+    QTest::newRow("no driver") << QByteArray("tdo_constant 0\n") << "run_nodrv.svf" << Sir
+                               << "012345" << false << 2 << "USB drivers not found or bad version.";
+    // The programmer is chosen without the dialog: -S, else the only one attached.
+    QTest::newRow("-S not attached") << Two << "run_s.svf" << Sir << "777777" << true << 2
+                                     << "KORVEX S/N 777777 not found; attached: 012345, 01ABCD";
+    QTest::newRow("several, none named")
+        << Two << "run_two.svf" << Sir << "" << true << 2
+        << "several KORVEX programmers are attached (S/N 012345, 01ABCD); choose one with -S";
+    QTest::newRow("the only one") << QByteArray("device A601ABCD\ntdo_constant 0\n")
+                                  << "run_one.svf" << Sir << "" << true << 0 << "";
+    QTest::newRow("-S attached") << Two << "run_named.svf" << Sir << "01abcd" << true << 0 << "";
 }
 
 void TMainFormTest::UnattendedRunExitCodes() {
     QFETCH(QByteArray, Sim);
     QFETCH(QString, File);
     QFETCH(QByteArray, Content);
-    QFETCH(int, ExitCode);
+    QFETCH(QString, Serial);
     QFETCH(bool, Driver);
+    QFETCH(int, ExitCode);
+    QFETCH(QString, Reported);
     const QString Path = Content.isEmpty() ? InFolder(File) : WriteFile(InFolder(File), Content);
     const QString Config = WriteFile(InFolder("unattended.cfg"), Sim);
     QProcess P;
@@ -647,15 +681,90 @@ void TMainFormTest::UnattendedRunExitCodes() {
     Env.insert("KORVEX_SIM", Config);
     Env.insert("QT_QPA_PLATFORM", "offscreen");
     P.setProcessEnvironment(Env);
-    P.start(KORVEX_PLAYER_EXE, {"-I", Ini, "-S", "012345", "-P", "-F", Path, "-C", "-CC"});
+    QStringList Args = {"-I", Ini, "-P", "-F", Path, "-C", "-CC"};
+    if (!Serial.isEmpty())
+        Args << "-S" << Serial;
+    P.start(KORVEX_PLAYER_EXE, Args);
     QVERIFY(P.waitForStarted());
     QVERIFY(P.waitForFinished(20000));
     QCOMPARE(P.exitStatus(), QProcess::NormalExit);
     QCOMPARE(P.exitCode(), ExitCode);
-    if (!Driver)
-        QVERIFY(P.readAllStandardError().contains("USB drivers not found or bad version."));
-    if (Sim.startsWith("no_devices"))
-        QVERIFY(P.readAllStandardError().contains("KORVEX not found"));
+    const QString Err = QString::fromLocal8Bit(P.readAllStandardError());
+    if (!Reported.isEmpty())
+        QVERIFY2(Err.contains("korvex-player: " + Reported), qPrintable(Err));
+}
+
+void TMainFormTest::UnattendedSaveFailureGoesToStandardError() {
+    // The settings file cannot be written (a folder has its name): no box, a line on standard
+    // error, and the run's own exit code.
+    const QString Folder = InFolder("blocked.ini");
+    QDir().mkpath(Folder);
+    const QString Path = WriteFile(InFolder("save.svf"), "SIR 8 TDI(01);\n");
+    QProcess P;
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert(korvextest::DriverVariable(), KORVEX_SIM_LIBRARY);
+    Env.insert("KORVEX_SIM", WriteFile(InFolder("save.cfg"), "tdo_constant 0\n"));
+    Env.insert("QT_QPA_PLATFORM", "offscreen");
+    P.setProcessEnvironment(Env);
+    P.start(KORVEX_PLAYER_EXE, {"-I", Folder, "-S", "012345", "-P", "-F", Path, "-C", "-CC"});
+    QVERIFY(P.waitForStarted());
+    QVERIFY(P.waitForFinished(20000));
+    QCOMPARE(P.exitCode(), 0);
+    const QString Err = QString::fromLocal8Bit(P.readAllStandardError());
+    QVERIFY2(Err.contains("korvex-player: Unable to write to " + Folder), qPrintable(Err));
+    QVERIFY2(Err.contains("left as it was"), qPrintable(Err));
+}
+
+void TMainFormTest::SignalsCancelCloseAndSave_data() {
+    QTest::addColumn<int>("Signal");
+    QTest::addColumn<bool>("Running");
+    QTest::newRow("SIGTERM during a run") << int(SIGTERM) << true;
+    QTest::newRow("SIGINT during a run") << int(SIGINT) << true;
+    QTest::newRow("SIGHUP during a run") << int(SIGHUP) << true;
+    QTest::newRow("SIGTERM while idle") << int(SIGTERM) << false;
+}
+
+void TMainFormTest::SignalsCancelCloseAndSave() {
+    QFETCH(int, Signal);
+    QFETCH(bool, Running);
+    // Every read-back is answered late: the run lasts long enough to be cancelled.
+    QByteArray Svf;
+    for (int I = 0; I < 200; ++I)
+        Svf += "SDR 8 TDI(00) TDO(00) MASK(FF);\n";
+    const QString File = WriteFile(InFolder("signal.svf"), Svf);
+    const QString Trace = InFolder("signal-trace.txt");
+    QFile::remove(Trace);
+    QProcess P;
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert(korvextest::DriverVariable(), KORVEX_SIM_LIBRARY);
+    Env.insert("KORVEX_SIM",
+               WriteFile(InFolder("signal.cfg"), "tdo_constant 0\nreply_delay_ms 150\ntrace " +
+                                                     Trace.toLocal8Bit() + "\n"));
+    Env.insert("QT_QPA_PLATFORM", "offscreen");
+    P.setProcessEnvironment(Env);
+    QStringList Args = {"-I", Ini, "-S", "012345", "-F", File};
+    if (Running)
+        Args << "-P";
+    P.start(KORVEX_PLAYER_EXE, Args);
+    QVERIFY(P.waitForStarted());
+    if (Running)
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(Trace).size() > 0, 10000); // the run is under way
+    else
+        QTest::qWait(500);
+    ::kill(static_cast<pid_t>(P.processId()), Signal);
+    QVERIFY(P.waitForFinished(10000));
+    QCOMPARE(P.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(P.exitCode(), 1);
+    QFile Saved(Ini);
+    QVERIFY(Saved.open(QIODevice::ReadOnly));
+    const QByteArray Settings = Saved.readAll();
+    QVERIFY(Settings.contains("[Params]") && Settings.contains("[Window]"));
+    if (Running) {
+        QFile T(Trace);
+        QVERIFY(T.open(QIODevice::ReadOnly));
+        // Closed properly: the simulator saw the closing bytes (VPP to its after-run state).
+        QVERIFY2(T.readAll().contains("TOTAL"), "the programmer was not closed");
+    }
 }
 
 QTEST_MAIN(TMainFormTest)

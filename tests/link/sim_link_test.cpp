@@ -265,14 +265,14 @@ TEST_F(SimLink, QueueIsWrittenWhenFull) {
 }
 
 TEST_F(SimLink, DeviceTimeAndSpeedChanges) {
-    Open("");
+    Open("usb off");
     L->OnFlush();
     L->CloseKorvex();
     const int64_t Base = H->SummaryValue("device_us");
 
     // 7,500 clocks at 750 kHz are 10 ms; a 1000 us wait on the slow clock is 93 clocks of
     // 93,750 Hz (992 us); 7 pauses are 1195 us.
-    Open("");
+    Open("usb off");
     L->OnSetFrequency(750000, true);
     L->UpdateOptions([](TRunOptions& O) { O.RTwCount = 0; });
     L->OnRunClocks(false, 7500, 1);
@@ -306,4 +306,32 @@ TEST_F(SimLink, ProtocolViolationsAreTraced) {
     EXPECT_EQ(Errors[0], "ERROR unknown command byte 0x93");
     EXPECT_EQ(Errors[1], "ERROR unknown command byte 0xE3");
     EXPECT_THAT(Errors[2], HasSubstr("ERROR reply overflow: the device's buffer of 100 reply"));
+}
+
+TEST_F(SimLink, EveryAwaitedReadBackCostsAUsbRoundTrip) {
+    // A scan written and its read-back awaited before the next: one write and one read each, and
+    // the short reply packet waits for the latency timer. Per scan: two transactions, the
+    // latency, a few bytes on the bus and a few microseconds of JTAG.
+    struct TRow {
+        const char* Config;
+        int64_t Low, High; // device time per scan, us
+    };
+    const std::vector<uint8_t> Tdi = BitsOf(0xA5, 8);
+    for (const TRow& Row : {TRow{"", 1500, 1600}, TRow{"usb_latency_us 16000", 16500, 16600},
+                            TRow{"usb_transaction_us 1000", 3000, 3100}, TRow{"usb off", 5, 30}}) {
+        SCOPED_TRACE(Row.Config);
+        int64_t Us[2], Reads[2];
+        for (int Scans : {1, 5}) {
+            Open(std::string("tdo_constant 1\n") + Row.Config);
+            for (int I = 0; I < Scans; ++I)
+                Tap->Scan(false, Tdi);
+            Close();
+            Us[Scans == 5] = H->SummaryValue("device_us");
+            Reads[Scans == 5] = H->SummaryValue("reads");
+        }
+        EXPECT_EQ(Reads[1] - Reads[0], 4);
+        const int64_t PerScan = (Us[1] - Us[0]) / 4;
+        EXPECT_GE(PerScan, Row.Low);
+        EXPECT_LE(PerScan, Row.High);
+    }
 }

@@ -23,7 +23,10 @@ TEST(SimRun, ReadsTheIdcodeOfTheSimulatedDevice) {
                        "STATE IDLE\n"
                        "SHIFT DR 32 TDI 00000000 TDO 0A6B5093\n"
                        "STATE IDLE\n"
-                       "TOTAL TCK 44 BYTES 72 WRITES 3 REPLIES 10 US 39\n");
+                       // 39 us of commands; on USB four transfers of 250 us (three writes and
+                       // the read), the 1 ms latency timer for the short reply packet and the
+                       // bytes at 1 MB/s.
+                       "TOTAL TCK 44 BYTES 72 WRITES 3 REPLIES 10 US 2106 READS 1 EXEC_US 39\n");
     EXPECT_EQ(H.SummaryValue("errors"), 0);
     EXPECT_FALSE(H.Link().Connected());
 }

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "line_exception.h"
 #include "svf_test_util.h"
 
@@ -158,6 +160,23 @@ TEST(SvfReader, LargeStatementAcrossBlocks) {
         C = static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
     EXPECT_EQ(S, "SDR 1200000 TDI (" + Upper + ")");
     EXPECT_EQ(Step.ReadStatement(), "STATE IDLE");
+}
+
+// A file cut at a statement boundary while it plays must not end the run as a success.
+TEST(SvfReader, FileThatChangesSizeWhilePlaying) {
+    const std::string Path = WriteTemp("cut.svf", "STATE RESET;\nSTATE IDLE;\n");
+    TSVFFile F(Path);
+    TSVFStepper S(F);
+    EXPECT_EQ(S.ReadStatement(), "STATE RESET");
+    std::filesystem::resize_file(Path, 13);
+    try {
+        while (S.ReadStatement() != "__EOF") {
+        }
+        ADD_FAILURE() << "the end of the cut file passed";
+    } catch (const std::runtime_error& E) {
+        EXPECT_EQ(std::string(E.what()),
+                  "File " + Path + " changed while it was played (25 bytes at the start, 13 now)");
+    }
 }
 
 TEST(SvfReader, OpenAndReadFailures) {

@@ -41,6 +41,7 @@ struct TEventLog {
     int Refused = 0;
     int PendingShifts = 0; // shifts not yet collected
     bool FrequencyUnderPending = false;
+    bool TrstDriven = true; // what OnSetTrst answers
 
     void Add(const std::string& S) {
         std::lock_guard<std::mutex> L(M);
@@ -92,6 +93,7 @@ struct TEventLog {
         };
         P.Events.OnSetTrst = [this](bool On, bool Drive) {
             Add("TRST " + std::to_string(On) + " " + std::to_string(Drive));
+            return TrstDriven;
         };
         P.Events.OnSetFrequency = [this](int64_t F, bool Send) {
             if (PendingShifts > 0)

@@ -30,7 +30,8 @@ inline TXsvfScanList ListXsvfScans(const std::string& Path) {
     size_t P = 0;
     uint32_t SdrSize = 8;
     std::vector<uint8_t> Mask(8, 0), Expected(8, 0);
-    bool InChain = false; // inside an XSDRB ... XSDRE run: one visit of Shift-DR
+    std::vector<uint8_t> DataMask; // XSETSDRMASKS: the bits of an XSDRINC step that carry data
+    bool InChain = false;          // inside an XSDRB ... XSDRE run: one visit of Shift-DR
     auto Bytes = [&] { return static_cast<size_t>((SdrSize + 7) / 8); };
     // Bits of the big-endian value at P of Size bits (the last byte holds bit 0).
     auto Value = [&](size_t At, uint32_t Size) {
@@ -68,12 +69,51 @@ inline TXsvfScanList ListXsvfScans(const std::string& Path) {
             Mask = Value(P, SdrSize);
             P += Bytes();
             break;
-        case 0x02: {
-            const uint8_t Len = F.at(P);
+        case 0x02:
+        case 0x15: { // XSIR, XSIR2 (two length bytes)
+            const size_t LengthBytes = Op == 0x02 ? 1 : 2;
+            const uint32_t Len = Op == 0x02 ? F.at(P) : (uint32_t{F.at(P)} << 8 | F.at(P + 1));
             Visit(true, std::vector<uint8_t>(Len, 0));
-            P += 1 + (Len + 7) / 8;
+            P += LengthBytes + (Len + 7) / 8;
             break;
         }
+        case 0x0A: // XSETSDRMASKS: address mask, data mask
+            DataMask = Value(P + Bytes(), SdrSize);
+            P += 2 * Bytes();
+            break;
+        case 0x0B: { // XSDRINC: start address, a count, then that many data pieces
+            Visit(false, Compared(Expected, &Mask));
+            P += Bytes();
+            const uint8_t Times = F.at(P++);
+            size_t DataBits = 0;
+            for (uint8_t B : DataMask)
+                DataBits += B;
+            for (uint8_t I = 0; I < Times; ++I) {
+                Visit(false, Compared(Expected, &Mask));
+                P += (DataBits + 7) / 8;
+            }
+            break;
+        }
+        case 0x1B: // LSDR: TDI, expected TDO; a device that matches answers at the first try
+            Expected = Value(P + Bytes(), SdrSize);
+            Visit(false, Compared(Expected, &Mask));
+            P += 2 * Bytes();
+            break;
+        case 0x17: // XWAIT: wait state, end state, microseconds
+            P += 6;
+            break;
+        case 0x18: // XWAITSTATE: wait state, end state, clocks, microseconds
+            P += 10;
+            break;
+        case 0x19: // LCOUNT
+            P += 4;
+            break;
+        case 0x1A: // LDELAY: state, clocks, microseconds
+            P += 9;
+            break;
+        case 0x1C: // XTRST
+            P += 1;
+            break;
         case 0x03: // XSDR: compared with the last expected value under the mask
             Visit(false, Compared(Expected, &Mask));
             P += Bytes();
@@ -115,6 +155,7 @@ inline TXsvfScanList ListXsvfScans(const std::string& Path) {
             P += 4;
             Mask.resize(SdrSize, 0);
             Expected.resize(SdrSize, 0);
+            DataMask.resize(SdrSize, 0);
             break;
         case 0x07:
         case 0x12:
