@@ -159,6 +159,17 @@ int32_t TIniFile::ReadInteger(const std::string& Section, const std::string& Key
     return ParseInt32(V, Result) ? Result : Default;
 }
 
+std::string TIniFile::ReadString(const std::string& Section, const std::string& Key,
+                                 const std::string& Default) const {
+    const int Header = FindSection(Section);
+    const int Line = Header < 0 ? -1 : FindKey(Header, Key);
+    if (Line < 0)
+        return Default;
+    std::string K, V;
+    Entry(FLines[Line], K, V);
+    return V;
+}
+
 void TIniFile::WriteInteger(const std::string& Section, const std::string& Key, int32_t Value) {
     WriteString(Section, Key, std::to_string(Value));
 }

@@ -20,6 +20,9 @@ public:
     explicit TIniFile(std::string FileName);
 
     int32_t ReadInteger(const std::string& Section, const std::string& Key, int32_t Default) const;
+    // The value as written (trimmed), Default when the file, section or key is missing.
+    std::string ReadString(const std::string& Section, const std::string& Key,
+                           const std::string& Default) const;
     void WriteInteger(const std::string& Section, const std::string& Key, int32_t Value);
     void WriteString(const std::string& Section, const std::string& Key, const std::string& Value);
 

@@ -72,12 +72,14 @@ void TProcessingController::Configure(const std::string& ExecutablePath,
 }
 
 bool TProcessingController::LoadDriver() {
-    if (Driver.LoadUSBDriver())
+    Driver.Choice = static_cast<TDriverChoice>(Options().Driver);
+    if (Driver.LoadUSBDriver()) {
+        View.SetDriverText(Driver.DriverDescription());
         return true;
-    // The loader's reason tells a missing library from a wrong one (an entry point it lacks).
-    const std::string Reason = Driver.LoadError();
-    View.ShowError("USB drivers not found or bad version." +
-                   (Reason.empty() ? std::string() : "\n" + Reason));
+    }
+    // The box names each library tried and what was wrong with it (missing, or an entry point
+    // it lacks).
+    View.ShowError("USB drivers not found or bad version.\nTried " + Driver.LoadError());
     ExitCode = 2;
     View.Quit();
     return false;

@@ -45,6 +45,8 @@ public:
     // The run's time: "0:12 elapsed, 0:30 left" while it runs (about once a tick), then once
     // "Total time 0:42" with Finished set.
     virtual void SetRunTime(const std::string& /*Text*/, bool /*Finished*/) {}
+    // The USB driver in use ("libftdi1 (libftdi1.so.2)"), once it is loaded.
+    virtual void SetDriverText(const std::string& /*Text*/) {}
 };
 
 // The road of one run, free of any GUI: programmer found and opened, player created and started,

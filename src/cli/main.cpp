@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <thread>
 
@@ -78,8 +79,15 @@ int main(int argc, char** argv) {
     std::vector<std::optional<int32_t>> Overrides(RunOptions().size());
     for (size_t I = 0; I < RunOptions().size(); ++I) {
         const TRunOptionInfo& Option = RunOptions()[I];
-        Group->add_option(std::string("--") + Option.Key, Overrides[I], Option.Help)
-            ->check(CLI::Range(Option.Min, Option.Max));
+        auto* Added = Group->add_option(std::string("--") + Option.Key, Overrides[I], Option.Help);
+        if (Option.ValueNames) {
+            std::map<std::string, int32_t> Names;
+            for (int32_t V = Option.Min; V <= Option.Max; ++V)
+                Names[Option.ValueNames[V - Option.Min]] = V;
+            Added->transform(CLI::CheckedTransformer(Names, CLI::ignore_case));
+        } else {
+            Added->check(CLI::Range(Option.Min, Option.Max));
+        }
     }
     try {
         App.parse(argc, argv);
@@ -161,6 +169,8 @@ int main(int argc, char** argv) {
     }
 
     if (List) {
+        // The serial numbers alone go to standard output, for scripts.
+        View.Note("korvex-cli: USB driver " + Controller.Driver.DriverDescription());
         const std::vector<int32_t> Serials = Controller.Link.ListKorvexSerials();
         for (int32_t S : Serials)
             std::printf("%s\n", TProcessingController::SerialHex(S).c_str());

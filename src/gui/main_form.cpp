@@ -143,6 +143,9 @@ void TJtagMainForm::CreateLayout() {
     statusLabel = new QLabel(this);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
     statusBar()->addWidget(statusLabel, 1);
+    driverLabel = new QLabel(this);
+    driverLabel->setObjectName(QStringLiteral("driverLabel"));
+    statusBar()->addPermanentWidget(driverLabel);
     statusBar()->setSizeGripEnabled(true);
 }
 
@@ -370,6 +373,10 @@ void TJtagMainForm::SetStatusText(const std::string& Text) {
 void TJtagMainForm::SetRunTime(const std::string& Text, bool /*Finished*/) {
     statusLabel->setText(
         QString::fromStdString(FStatusText.empty() ? Text : FStatusText + "   " + Text));
+}
+
+void TJtagMainForm::SetDriverText(const std::string& Text) {
+    driverLabel->setText(QString::fromStdString("USB driver: " + Text));
 }
 
 // --- Window events ------------------------------------------------------------------------------

@@ -89,6 +89,7 @@ private:
     bool ChooseProgrammer() override;
     void SetStatusText(const std::string& Text) override;
     void SetRunTime(const std::string& Text, bool Finished) override;
+    void SetDriverText(const std::string& Text) override;
 
     TProcessingController FController;
 
@@ -96,7 +97,8 @@ private:
     QProgressBar* progressBar;
     QFrame* separatorLine;
     TConsoleView* consoleView;
-    QLabel* statusLabel; // the status bar's one panel
+    QLabel* statusLabel; // the status bar's message panel
+    QLabel* driverLabel; // the USB driver in use, at the right of the status bar
     QFileDialog* openDialog;
     QTimer* pollTimer;
     THelpForm* helpWindow; // a window of its own, hidden until asked for

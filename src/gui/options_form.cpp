@@ -92,6 +92,12 @@ TOptionsForm::TOptionsForm(QWidget* Owner) : QDialog(Owner) {
         MakeGroup(Panel, "PInactive", QStringLiteral("VPP KORVEX pin usage after test completion"),
                   PinLevels + QStringList{QStringLiteral("Keep previous state")});
 
+    // The library is chosen when the program starts.
+    auto* DriverGroup = MakeGroup(
+        Panel, "Driver", QStringLiteral("USB driver (used from the next start)"),
+        {QStringLiteral("auto"), QStringLiteral("D2XX (FTDI)"), QStringLiteral("libftdi1")});
+    DriverGroup->SetColumns(3);
+
     explanationView = new QTextBrowser(Panel);
     explanationView->setObjectName(QStringLiteral("explanationView"));
     explanationView->setFixedWidth(ExplanationWidth);
@@ -108,7 +114,7 @@ TOptionsForm::TOptionsForm(QWidget* Owner) : QDialog(Owner) {
     Choices->setSpacing(0);
     for (QGroupBox* Group :
          std::initializer_list<QGroupBox*>{FrequencyGroup, WaitGroup, MarginGroup, CountGroup,
-                                           ActivePinGroup, InactivePinGroup}) {
+                                           ActivePinGroup, InactivePinGroup, DriverGroup}) {
         if (Group != FrequencyGroup)
             Choices->addStretch(1);
         Choices->addWidget(Group);
@@ -145,8 +151,9 @@ TOptionsForm::TOptionsForm(QWidget* Owner) : QDialog(Owner) {
 
     // Tab order: the buttons, then the groups down the left column, the explanation, and last the
     // margin edit.
-    QWidget* Chain[] = {okButton,       cancelButton,     FrequencyGroup,  WaitGroup, CountGroup,
-                        ActivePinGroup, InactivePinGroup, explanationView, marginEdit};
+    QWidget* Chain[] = {okButton,        cancelButton,   FrequencyGroup,   WaitGroup,
+                        CountGroup,      ActivePinGroup, InactivePinGroup, DriverGroup,
+                        explanationView, marginEdit};
     for (size_t I = 0; I + 1 < std::size(Chain); ++I)
         setTabOrder(Chain[I], Chain[I + 1]);
 }

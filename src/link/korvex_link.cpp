@@ -44,10 +44,6 @@ int PinStateForInactive(uint8_t Setting) {
     }
 }
 
-std::string StatusText(FT_STATUS Status) {
-    return "status " + std::to_string(Status);
-}
-
 std::string DurationText(std::chrono::milliseconds D) {
     if (D.count() % 1000 == 0)
         return std::to_string(D.count() / 1000) + " s";
@@ -109,17 +105,9 @@ bool TKorvexLink::FindKorvex() {
                 break;
         }
         // Read the chosen programmer's serial back so the value stored is the device's own.
-        FT_HANDLE Handle = nullptr;
-        if (FDriver.FT_Open(Index, &Handle) == FT_OK) {
-            FT_DWORD Type = 0, Id = 0;
-            char Serial[FT_INFO_BUFFER_SIZE + 1] = {};
-            char Description[FT_INFO_BUFFER_SIZE + 1] = {};
-            FDriver.FT_GetDeviceInfo(Handle, &Type, &Id, Serial, Description, nullptr);
-            FDriver.FT_Close(Handle);
-            SerialNumber = SerialValueOf(std::string(Serial, strnlen(Serial, FT_INFO_BUFFER_SIZE)));
-            if (SerialNumber != -1 && SetStatusText)
-                SetStatusText("Using KORVEX S/N " + FormatSerial(SerialNumber));
-        }
+        SerialNumber = SerialValueOf(FDriver.SerialAt(Index, KorvexVendorId, KorvexProductId));
+        if (SerialNumber != -1 && SetStatusText)
+            SetStatusText("Using KORVEX S/N " + FormatSerial(SerialNumber));
     }
     ClearQueue();
     return SerialNumber != -1;
@@ -133,8 +121,8 @@ bool TKorvexLink::OpenKorvex() {
                           nullptr, SerialNumber);
     if (Index == -1)
         return false;
-    FT_HANDLE Handle = nullptr;
-    if (FDriver.FT_Open(Index, &Handle) != FT_OK || !Handle)
+    TUsbHandle Handle = nullptr;
+    if (FDriver.Open(Index, KorvexVendorId, KorvexProductId, Handle) != 0 || !Handle)
         return false;
     FDeviceHandle = Handle;
     FPendingReplies = 0;
@@ -146,10 +134,11 @@ bool TKorvexLink::OpenKorvex() {
     // Bytes left in the queue by a run that ended early belong to the old connection; sending
     // them ahead of the start byte would feed the new one garbage.
     FQueueLength = 0;
-    FDriver.FT_ResetDevice(Handle);
-    FDriver.FT_Purge(Handle, FT_PURGE_RX | FT_PURGE_TX);
-    // Replies must come back at once: the reader waits for them scan by scan.
-    FDriver.FT_SetLatencyTimer(Handle, 1);
+    FDriver.Reset(Handle);
+    FDriver.Purge(Handle);
+    // Replies must come back at once: the reader waits for them scan by scan. The chip sends what
+    // it holds when this timer runs out (16 ms unless told otherwise).
+    FDriver.SetLatencyTimer(Handle, 1);
     if (const int P = PinStateForActive(Options().PActive); P >= 0)
         FPinState = static_cast<uint8_t>(P);
     FStartSent = false;
@@ -172,16 +161,16 @@ void TKorvexLink::CloseKorvex() {
         }
     }
     if (FDeviceHandle && !FStartSent) {
-        FDriver.FT_Close(FDeviceHandle);
+        FDriver.Close(FDeviceHandle);
     } else if (FDeviceHandle) {
         if (const int P = PinStateForInactive(Options().PInactive); P >= 0)
             FPinState = static_cast<uint8_t>(P);
         uint8_t Closing[4] = {CmdEnd, CmdSpeed3M, static_cast<uint8_t>(CmdPin | 0x04 | FPinState),
                               CmdCloseLow};
-        FT_DWORD Written = 0;
+        uint32_t Written = 0;
         // Best effort: a device that is already gone cannot be told goodbye.
-        FDriver.FT_Write(FDeviceHandle, Closing, sizeof Closing, &Written);
-        FDriver.FT_Close(FDeviceHandle);
+        FDriver.Write(FDeviceHandle, Closing, sizeof Closing, Written);
+        FDriver.Close(FDeviceHandle);
     }
     FDeviceHandle = nullptr;
     FReplies.clear();
@@ -230,10 +219,10 @@ void TKorvexLink::FlushKorvex() {
     uint32_t Done = 0;
     Clock::time_point Stalled{}; // since when writes make no progress; zero while they do
     while (Done < Length) {
-        FT_DWORD Written = 0;
-        const FT_STATUS Status =
-            FDriver.FT_Write(FDeviceHandle, FQueue.data() + Done, Length - Done, &Written);
-        if (Status == FT_OK && Written > 0) {
+        uint32_t Written = 0;
+        const int Status =
+            FDriver.Write(FDeviceHandle, FQueue.data() + Done, Length - Done, Written);
+        if (Status == 0 && Written > 0) {
             Done += std::min<uint32_t>(Written, Length - Done);
             FStartSent = true; // the first byte of every connection is its start byte
             Stalled = {};
@@ -243,8 +232,8 @@ void TKorvexLink::FlushKorvex() {
         if (Stalled == Clock::time_point{})
             Stalled = Now;
         else if (Now - Stalled > WriteTimeout)
-            throw std::runtime_error("Cannot write to the KORVEX programmer (FT_Write " +
-                                     StatusText(Status) + "): check that it is still connected");
+            throw std::runtime_error("Cannot write to the KORVEX programmer (" +
+                                     FDriver.LastFailure() + "): check that it is still connected");
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     FPendingReplies += NewReplies;
@@ -252,11 +241,10 @@ void TKorvexLink::FlushKorvex() {
 }
 
 int64_t TKorvexLink::DrainReplies() {
-    FT_DWORD Waiting = 0;
-    const FT_STATUS Status = FDriver.FT_GetQueueStatus(FDeviceHandle, &Waiting);
-    if (Status != FT_OK)
-        throw std::runtime_error("Cannot query the KORVEX programmer (FT_GetQueueStatus " +
-                                 StatusText(Status) + "): check that it is still connected");
+    uint32_t Waiting = 0;
+    if (FDriver.QueueStatus(FDeviceHandle, Waiting) != 0)
+        throw std::runtime_error("Cannot query the KORVEX programmer (" + FDriver.LastFailure() +
+                                 "): check that it is still connected");
     if (Waiting == 0)
         return 0;
     // Drop what has been consumed before growing the buffer.
@@ -269,13 +257,11 @@ int64_t TKorvexLink::DrainReplies() {
     }
     const size_t Old = FReplies.size();
     FReplies.resize(Old + Waiting);
-    FT_DWORD Read = 0;
-    const FT_STATUS ReadStatus =
-        FDriver.FT_Read(FDeviceHandle, FReplies.data() + Old, Waiting, &Read);
-    if (ReadStatus != FT_OK) {
+    uint32_t Read = 0;
+    if (FDriver.Read(FDeviceHandle, FReplies.data() + Old, Waiting, Read) != 0) {
         FReplies.resize(Old);
-        throw std::runtime_error("Cannot read from the KORVEX programmer (FT_Read " +
-                                 StatusText(ReadStatus) + "): check that it is still connected");
+        throw std::runtime_error("Cannot read from the KORVEX programmer (" +
+                                 FDriver.LastFailure() + "): check that it is still connected");
     }
     Read = std::min(Read, Waiting);
     FReplies.resize(Old + Read);

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "d2xx_types.h"
 #include "jtag_events.h"
 #include "korvex_commands.h"
 #include "run_options.h"
+#include "usb_backend.h"
 
-class TUsbDriver; // usbplow.h: the loaded D2XX library
+class TUsbDriver; // usbplow.h: the loaded USB driver library
 
 // The programmer link: connection state, option fields and the handlers of the nine player events
 // (all but OnMessage) on the KORVEX command protocol. GUI-free; the main window and the headless
@@ -144,7 +144,7 @@ private:
     TUsbDriver& FDriver;
     mutable std::mutex FOptionsLock;
     TRunOptions FOptions;
-    FT_HANDLE FDeviceHandle = nullptr;
+    TUsbHandle FDeviceHandle = nullptr;
     std::array<uint8_t, korvex::QueueSize> FQueue{};
     uint32_t FQueueLength = 0;
     int64_t FPendingReplies = 0;

@@ -17,6 +17,7 @@ struct TRunOptions {
     uint8_t PInactive = 3; // VPP after a run: low, high, tristate, keep
     int32_t SecurityTime = 100; // percent added to every wait
     bool WriteComments = true;  // SVF comments are echoed to the console
+    uint8_t Driver = 0;         // USB library: auto, D2XX, libftdi1 (TDriverChoice in usbplow.h)
     bool operator==(const TRunOptions&) const = default;
 };
 
@@ -31,13 +32,17 @@ struct TRunOptionInfo {
     const char* Help; // korvex-cli's description of the values
     int32_t (*Get)(const TRunOptions&);
     void (*Set)(TRunOptions&, int32_t);
+    // For an option whose values have names (the settings file and the command line use them):
+    // the name of each value from Min to Max; null for a number.
+    const char* const* ValueNames = nullptr;
 
     int32_t Default() const { return Get(TRunOptions{}); }
 };
 
 namespace run_options_detail {
 template <auto Member, int32_t Min, int32_t Max>
-constexpr TRunOptionInfo Option(const char* Key, const char* Help) {
+constexpr TRunOptionInfo Option(const char* Key, const char* Help,
+                                const char* const* ValueNames = nullptr) {
     using T = std::remove_cvref_t<decltype(std::declval<TRunOptions&>().*Member)>;
     return {Key,
             Min,
@@ -51,9 +56,13 @@ constexpr TRunOptionInfo Option(const char* Key, const char* Help) {
                     O.*Member = static_cast<T>(V);
                 else
                     O.*Member = static_cast<T>(std::clamp(V, Min, Max));
-            }};
+            },
+            ValueNames};
 }
 } // namespace run_options_detail
+
+// The values of Driver as the settings file and --driver spell them.
+inline constexpr const char* DriverValueNames[] = {"auto", "d2xx", "libftdi"};
 
 // Every option, in the order the settings file lists them. A new option is a member above, a row
 // here and a control in the options dialog named after its key.
@@ -77,6 +86,11 @@ inline constexpr auto RunOptionTable = [] {
             "SecurityTime", "Percent of additional time added to every RUNTEST wait"),
         Option<&TRunOptions::WriteComments, 0, 1>(
             "WriteComments", "1 = SVF comments are written to the console, 0 = they are not"),
+        Option<&TRunOptions::Driver, 0, 2>(
+            "Driver",
+            "USB driver library: auto (D2XX when KORVEX_D2XX is set or libftd2xx.so loads, else "
+            "libftdi1), d2xx or libftdi",
+            DriverValueNames),
     };
 }();
 

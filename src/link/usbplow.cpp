@@ -5,58 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
 namespace {
-
-#ifdef _WIN32
-void* OpenLibrary(const std::string& Name) {
-    return reinterpret_cast<void*>(LoadLibraryA(Name.c_str()));
-}
-void* FindSymbol(void* Module, const char* Name) {
-    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(Module), Name));
-}
-void CloseLibrary(void* Module) {
-    FreeLibrary(static_cast<HMODULE>(Module));
-}
-std::string LastLibraryError() {
-    return "error " + std::to_string(GetLastError());
-}
-#else
-void* OpenLibrary(const std::string& Name) {
-    return dlopen(Name.c_str(), RTLD_NOW | RTLD_LOCAL);
-}
-void* FindSymbol(void* Module, const char* Name) {
-    return dlsym(Module, Name);
-}
-void CloseLibrary(void* Module) {
-    dlclose(Module);
-}
-std::string LastLibraryError() {
-    const char* E = dlerror();
-    return E ? E : "unknown error";
-}
-#endif
-
-// The entry points in the order they are resolved.
-constexpr const char* EntryNames[14] = {"FT_Open",
-                                        "FT_ListDevices",
-                                        "FT_Close",
-                                        "FT_Read",
-                                        "FT_Write",
-                                        "FT_ResetDevice",
-                                        "FT_Purge",
-                                        "FT_GetQueueStatus",
-                                        "FT_GetStatus",
-                                        "FT_SetLatencyTimer",
-                                        "FT_SetBitMode",
-                                        "FT_GetBitMode",
-                                        "FT_SetUSBParameters",
-                                        "FT_GetDeviceInfo"};
 
 char Upper(char C) {
     return static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
@@ -102,143 +51,163 @@ int32_t SerialValueOf(const std::string& Serial) {
     return static_cast<int32_t>(Value & 0xFFFFFF);
 }
 
+std::string DriverChoiceName(TDriverChoice Choice) {
+    switch (Choice) {
+    case TDriverChoice::D2xx:
+        return "d2xx";
+    case TDriverChoice::Libftdi:
+        return "libftdi";
+    case TDriverChoice::Auto:
+        break;
+    }
+    return "auto";
+}
+
+namespace {
+std::string Lower(const std::string& Text) {
+    std::string L;
+    for (char C : Text)
+        L += static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+    return L;
+}
+} // namespace
+
+bool IsDriverChoiceName(const std::string& Name) {
+    const std::string L = Lower(Name);
+    return L == "auto" || L == "d2xx" || L == "libftdi";
+}
+
+TDriverChoice DriverChoiceFromName(const std::string& Name) {
+    const std::string L = Lower(Name);
+    return L == "d2xx"      ? TDriverChoice::D2xx
+           : L == "libftdi" ? TDriverChoice::Libftdi
+                            : TDriverChoice::Auto;
+}
+
+TUsbDriver::~TUsbDriver() {
+    UnloadUSBDriver();
+}
+
 std::string TUsbDriver::LibraryName() {
-    if (const char* Env = std::getenv("KORVEX_D2XX"); Env && *Env)
-        return Env;
-#ifdef _WIN32
-    return "ftd2xx.dll";
-#else
-    return "libftd2xx.so";
-#endif
+    return MakeD2xxBackend()->LibraryName();
+}
+
+std::string TUsbDriver::LibftdiLibraryName() {
+    return MakeLibftdiBackend()->LibraryName();
 }
 
 bool TUsbDriver::LoadUSBDriver() {
-    if (FModule)
+    if (FBackend)
         return true;
     FLoadError.clear();
-    const std::string Name = LibraryName();
-    void* Module = OpenLibrary(Name);
-    if (!Module) {
-        FLoadError = "cannot load " + Name + ": " + LastLibraryError();
-        return false;
-    }
-    void* Found[14];
-    for (int I = 0; I < 14; ++I) {
-        Found[I] = FindSymbol(Module, EntryNames[I]);
-        if (!Found[I]) {
-            // A library of another version may lack an entry point; calling through a null
-            // pointer later would crash the run, so such a library is not used at all.
-            FLoadError = Name + " has no entry point " + EntryNames[I];
-            CloseLibrary(Module);
-            return false;
+    auto Named = [](const char* Variable) {
+        const char* Env = std::getenv(Variable);
+        return Env && *Env;
+    };
+    std::vector<std::unique_ptr<TUsbBackend>> Candidates;
+    if (Choice == TDriverChoice::D2xx ||
+        (Choice == TDriverChoice::Auto && (Named("KORVEX_D2XX") || !Named("KORVEX_LIBFTDI"))))
+        Candidates.push_back(MakeD2xxBackend());
+    if (Choice == TDriverChoice::Libftdi ||
+        (Choice == TDriverChoice::Auto && !Named("KORVEX_D2XX")))
+        Candidates.push_back(MakeLibftdiBackend());
+    for (auto& Candidate : Candidates) {
+        std::string Error;
+        if (Candidate->Load(Error)) {
+            FLibrary = Candidate->LibraryName();
+            FBackend = std::move(Candidate);
+            FLoadError.clear();
+            return true;
         }
+        FLoadError +=
+            (FLoadError.empty() ? "" : "; ") + std::string(Candidate->Name()) + ": " + Error;
     }
-    FModule = Module;
-    FEntries.Open = reinterpret_cast<PFT_Open>(Found[0]);
-    FEntries.ListDevices = reinterpret_cast<PFT_ListDevices>(Found[1]);
-    FEntries.Close = reinterpret_cast<PFT_Close>(Found[2]);
-    FEntries.Read = reinterpret_cast<PFT_Read>(Found[3]);
-    FEntries.Write = reinterpret_cast<PFT_Write>(Found[4]);
-    FEntries.ResetDevice = reinterpret_cast<PFT_ResetDevice>(Found[5]);
-    FEntries.Purge = reinterpret_cast<PFT_Purge>(Found[6]);
-    FEntries.GetQueueStatus = reinterpret_cast<PFT_GetQueueStatus>(Found[7]);
-    FEntries.GetStatus = reinterpret_cast<PFT_GetStatus>(Found[8]);
-    FEntries.SetLatencyTimer = reinterpret_cast<PFT_SetLatencyTimer>(Found[9]);
-    FEntries.SetBitMode = reinterpret_cast<PFT_SetBitMode>(Found[10]);
-    FEntries.GetBitMode = reinterpret_cast<PFT_GetBitMode>(Found[11]);
-    FEntries.SetUSBParameters = reinterpret_cast<PFT_SetUSBParameters>(Found[12]);
-    FEntries.GetDeviceInfo = reinterpret_cast<PFT_GetDeviceInfo>(Found[13]);
-    return true;
+    return false;
 }
 
 void TUsbDriver::UnloadUSBDriver() {
-    if (FModule)
-        CloseLibrary(FModule);
-    FModule = nullptr;
-    FEntries = TEntryTable{};
+    FBackend.reset();
+    FLibrary.clear();
+}
+
+std::string TUsbDriver::DriverName() const {
+    return FBackend ? FBackend->Name() : "";
+}
+
+std::string TUsbDriver::DriverDescription() const {
+    return FBackend ? std::string(FBackend->Name()) + " (" + FLibrary + ")" : "";
 }
 
 int32_t TUsbDriver::CountDevices() {
-    if (!FModule)
-        return 0;
-    FT_DWORD Count = 0;
-    if (FT_ListDevices(&Count, nullptr, FT_LIST_NUMBER_ONLY) != FT_OK)
-        return 0;
-    return static_cast<int32_t>(Count);
+    return FBackend ? FBackend->CountDevices() : 0;
 }
 
 void TUsbDriver::SearchDevices(uint16_t VendorId, uint16_t ProductId, const std::string& Mask,
                                TFTIndexes& Serials, int32_t* DeviceIndex, TFTSearch* Summary,
                                int32_t Filter) {
-    const int32_t Count = CountDevices();
     Serials.clear();
     const uint32_t Id = (static_cast<uint32_t>(VendorId) << 16) | ProductId;
+    const std::vector<TUsbDeviceEntry> Listed =
+        FBackend ? FBackend->List(VendorId, ProductId) : std::vector<TUsbDeviceEntry>{};
     if (DeviceIndex)
         *DeviceIndex = -1;
     if (Summary)
-        *Summary = TFTSearch{Id, Mask, Count, 0};
-    for (int32_t I = 0; I < Count; ++I) {
-        FT_HANDLE Handle = nullptr;
-        if (FT_Open(I, &Handle) != FT_OK)
-            continue; // held by another program, or by our own run
-        FT_DWORD Type = 0, DevId = 0;
-        char SerialBuf[FT_INFO_BUFFER_SIZE + 1] = {};
-        char DescBuf[FT_INFO_BUFFER_SIZE + 1] = {};
-        if (FT_GetDeviceInfo(Handle, &Type, &DevId, SerialBuf, DescBuf, nullptr) == FT_OK) {
-            const std::string Serial(SerialBuf, strnlen(SerialBuf, FT_INFO_BUFFER_SIZE));
-            const int32_t Value = SerialValueOf(Serial);
-            const bool Matches = DevId == Id && MatchSerialMask(Mask, Serial) &&
-                                 (Filter == -1 || (Value != -1 && Value == (Filter & 0xFFFFFF)));
-            if (Matches) {
-                Serials.push_back(Value);
-                if (Summary)
-                    ++Summary->DevicesMatched;
-                if (DeviceIndex)
-                    *DeviceIndex = I;
-            }
-        }
-        FT_Close(Handle);
+        *Summary = TFTSearch{Id, Mask, CountDevices(), 0};
+    for (const TUsbDeviceEntry& D : Listed) {
+        const int32_t Value = SerialValueOf(D.Serial);
+        if (!MatchSerialMask(Mask, D.Serial) ||
+            (Filter != -1 && (Value == -1 || Value != (Filter & 0xFFFFFF))))
+            continue;
+        Serials.push_back(Value);
+        if (Summary)
+            ++Summary->DevicesMatched;
+        if (DeviceIndex)
+            *DeviceIndex = D.Index;
     }
     if (Serials.size() > 1 && DeviceIndex)
         *DeviceIndex = -1;
 }
 
-FT_STATUS TUsbDriver::FT_ListDevices(void* Arg1, void* Arg2, FT_DWORD Flags) {
-    return FEntries.ListDevices ? FEntries.ListDevices(Arg1, Arg2, Flags) : FT_DEVICE_NOT_FOUND;
+std::string TUsbDriver::SerialAt(int32_t Index, uint16_t VendorId, uint16_t ProductId) {
+    if (FBackend)
+        for (const TUsbDeviceEntry& D : FBackend->List(VendorId, ProductId))
+            if (D.Index == Index)
+                return D.Serial;
+    return "";
 }
-FT_STATUS TUsbDriver::FT_Open(int DeviceNumber, FT_HANDLE* Handle) {
-    return FEntries.Open ? FEntries.Open(DeviceNumber, Handle) : FT_DEVICE_NOT_FOUND;
+
+// Status 1 before a load: D2XX's "invalid handle", and no library code is called.
+int TUsbDriver::Open(int32_t Index, uint16_t VendorId, uint16_t ProductId, TUsbHandle& Handle) {
+    Handle = nullptr;
+    return FBackend ? FBackend->Open(Index, VendorId, ProductId, Handle) : 1;
 }
-FT_STATUS TUsbDriver::FT_GetDeviceInfo(FT_HANDLE Handle, FT_DWORD* Type, FT_DWORD* Id,
-                                       char* SerialNumber, char* Description, void* Dummy) {
-    return FEntries.GetDeviceInfo
-               ? FEntries.GetDeviceInfo(Handle, Type, Id, SerialNumber, Description, Dummy)
-               : FT_INVALID_HANDLE;
+int TUsbDriver::Reset(TUsbHandle Handle) {
+    return FBackend ? FBackend->Reset(Handle) : 1;
 }
-FT_STATUS TUsbDriver::FT_Close(FT_HANDLE Handle) {
-    return FEntries.Close ? FEntries.Close(Handle) : FT_INVALID_HANDLE;
+int TUsbDriver::Purge(TUsbHandle Handle) {
+    return FBackend ? FBackend->Purge(Handle) : 1;
 }
-FT_STATUS TUsbDriver::FT_Write(FT_HANDLE Handle, void* Buffer, FT_DWORD BytesToWrite,
-                               FT_DWORD* BytesWritten) {
-    return FEntries.Write ? FEntries.Write(Handle, Buffer, BytesToWrite, BytesWritten)
-                          : FT_INVALID_HANDLE;
+int TUsbDriver::SetLatencyTimer(TUsbHandle Handle, uint8_t Milliseconds) {
+    return FBackend ? FBackend->SetLatencyTimer(Handle, Milliseconds) : 1;
 }
-FT_STATUS TUsbDriver::FT_Read(FT_HANDLE Handle, void* Buffer, FT_DWORD BytesToRead,
-                              FT_DWORD* BytesReturned) {
-    return FEntries.Read ? FEntries.Read(Handle, Buffer, BytesToRead, BytesReturned)
-                         : FT_INVALID_HANDLE;
+int TUsbDriver::Write(TUsbHandle Handle, const uint8_t* Data, uint32_t Count, uint32_t& Written) {
+    Written = 0;
+    return FBackend ? FBackend->Write(Handle, Data, Count, Written) : 1;
 }
-FT_STATUS TUsbDriver::FT_GetQueueStatus(FT_HANDLE Handle, FT_DWORD* RxBytes) {
-    return FEntries.GetQueueStatus ? FEntries.GetQueueStatus(Handle, RxBytes) : FT_INVALID_HANDLE;
+int TUsbDriver::QueueStatus(TUsbHandle Handle, uint32_t& Waiting) {
+    Waiting = 0;
+    return FBackend ? FBackend->QueueStatus(Handle, Waiting) : 1;
 }
-FT_STATUS TUsbDriver::FT_ResetDevice(FT_HANDLE Handle) {
-    return FEntries.ResetDevice ? FEntries.ResetDevice(Handle) : FT_INVALID_HANDLE;
+int TUsbDriver::Read(TUsbHandle Handle, uint8_t* Buffer, uint32_t Count, uint32_t& Got) {
+    Got = 0;
+    return FBackend ? FBackend->Read(Handle, Buffer, Count, Got) : 1;
 }
-FT_STATUS TUsbDriver::FT_Purge(FT_HANDLE Handle, FT_DWORD Mask) {
-    return FEntries.Purge ? FEntries.Purge(Handle, Mask) : FT_INVALID_HANDLE;
+void TUsbDriver::Close(TUsbHandle Handle) {
+    if (FBackend && Handle)
+        FBackend->Close(Handle);
 }
-FT_STATUS TUsbDriver::FT_SetLatencyTimer(FT_HANDLE Handle, FT_UCHAR Timer) {
-    return FEntries.SetLatencyTimer ? FEntries.SetLatencyTimer(Handle, Timer) : FT_INVALID_HANDLE;
+std::string TUsbDriver::LastFailure() const {
+    return FBackend ? FBackend->LastFailure() : "no USB driver loaded";
 }
 
 std::string FormatSerial(int32_t Value) {

@@ -1,10 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "d2xx_types.h"
+#include "usb_backend.h"
 
 // Serial values of the devices a search matched, in the order of the library's device indexes.
 using TFTIndexes = std::vector<int32_t>;
@@ -13,7 +14,7 @@ using TFTIndexes = std::vector<int32_t>;
 struct TFTSearch {
     uint32_t DeviceId = 0; // vendor id << 16 | product id
     std::string SerialMask;
-    int32_t DevicesReported = 0;
+    int32_t DevicesReported = 0; // attached FTDI devices of any id the library reports
     int32_t DevicesMatched = 0;
 };
 
@@ -29,74 +30,79 @@ bool MatchSerialMask(const std::string& Mask, const std::string& Serial);
 // -1 when it is not such a number.
 int32_t SerialValueOf(const std::string& Serial);
 
-// One loaded D2XX driver library. The program never links against the library: it is opened by
-// name at run time, so a machine without it still starts and can say what is missing. The handle
-// and the entry table belong to this object; the destructor releases the library.
+// Which driver library talks to the programmer. Auto: D2XX when $KORVEX_D2XX names a library,
+// libftdi1 when $KORVEX_LIBFTDI does, else D2XX when the vendor's library loads, else libftdi1.
+enum class TDriverChoice { Auto, D2xx, Libftdi };
+
+// The choice as the settings file and the command line spell it: "auto", "d2xx", "libftdi"
+// (case-insensitive when read; anything else reads as auto).
+std::string DriverChoiceName(TDriverChoice Choice);
+TDriverChoice DriverChoiceFromName(const std::string& Name);
+// True when Name is one of the three spellings.
+bool IsDriverChoiceName(const std::string& Name);
+
+// The loaded USB driver: one of the backends in usb_backend.h, chosen and loaded by
+// LoadUSBDriver. The program never links against a driver library, so a machine without one
+// still starts and can say what is missing. Until a load succeeds every call fails harmlessly.
 class TUsbDriver {
 public:
     TUsbDriver() = default;
-    ~TUsbDriver() { UnloadUSBDriver(); }
+    ~TUsbDriver();
     TUsbDriver(const TUsbDriver&) = delete;
     TUsbDriver& operator=(const TUsbDriver&) = delete;
 
-    // The library file: $KORVEX_D2XX when set, else the vendor's library name for the platform.
+    // The D2XX library file: $KORVEX_D2XX when set, else the vendor's library name.
     static std::string LibraryName();
+    // The libftdi1 library file: $KORVEX_LIBFTDI when set, else libftdi1.so.2.
+    static std::string LibftdiLibraryName();
 
-    // True when the library is loaded and all fourteen entry points were found; a library that
-    // lacks any of them is released again.
+    // Set before LoadUSBDriver; a loaded driver stays until UnloadUSBDriver.
+    TDriverChoice Choice = TDriverChoice::Auto;
+
+    // True when a library is loaded with every entry point its backend needs.
     bool LoadUSBDriver();
     void UnloadUSBDriver();
-    bool Loaded() const { return FModule != nullptr; }
-    // What the last failed load found wrong (for a diagnostic line), empty after success.
+    bool Loaded() const { return FBackend != nullptr; }
+    // What the last failed load tried and found wrong (one clause per library), empty after
+    // success.
     const std::string& LoadError() const { return FLoadError; }
+    // "D2XX" or "libftdi1" once loaded, else empty.
+    std::string DriverName() const;
+    // "libftdi1 (libftdi1.so.2)": the backend and its file, for a status line; empty before a
+    // load.
+    std::string DriverDescription() const;
+    // The library file in use, empty when none is loaded.
+    const std::string& DriverLibrary() const { return FLibrary; }
 
-    // Number of attached devices the library reports; 0 when not loaded or the call fails.
+    // Number of attached FTDI devices the library reports; 0 when not loaded or the call fails.
     int32_t CountDevices();
 
-    // Opens every attached device in turn and lists those with the given id whose serial string
-    // matches Mask and, unless Filter is -1, whose serial value equals Filter's low 24 bits.
+    // Lists the attached devices with the given id whose serial string matches Mask and, unless
+    // Filter is -1, whose serial value equals Filter's low 24 bits, in the library's order.
     // DeviceIndex (optional) names the device only when exactly one matched, else -1.
     void SearchDevices(uint16_t VendorId, uint16_t ProductId, const std::string& Mask,
                        TFTIndexes& Serials, int32_t* DeviceIndex = nullptr,
                        TFTSearch* Summary = nullptr, int32_t Filter = -1);
+    // The serial string of the device at Index among those with the given id; empty when it is
+    // not listed (any more).
+    std::string SerialAt(int32_t Index, uint16_t VendorId, uint16_t ProductId);
 
-    // The called entry points, status passed through unchanged. Before a successful load they
-    // return FT_DEVICE_NOT_FOUND / FT_INVALID_HANDLE instead of calling through a null pointer.
-    FT_STATUS FT_ListDevices(void* Arg1, void* Arg2, FT_DWORD Flags);
-    FT_STATUS FT_Open(int DeviceNumber, FT_HANDLE* Handle);
-    FT_STATUS FT_GetDeviceInfo(FT_HANDLE Handle, FT_DWORD* Type, FT_DWORD* Id, char* SerialNumber,
-                               char* Description, void* Dummy);
-    FT_STATUS FT_Close(FT_HANDLE Handle);
-    FT_STATUS FT_Write(FT_HANDLE Handle, void* Buffer, FT_DWORD BytesToWrite,
-                       FT_DWORD* BytesWritten);
-    FT_STATUS FT_Read(FT_HANDLE Handle, void* Buffer, FT_DWORD BytesToRead,
-                      FT_DWORD* BytesReturned);
-    FT_STATUS FT_GetQueueStatus(FT_HANDLE Handle, FT_DWORD* RxBytes);
-    FT_STATUS FT_ResetDevice(FT_HANDLE Handle);
-    FT_STATUS FT_Purge(FT_HANDLE Handle, FT_DWORD Mask);
-    FT_STATUS FT_SetLatencyTimer(FT_HANDLE Handle, FT_UCHAR Timer);
+    // The connection calls of the loaded backend (usb_backend.h). Before a load they fail with
+    // a nonzero status instead of calling into nothing.
+    int Open(int32_t Index, uint16_t VendorId, uint16_t ProductId, TUsbHandle& Handle);
+    int Reset(TUsbHandle Handle);
+    int Purge(TUsbHandle Handle);
+    int SetLatencyTimer(TUsbHandle Handle, uint8_t Milliseconds);
+    int Write(TUsbHandle Handle, const uint8_t* Data, uint32_t Count, uint32_t& Written);
+    int QueueStatus(TUsbHandle Handle, uint32_t& Waiting);
+    int Read(TUsbHandle Handle, uint8_t* Buffer, uint32_t Count, uint32_t& Got);
+    void Close(TUsbHandle Handle);
+    // The failing call and its status, as in "FT_Write status 4".
+    std::string LastFailure() const;
 
 private:
-    // Resolved in this order; the loader walks the table by index.
-    struct TEntryTable {
-        PFT_Open Open = nullptr;
-        PFT_ListDevices ListDevices = nullptr;
-        PFT_Close Close = nullptr;
-        PFT_Read Read = nullptr;
-        PFT_Write Write = nullptr;
-        PFT_ResetDevice ResetDevice = nullptr;
-        PFT_Purge Purge = nullptr;
-        PFT_GetQueueStatus GetQueueStatus = nullptr;
-        PFT_GetStatus GetStatus = nullptr;
-        PFT_SetLatencyTimer SetLatencyTimer = nullptr;
-        PFT_SetBitMode SetBitMode = nullptr;
-        PFT_GetBitMode GetBitMode = nullptr;
-        PFT_SetUSBParameters SetUSBParameters = nullptr;
-        PFT_GetDeviceInfo GetDeviceInfo = nullptr;
-    };
-
-    void* FModule = nullptr; // dlopen handle; null = not loaded
-    TEntryTable FEntries;
+    std::unique_ptr<TUsbBackend> FBackend; // null = not loaded
+    std::string FLibrary;
     std::string FLoadError;
 };
 

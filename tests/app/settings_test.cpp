@@ -45,7 +45,7 @@ TEST_F(SettingsFile, FirstStartWithoutFileGivesDefaultsAndWritesAllKeys) {
     WriteSettings(File, S);
     // LastSerial is written even when it is -1, last, in the write order.
     EXPECT_EQ(Read(), "[Params]\nDefFreq=0\nRTwTime=1\nRTwCount=2\nPActive=2\nPInactive=3\n"
-                      "SecurityTime=100\nWriteComments=1\nLastSerial=-1\n");
+                      "SecurityTime=100\nWriteComments=1\nDriver=auto\nLastSerial=-1\n");
 }
 
 TEST_F(SettingsFile, RewriteInPlaceKeepsEveryOtherLine) {
@@ -61,11 +61,30 @@ TEST_F(SettingsFile, RewriteInPlaceKeepsEveryOtherLine) {
     WriteSettings(File, S);
     EXPECT_EQ(Read(), "; written by hand\n[Other]\nDefFreq=9\n\n[params]\nRTwTime=2\n"
                       "LastSerial=74565\nColour=blue\nDefFreq=0\nRTwCount=2\nPActive=2\n"
-                      "PInactive=3\nSecurityTime=100\nWriteComments=1\n\n[Tail]\nX=1");
+                      "PInactive=3\nSecurityTime=100\nWriteComments=1\nDriver=auto\n\n[Tail]\nX=1");
     // Writing the same values again changes nothing.
     const std::string Once = Read();
     WriteSettings(File, ReadSettings(File));
     EXPECT_EQ(Read(), Once);
+}
+
+// Driver is kept by name; a number in range or a name in any case reads too.
+TEST_F(SettingsFile, DriverByName) {
+    struct TCase {
+        const char* Value;
+        uint8_t Driver;
+        const char* Written;
+    };
+    const TCase Cases[] = {{"libftdi", 2, "libftdi"}, {"D2XX", 1, "d2xx"}, {"auto", 0, "auto"},
+                           {"1", 1, "d2xx"},          {"7", 0, "auto"},    {"ftdi", 0, "auto"}};
+    for (const TCase& C : Cases) {
+        Write(std::string("[Params]\nDriver=") + C.Value + "\n");
+        const TSettings S = ReadSettings(File);
+        EXPECT_EQ(S.Options.Driver, C.Driver) << C.Value;
+        WriteSettings(File, S);
+        EXPECT_NE(Read().find(std::string("\nDriver=") + C.Written + "\n"), std::string::npos)
+            << Read();
+    }
 }
 
 TEST_F(SettingsFile, WindowsLineEndsStay) {
@@ -160,10 +179,11 @@ TEST_F(SettingsFile, HundredThousandLinesLoadAndSave) {
 TEST_F(SettingsFile, SaveIsAtomicAndKeepsWhatIsNotOurs) {
     const std::string Foreign = "\xEF\xBB\xBF; hand-written\r\n[Tools]\r\nPath=C:\\x\r\n\r\n"
                                 "[Params]\r\nColour=blue\r\nDefFreq=1\r\n";
-    const std::string Saved = "\xEF\xBB\xBF; hand-written\r\n[Tools]\r\nPath=C:\\x\r\n\r\n"
-                              "[Params]\r\nColour=blue\r\nDefFreq=2\r\nRTwTime=1\r\n"
-                              "RTwCount=2\r\nPActive=2\r\nPInactive=3\r\nSecurityTime=100\r\n"
-                              "WriteComments=1\r\nLastSerial=-1\r\n[Window]\r\nLeft=5\r\n";
+    const std::string Saved =
+        "\xEF\xBB\xBF; hand-written\r\n[Tools]\r\nPath=C:\\x\r\n\r\n"
+        "[Params]\r\nColour=blue\r\nDefFreq=2\r\nRTwTime=1\r\n"
+        "RTwCount=2\r\nPActive=2\r\nPInactive=3\r\nSecurityTime=100\r\n"
+        "WriteComments=1\r\nDriver=auto\r\nLastSerial=-1\r\n[Window]\r\nLeft=5\r\n";
     TSettings Two;
     Two.Options.DefFreq = 2;
     auto Window = [](TIniFile& Ini) { Ini.WriteInteger("Window", "Left", 5); };

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "driver_env.h"
 #include "scratch.h"
 
 namespace fs = std::filesystem;
@@ -59,7 +60,7 @@ protected:
         const std::string Out = (Dir / "out.txt").string(), Err = (Dir / "err.txt").string();
         const pid_t Pid = ::fork();
         if (Pid == 0) {
-            ::setenv("KORVEX_D2XX", KORVEX_SIM_LIBRARY, 1);
+            korvextest::UseDriverLibrary(KORVEX_SIM_LIBRARY);
             ::setenv("KORVEX_SIM", SimConfig.c_str(), 1);
             ::unsetenv("NO_COLOR");
             for (const auto& [K, V] : Env)
@@ -144,7 +145,7 @@ TEST_F(Cli, ExitCodesAndPlainOutputWhenPiped) {
 TEST_F(Cli, DidNotStart) {
     const std::string Ok = File("ok.svf", IdcodeOk);
     // No driver library.
-    TResult R = Wait(Spawn({Ok}, -1, {{"KORVEX_D2XX", (Dir / "none.so").string()}}));
+    TResult R = Wait(Spawn({Ok}, -1, {{korvextest::DriverVariable(), (Dir / "none.so").string()}}));
     EXPECT_EQ(R.ExitCode, 2);
     EXPECT_NE(R.Err.find("USB drivers not found or bad version."), std::string::npos) << R.Err;
     // No programmer attached.
@@ -156,6 +157,30 @@ TEST_F(Cli, DidNotStart) {
     EXPECT_EQ(Run({"--DefFreq", "3", Ok}).ExitCode, 2);
     EXPECT_EQ(Run({}).ExitCode, 2);
     EXPECT_EQ(Run({"-S", "xyz", Ok}).ExitCode, 2);
+}
+
+// --driver picks the library whatever the variables name; --list says which one is in use.
+TEST_F(Cli, DriverChoice) {
+    const std::string Ok = File("ok.svf", IdcodeOk);
+    const std::vector<std::pair<std::string, std::string>> Both = {
+        {"KORVEX_D2XX", (Dir / "none.so").string()}, {"KORVEX_LIBFTDI", KORVEX_SIM_LIBRARY}};
+    struct TCase {
+        std::vector<std::string> Args;
+        int ExitCode;
+        const char* Err; // a part of standard error
+    };
+    const TCase Cases[] = {
+        {{"--driver", "libftdi", Ok}, 0, ""},
+        {{"--Driver", "LIBFTDI", "--list"}, 0, "korvex-cli: USB driver libftdi1 ("},
+        {{Ok}, 2, "Tried D2XX: cannot load "}, // auto: KORVEX_D2XX is set, so D2XX only
+        {{"--driver", "d2xx", Ok}, 2, "none.so"},
+        {{"--driver", "ftdi", Ok}, 2, "Driver"},
+    };
+    for (const TCase& C : Cases) {
+        const TResult R = Wait(Spawn(C.Args, -1, Both));
+        EXPECT_EQ(R.ExitCode, C.ExitCode) << C.Args[1] << R.Err;
+        EXPECT_NE(R.Err.find(C.Err), std::string::npos) << R.Err;
+    }
 }
 
 TEST_F(Cli, ProgrammerChoiceWithoutADialog) {

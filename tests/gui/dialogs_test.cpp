@@ -94,6 +94,7 @@ void TDialogsTest::OptionsLayout() {
         {"PInactive",
          "VPP KORVEX pin usage after test completion",
          {"Low (log 0)", "High (log 1)", "Tristate", "Keep previous state"}},
+        {"Driver", "USB driver (used from the next start)", {"auto", "D2XX (FTDI)", "libftdi1"}},
     };
     F.show();
     QVERIFY(QTest::qWaitForWindowExposed(&F));
@@ -155,9 +156,9 @@ void TDialogsTest::OptionsTabOrder() {
         if (W == Ok(F))
             break;
     }
-    const QStringList Expected = {"okButton",  "cancelButton",    "DefFreq",
-                                  "RTwTime",   "RTwCount",        "PActive",
-                                  "PInactive", "explanationView", "SecurityTime"};
+    const QStringList Expected = {"okButton",        "cancelButton", "DefFreq",   "RTwTime",
+                                  "RTwCount",        "PActive",      "PInactive", "Driver",
+                                  "explanationView", "SecurityTime"};
     QCOMPARE(Order, Expected);
 }
 

@@ -11,6 +11,7 @@
 
 #include <csignal>
 
+#include "driver_env.h"
 #include "help_form.h"
 #include "main_form.h"
 #include "options_form.h"
@@ -129,7 +130,7 @@ private:
 
 void TMainFormTest::initTestCase() {
     RegisterPlayers();
-    qputenv("KORVEX_D2XX", KORVEX_SIM_LIBRARY);
+    korvextest::UseDriverLibrary(KORVEX_SIM_LIBRARY);
     KorvexDialogs::SetErrorBoxHook([this](QWidget*, const QString& Text) { ErrorBoxes << Text; });
     KorvexDialogs::SetExecHook([this](QDialog& D) {
         Dialogs << QString::fromLatin1(D.metaObject()->className());
@@ -148,7 +149,7 @@ void TMainFormTest::init() {
 }
 
 void TMainFormTest::cleanup() {
-    qputenv("KORVEX_D2XX", KORVEX_SIM_LIBRARY);
+    korvextest::UseDriverLibrary(KORVEX_SIM_LIBRARY);
 }
 
 std::unique_ptr<TJtagMainForm> TMainFormTest::MakeForm(QStringList Args) {
@@ -348,6 +349,10 @@ void TMainFormTest::WholeRunFromProcessLastFile() {
     auto W = MakeForm({"-F", File});
     W->show();
     QVERIFY(QTest::qWaitForWindowExposed(W.get()));
+    // The status bar names the USB driver the simulator was loaded through.
+    QCOMPARE(Child<QLabel>(*W, "driverLabel")->text(),
+             QStringLiteral("USB driver: %1 (%2)")
+                 .arg(korvextest::ThroughLibftdi() ? "libftdi1" : "D2XX", KORVEX_SIM_LIBRARY));
     // The programmer is chosen in the selection dialog on this first run.
     AnswerDialog = [](QDialog& D) {
         auto& S = static_cast<TJTAGKorvexSelectionForm&>(D);
@@ -623,14 +628,15 @@ void TMainFormTest::HelpWithF1AndEscape() {
 }
 
 void TMainFormTest::DriverMissingClosesWithTwo() {
-    qputenv("KORVEX_D2XX", InFolder("no-such-driver.so").toLocal8Bit());
+    korvextest::UseDriverLibrary(InFolder("no-such-driver.so").toStdString());
     auto W = MakeForm({"-P", "-F", "whatever.svf", "-S", "012345"});
     Child<QTimer>(*W, "pollTimer")->start();
     W->show();
     QCOMPARE(ErrorBoxes.size(), 1);
-    // The documented text, then the loader's reason.
-    QVERIFY2(ErrorBoxes[0].startsWith("USB drivers not found or bad version.\ncannot load "),
+    // The documented text, then what was tried.
+    QVERIFY2(ErrorBoxes[0].startsWith("USB drivers not found or bad version.\nTried "),
              qPrintable(ErrorBoxes[0]));
+    QVERIFY(ErrorBoxes[0].contains("no-such-driver.so"));
     QTRY_VERIFY(!W->isVisible());
     QCOMPARE(W->Controller().ExitCode, uint8_t(2));
     QVERIFY(QFile::exists(Ini)); // closing saved the settings
@@ -707,7 +713,8 @@ void TMainFormTest::UnattendedRunExitCodes() {
     const QString Config = WriteFile(InFolder("unattended.cfg"), Sim);
     QProcess P;
     QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
-    Env.insert("KORVEX_D2XX", Driver ? QString(KORVEX_SIM_LIBRARY) : InFolder("none.so"));
+    Env.insert(korvextest::DriverVariable(),
+               Driver ? QString(KORVEX_SIM_LIBRARY) : InFolder("none.so"));
     Env.insert("KORVEX_SIM", Config);
     Env.insert("QT_QPA_PLATFORM", "offscreen");
     P.setProcessEnvironment(Env);
@@ -732,7 +739,7 @@ void TMainFormTest::UnattendedSaveFailureGoesToStandardError() {
     const QString Path = WriteFile(InFolder("save.svf"), "SIR 8 TDI(01);\n");
     QProcess P;
     QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
-    Env.insert("KORVEX_D2XX", KORVEX_SIM_LIBRARY);
+    Env.insert(korvextest::DriverVariable(), KORVEX_SIM_LIBRARY);
     Env.insert("KORVEX_SIM", WriteFile(InFolder("save.cfg"), "tdo_constant 0\n"));
     Env.insert("QT_QPA_PLATFORM", "offscreen");
     P.setProcessEnvironment(Env);
@@ -767,7 +774,7 @@ void TMainFormTest::SignalsCancelCloseAndSave() {
     QFile::remove(Trace);
     QProcess P;
     QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
-    Env.insert("KORVEX_D2XX", KORVEX_SIM_LIBRARY);
+    Env.insert(korvextest::DriverVariable(), KORVEX_SIM_LIBRARY);
     Env.insert("KORVEX_SIM", WriteFile(InFolder("signal.cfg"),
                                        "tdo_constant 0\ntrace " + Trace.toLocal8Bit() + "\n"));
     Env.insert("QT_QPA_PLATFORM", "offscreen");

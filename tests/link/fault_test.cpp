@@ -3,6 +3,7 @@
 
 #include <chrono>
 
+#include "driver_env.h"
 #include "lambda_player.h"
 #include "sim_harness.h"
 
@@ -69,20 +70,19 @@ TEST(Faults, SurvivableFaultsGiveTheSameRun) {
 TEST(Faults, FatalFaultsEndTheRunWithAClearError) {
     struct TCase {
         const char* Config;
-        const char* Message;
+        std::string Message;
     };
+    using korvextest::FailureText, korvextest::TSimFault;
     const TCase Cases[] = {
         {"write_fail_from 100",
-         "Fatal error Cannot write to the KORVEX programmer (FT_Write status 4): check that it is "
-         "still connected"},
+         "Fatal error " + FailureText(TSimFault::Write) + ": check that it is still connected"},
         {"write_fail_from 0", "Fatal error Cannot write to the KORVEX programmer"},
         {"vanish_after 3000", "Fatal error Cannot "},
         {"vanish_after 10", "Fatal error Cannot "},
         {"reply_delay_ms 600000",
          "Fatal error No read-back data from the KORVEX programmer for 300 ms"},
-        {"fail_queue_status",
-         "Fatal error Cannot query the KORVEX programmer (FT_GetQueueStatus status 4)"},
-        {"fail_read", "Fatal error Cannot read from the KORVEX programmer (FT_Read status 4)"},
+        {"fail_queue_status", "Fatal error " + FailureText(TSimFault::QueueStatus)},
+        {"fail_read", "Fatal error " + FailureText(TSimFault::Read)},
     };
     TSimHarness H;
     H.Link().WriteTimeout = std::chrono::milliseconds(300);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <string>
 
+#include "driver_env.h"
 #include "processing_controller.h"
 #include "run_support.h"
 
@@ -113,8 +114,11 @@ TEST_F(FaultMatrix, FatalFaultsFailWithAClearLine) {
         bool LongScanCompleted; // the 40000-bit scan left Shift-DR on the device (its replies
                                 // may still be missing)
     };
-    const std::string WriteFailed = "Fatal error Cannot write to the KORVEX programmer (FT_Write "
-                                    "status 4): check that it is still connected";
+    using korvextest::FailureText, korvextest::TSimFault;
+    const std::string WriteFailed =
+        "Fatal error " + FailureText(TSimFault::Write) + ": check that it is still connected";
+    const std::string Unplugged =
+        "Fatal error " + FailureText(TSimFault::WriteGone) + ": check that it is still connected";
     const TCase Cases[] = {
         {"FT_Write fails from the first byte", "write_fail_from 0", WriteFailed.c_str(), false,
          false},
@@ -124,9 +128,7 @@ TEST_F(FaultMatrix, FatalFaultsFailWithAClearLine) {
          "Fatal error No read-back data from the KORVEX programmer for 400 ms: check the USB "
          "connection and the target's power",
          true, true},
-        {"the device is unplugged inside the long scan", "vanish_after 6000",
-         "Fatal error Cannot write to the KORVEX programmer (FT_Write status 2): check that it is "
-         "still connected",
+        {"the device is unplugged inside the long scan", "vanish_after 6000", Unplugged.c_str(),
          true, false},
     };
     for (const TCase& C : Cases) {
@@ -175,7 +177,10 @@ TEST_F(FaultMatrix, RunsThatCannotStart) {
     };
     const std::string Drivers = KORVEX_REL_DRIVER_DIR;
     const TCase Cases[] = {
-        {"the programmer refuses to be opened", "device A6012345 refuse", "", "KORVEX not found"},
+        // D2XX must open a device to read its serial, so one held elsewhere is not found at all;
+        // libftdi lists it from its string descriptors, and the open fails on the console.
+        {"the programmer refuses to be opened", "device A6012345 refuse", "",
+         korvextest::ThroughLibftdi() ? "" : "KORVEX not found"},
         {"the driver library lacks FT_Write", "", Drivers + "/libd2xx_without_FT_Write.so",
          "USB drivers not found or bad version."},
         {"the driver library lacks FT_GetBitMode (resolved, never called)", "",
@@ -186,8 +191,13 @@ TEST_F(FaultMatrix, RunsThatCannotStart) {
         const TRunOutcome R = Run.Play(File, C.Config, ShortLimits, C.Driver);
         ASSERT_FALSE(R.Hung);
         EXPECT_EQ(R.ExitCode, 2);
-        ASSERT_EQ(R.ErrorBoxes.size(), 1u);
-        EXPECT_EQ(R.ErrorBoxes[0].rfind(C.Box, 0), 0u) << R.ErrorBoxes[0];
+        if (*C.Box) {
+            ASSERT_EQ(R.ErrorBoxes.size(), 1u);
+            EXPECT_EQ(R.ErrorBoxes[0].rfind(C.Box, 0), 0u) << R.ErrorBoxes[0];
+        } else {
+            EXPECT_TRUE(R.ErrorBoxes.empty());
+            EXPECT_TRUE(R.HasLine("Fatal error: Cannot open KORVEX"));
+        }
         EXPECT_TRUE(R.WindowClosed);
         EXPECT_FALSE(R.StillConnected);
         EXPECT_EQ(R.Trace, "") << "no byte reached a programmer";
@@ -219,15 +229,15 @@ TEST_F(FaultMatrix, XsvfUnderTheXc9500MethodFailsCleanly) {
     struct TCase {
         const char* Fault;
         const char* Config;
-        const char* Line;
+        std::string Line;
     };
     const TCase Cases[] = {
         {"replies stop", "reply_delay_ms 600000",
          "Fatal error No read-back data from the KORVEX programmer for 400 ms: check the USB "
          "connection and the target's power"},
         {"the device is unplugged before the IDCODE scan", "vanish_after 40",
-         "Fatal error Cannot write to the KORVEX programmer (FT_Write status 2): check that it is "
-         "still connected"},
+         "Fatal error " + korvextest::FailureText(korvextest::TSimFault::WriteGone) +
+             ": check that it is still connected"},
     };
     for (const TCase& C : Cases) {
         SCOPED_TRACE(C.Fault);

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "driver_env.h"
 #include "player_registration.h"
 #include "processing_controller.h"
 
@@ -90,7 +91,7 @@ TRunOutcome TControllerRun::Play(const std::string& File, const std::string& Sim
     const std::string Config = FFolder.Write(
         "sim" + std::to_string(N) + ".cfg",
         SimConfig + "\ntrace " + (fs::path(FFolder.Path()) / TraceName).string() + "\n");
-    ::setenv("KORVEX_D2XX", Driver.empty() ? KORVEX_SIM_LIBRARY : Driver.c_str(), 1);
+    korvextest::UseDriverLibrary(Driver.empty() ? KORVEX_SIM_LIBRARY : Driver);
     ::setenv("KORVEX_SIM", Config.c_str(), 1);
     RegisterPlayers();
 
@@ -165,7 +166,7 @@ TCliOutcome RunCli(const TScratchFolder& Folder, const std::string& File,
     const auto Began = Clock::now();
     const pid_t Pid = ::fork();
     if (Pid == 0) {
-        ::setenv("KORVEX_D2XX", KORVEX_SIM_LIBRARY, 1);
+        korvextest::UseDriverLibrary(KORVEX_SIM_LIBRARY);
         ::setenv("KORVEX_SIM", Config.c_str(), 1);
         ::setenv("NO_COLOR", "1", 1);
         if (LimitMemory) {

@@ -6,6 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "driver_env.h"
+
 namespace fs = std::filesystem;
 
 TScratchFolder::TScratchFolder(const std::string& Tag) {
@@ -48,7 +50,7 @@ std::string TScratchFolder::Read(const std::string& Name) const {
 
 TSimScenario::TSimScenario(const TScratchFolder& Folder)
     : FFolder(Folder), FTracePath(Folder.File("trace.txt")) {
-    ::setenv("KORVEX_D2XX", Library().c_str(), 1);
+    korvextest::UseDriverLibrary(Library());
 }
 
 std::string TSimScenario::Library() {

@@ -5,8 +5,9 @@
 //
 //   TScratchFolder Dir("controller");             // /tmp/korvex-controller-XXXXXX, removed after
 //   const std::string F = Dir.Write("a.svf", "SIR 8 TDI(01);\n");
-//   TSimScenario Sim(Dir);                         // KORVEX_D2XX = the simulator
-//   Sim.Use("device A6012345\ntdo_constant 0\n");  // KORVEX_SIM = this scenario, with a trace
+//   TSimScenario Sim(Dir);                         // KORVEX_D2XX (or KORVEX_LIBFTDI) = the
+//   simulator Sim.Use("device A6012345\ntdo_constant 0\n");  // KORVEX_SIM = this scenario, with a
+//   trace
 //   ... EXPECT_NE(Sim.Trace().find("TOTAL"), std::string::npos);
 
 #include <string>
@@ -38,7 +39,8 @@ private:
 // process of its own, so cases never share it.
 const TScratchFolder& SuiteScratch();
 
-// Simulator scenarios for the code under test, which finds the simulator through KORVEX_D2XX and
+// Simulator scenarios for the code under test, which finds the simulator through KORVEX_D2XX (in
+// the libftdi pass KORVEX_LIBFTDI, driver_env.h) and
 // its configuration through KORVEX_SIM. Each Use writes a new configuration file (the simulator
 // reloads when the name changes) with a trace line added unless the scenario has its own.
 class TSimScenario {

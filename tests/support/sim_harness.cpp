@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "driver_env.h"
+
 namespace {
 
 std::string ReadAll(const std::string& Path) {
@@ -33,7 +35,7 @@ std::string TSimHarness::SimLibrary() {
 TSimHarness::TSimHarness(const std::string& Config) {
     FTracePath = FScratch.File("trace.txt");
     FSummaryPath = FScratch.File("summary.txt");
-    setenv("KORVEX_D2XX", SimLibrary().c_str(), 1);
+    korvextest::UseDriverLibrary(SimLibrary());
     Configure(Config);
     FDriver = std::make_unique<TUsbDriver>();
     if (!FDriver->LoadUSBDriver())

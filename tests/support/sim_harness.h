@@ -8,11 +8,12 @@
 //   EXPECT_EQ(R.Status, 2);
 //   EXPECT_NE(R.Trace.find("SHIFT DR 32 TDI 00000000 TDO 0A6B5093"), std::string::npos);
 //
-// The harness points KORVEX_D2XX at libkorvex-sim.so and KORVEX_SIM at a config file it writes in
-// a private temporary folder (with "trace" and "summary" lines added unless the config has its
-// own), loads the driver and owns one TKorvexLink. Link() gives the link for option changes
-// (RTwTime, PActive, timeouts ...) before Play, or for driving it by hand. Configure() switches
-// to another scenario; the simulator picks it up at the next device search.
+// The harness points KORVEX_D2XX (KORVEX_LIBFTDI in the libftdi pass, driver_env.h) at
+// libkorvex-sim.so and KORVEX_SIM at a config file it writes in a private temporary folder (with
+// "trace" and "summary" lines added unless the config has its own), loads the driver and owns one
+// TKorvexLink. Link() gives the link for option changes (RTwTime, PActive, timeouts ...) before
+// Play, or for driving it by hand. Configure() switches to another scenario; the simulator picks it
+// up at the next device search.
 
 #include <chrono>
 #include <cstdint>
