@@ -115,18 +115,25 @@ bool TProcessingController::ChooseWithoutDialog() {
     // number); without a dialog nothing new can be offered the second time.
     if (++FUnattendedChoices > 1)
         return false;
-    const std::vector<int32_t> Serials = Link.ListKorvexSerials();
-    std::string Attached;
-    for (int32_t S : Serials)
-        Attached += (Attached.empty() ? "" : ", ") + SerialHex(S);
+    const std::vector<TProgrammerEntry> Devices = Link.ListKorvexDevices();
+    const std::string Attached = TKorvexLink::DescribeAttached(Devices);
     if (FRequestedSerial != -1) {
         View.ShowError("KORVEX S/N " + SerialHex(FRequestedSerial) +
                        " not found; attached: " + Attached);
         return false;
     }
-    if (Serials.size() == 1) {
-        Link.SerialNumber = Serials.front();
+    // Only a free programmer whose serial -S could name is taken without asking.
+    std::vector<int32_t> Usable;
+    for (const TProgrammerEntry& D : Devices)
+        if (!D.InUse && D.Value != -1)
+            Usable.push_back(D.Value);
+    if (Usable.size() == 1) {
+        Link.SerialNumber = Usable.front();
         return true;
+    }
+    if (Usable.empty()) {
+        View.ShowError("no attached KORVEX can be used (S/N " + Attached + ")");
+        return false;
     }
     View.ShowError("several KORVEX programmers are attached (S/N " + Attached +
                    "); choose one with -S");
@@ -152,7 +159,9 @@ bool TProcessingController::RunFile(const std::string& FileName) {
     View.ClearConsole();
     View.ProcessPendingEvents();
     if (!Link.OpenKorvex()) {
-        Messages.QueueMessage("Fatal error: Cannot open KORVEX", sevError);
+        Messages.QueueMessage("Fatal error: Cannot open KORVEX S/N " +
+                                  SerialHex(Link.SerialNumber) + ": " + Link.OpenProblem(),
+                              sevError);
         return false;
     }
     Messages.QueueMessage("Using KORVEX S/N " + SerialHex(Link.SerialNumber), sevInfo);

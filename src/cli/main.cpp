@@ -171,10 +171,21 @@ int main(int argc, char** argv) {
     if (List) {
         // The serial numbers alone go to standard output, for scripts.
         View.Note("korvex-cli: USB driver " + Controller.Driver.DriverDescription());
-        const std::vector<int32_t> Serials = Controller.Link.ListKorvexSerials();
-        for (int32_t S : Serials)
-            std::printf("%s\n", TProcessingController::SerialHex(S).c_str());
-        if (Serials.empty())
+        // One line per programmer that -S can name, "in use" after it when another program
+        // holds it; what -S cannot name is said on standard error.
+        const std::vector<TProgrammerEntry> Devices = Controller.Link.ListKorvexDevices();
+        for (const TProgrammerEntry& D : Devices) {
+            if (D.Serial.empty())
+                View.Note("korvex-cli: an FTDI device is in use by another program; its serial "
+                          "number cannot be read until that program lets it go");
+            else if (D.Value == -1)
+                View.Note("korvex-cli: a KORVEX with serial number \"" + D.Serial +
+                          "\" is attached; it is not hexadecimal, so it cannot be chosen");
+            else
+                std::printf("%s%s\n", TProcessingController::SerialHex(D.Value).c_str(),
+                            D.InUse ? "\tin use" : "");
+        }
+        if (Devices.empty())
             View.Note("korvex-cli: KORVEX not found");
         return 0;
     }

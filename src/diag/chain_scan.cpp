@@ -136,7 +136,7 @@ TChainScan TChainScanner::Scan() {
 TChainScan ScanChainThrough(TKorvexLink& Link, int64_t FrequencyHz) {
     TChainScan Result;
     if (!Link.OpenKorvex()) {
-        Result.Error = "Cannot open KORVEX";
+        Result.Error = "Cannot open KORVEX: " + Link.OpenProblem();
         return Result;
     }
     try {

@@ -1,7 +1,8 @@
 // FTDI's D2XX library: the vendor's driver, the only one on Windows and an alternative on Linux
 // for users who have installed it. Devices are addressed by their index in the library's list; a
 // serial string is only readable through an open handle, so listing opens each device in turn
-// (one held by another program cannot be opened and is not listed).
+// (one held by another program cannot be opened: it is listed as in use, with nothing else known
+// of it, not even whether it is a KORVEX).
 
 #include <cstdlib>
 #include <cstring>
@@ -86,8 +87,12 @@ public:
         const int32_t Count = CountDevices();
         for (int32_t I = 0; I < Count; ++I) {
             FT_HANDLE Handle = nullptr;
-            if (FOpen(I, &Handle) != FT_OK)
-                continue; // held by another program, or by our own run
+            if (const FT_STATUS S = FOpen(I, &Handle); S != FT_OK) {
+                // Held by another program, or by our own run.
+                if (S == FT_DEVICE_NOT_OPENED)
+                    Found.push_back({I, 0, 0, "", true});
+                continue;
+            }
             FT_DWORD Type = 0, Id = 0;
             char Serial[FT_INFO_BUFFER_SIZE + 1] = {};
             char Description[FT_INFO_BUFFER_SIZE + 1] = {};
@@ -100,9 +105,17 @@ public:
         return Found;
     }
 
+    bool ListingOpensDevices() const override {
+        return true;
+    }
+    bool LastOpenFoundBusy() const override {
+        return FOpenBusy;
+    }
+
     int Open(int32_t Index, uint16_t, uint16_t, TUsbHandle& Handle) override {
         FT_HANDLE H = nullptr;
         const FT_STATUS S = FOpen(Index, &H);
+        FOpenBusy = S == FT_DEVICE_NOT_OPENED;
         Handle = S == FT_OK ? H : nullptr;
         return Checked("FT_Open", S == FT_OK && !H ? FT_INVALID_HANDLE : S);
     }
@@ -148,6 +161,7 @@ private:
     }
 
     TDynamicLibrary FLibrary;
+    bool FOpenBusy = false;
     PFT_Open FOpen = nullptr;
     PFT_ListDevices FListDevices = nullptr;
     PFT_Close FClose = nullptr;

@@ -79,6 +79,31 @@ std::vector<int32_t> TKorvexLink::ListKorvexSerials() {
     return Serials;
 }
 
+std::vector<TProgrammerEntry> TKorvexLink::ListKorvexDevices() {
+    return FDriver.DescribeDevices(KorvexVendorId, KorvexProductId, KorvexSerialMask);
+}
+
+std::string TKorvexLink::DescribeAttached(const std::vector<TProgrammerEntry>& Devices) {
+    std::string Text;
+    int Unknown = 0;
+    for (const TProgrammerEntry& D : Devices) {
+        if (D.Serial.empty()) {
+            ++Unknown;
+            continue;
+        }
+        Text += Text.empty() ? "" : ", ";
+        Text += D.Value == -1 ? "\"" + D.Serial + "\" (not hexadecimal)" : FormatSerial(D.Value);
+        if (D.InUse)
+            Text += " (in use by another program)";
+    }
+    if (Unknown > 0)
+        Text += (Text.empty() ? "" : ", ") +
+                (Unknown == 1 ? std::string("one FTDI device")
+                              : std::to_string(Unknown) + " FTDI devices") +
+                " in use by another program";
+    return Text.empty() ? "none" : Text;
+}
+
 bool TKorvexLink::FindKorvex() {
     TFTIndexes Serials;
     int32_t Index = -1;
@@ -94,8 +119,13 @@ bool TKorvexLink::FindKorvex() {
         Search(-1);
         for (;;) {
             if (Serials.empty()) {
+                // A programmer that another program holds is not missing: say which it is, as far
+                // as the driver can tell.
+                const std::vector<TProgrammerEntry> Held = ListKorvexDevices();
                 if (ShowError)
-                    ShowError("KORVEX not found");
+                    ShowError(Held.empty() ? std::string("KORVEX not found")
+                                           : "KORVEX in use by another program (attached: " +
+                                                 DescribeAttached(Held) + ")");
                 return false;
             }
             if (!ChooseKorvex || !ChooseKorvex())
@@ -105,7 +135,11 @@ bool TKorvexLink::FindKorvex() {
                 break;
         }
         // Read the chosen programmer's serial back so the value stored is the device's own.
-        SerialNumber = SerialValueOf(FDriver.SerialAt(Index, KorvexVendorId, KorvexProductId));
+        const std::string Serial = FDriver.SerialAt(Index, KorvexVendorId, KorvexProductId);
+        SerialNumber = SerialValueOf(Serial);
+        if (SerialNumber == -1 && ShowError && !Serial.empty())
+            ShowError("KORVEX serial number \"" + Serial +
+                      "\" is not hexadecimal: this programmer cannot be chosen");
         if (SerialNumber != -1 && SetStatusText)
             SetStatusText("Using KORVEX S/N " + FormatSerial(SerialNumber));
     }
@@ -117,13 +151,23 @@ bool TKorvexLink::OpenKorvex() {
     CloseKorvex();
     TFTIndexes Serials;
     int32_t Index = -1;
+    FOpenProblem.clear();
     FDriver.SearchDevices(KorvexVendorId, KorvexProductId, KorvexSerialMask, Serials, &Index,
                           nullptr, SerialNumber);
-    if (Index == -1)
+    if (Index == -1) {
+        // D2XX cannot tell whose a held device is: it may be this one.
+        FOpenProblem = "not attached";
+        for (const TProgrammerEntry& D : ListKorvexDevices())
+            if (D.InUse && D.Serial.empty())
+                FOpenProblem = "in use by another program, or not attached";
         return false;
+    }
     TUsbHandle Handle = nullptr;
-    if (FDriver.Open(Index, KorvexVendorId, KorvexProductId, Handle) != 0 || !Handle)
+    if (FDriver.Open(Index, KorvexVendorId, KorvexProductId, Handle) != 0 || !Handle) {
+        FOpenProblem =
+            FDriver.LastOpenFoundBusy() ? "in use by another program" : FDriver.LastFailure();
         return false;
+    }
     FDeviceHandle = Handle;
     FPendingReplies = 0;
     FReplies.clear();

@@ -60,6 +60,14 @@ public:
     bool FindKorvex();
     // Serial values of all attached KORVEX programmers, in the driver's order.
     std::vector<int32_t> ListKorvexSerials();
+    // The attached programmers as the user is shown them: with the ones held by another program
+    // and the ones whose serial is not hexadecimal.
+    std::vector<TProgrammerEntry> ListKorvexDevices();
+    // "012345", "012346 (in use by another program)", "\"A6XY1234\" (not hexadecimal)", "one FTDI
+    // device in use by another program": the listing above as one line for a message.
+    static std::string DescribeAttached(const std::vector<TProgrammerEntry>& Devices);
+    // Why the last OpenKorvex failed ("in use by another program"), empty when it did not.
+    const std::string& OpenProblem() const { return FOpenProblem; }
 
     // --- Connection ---------------------------------------------------------------------------
     bool OpenKorvex();  // closes any open connection first; false when it cannot be opened
@@ -120,6 +128,7 @@ public:
     std::chrono::milliseconds ReplyTimeout{5000};
 
 private:
+    std::string FOpenProblem;
     // Replies a scan of Count bits with these capture flags produces (grouped as OnShift does).
     int64_t CountScanReplies(const uint8_t* Capture, int64_t Count) const;
     // Makes sure Needed replies are in the host-side reply buffer; false when they have not all

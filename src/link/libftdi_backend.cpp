@@ -143,8 +143,18 @@ public:
         return Found;
     }
 
+    // Reading a serial string does not claim the device, so a held one is listed like a free one;
+    // only an open tells them apart.
+    bool ListingOpensDevices() const override {
+        return false;
+    }
+    bool LastOpenFoundBusy() const override {
+        return FOpenBusy;
+    }
+
     int Open(int32_t Index, uint16_t VendorId, uint16_t ProductId, TUsbHandle& Handle) override {
         Handle = nullptr;
+        FOpenBusy = false;
         auto C = std::make_unique<TConnection>();
         C->Context = FNew();
         if (!C->Context)
@@ -158,8 +168,12 @@ public:
             Failed("ftdi_usb_find_all", Status, C->Context);
         else if (!D)
             Status = Failed("ftdi_usb_open_dev", -3, nullptr); // gone since it was listed
-        else if ((Status = FOpenDev(C->Context, D->dev)) < 0)
+        else if ((Status = FOpenDev(C->Context, D->dev)) < 0) {
+            // -5: the interface could not be claimed: another program (or the kernel's serial
+            // driver) has it.
+            FOpenBusy = Status == -5;
             Failed("ftdi_usb_open_dev", Status, C->Context);
+        }
         if (Devices)
             FListFree(&Devices);
         if (Status < 0) {
@@ -227,6 +241,7 @@ public:
     }
 
 private:
+    bool FOpenBusy = false;
     static TConnection& Of(TUsbHandle Handle) {
         return *static_cast<TConnection*>(Handle);
     }

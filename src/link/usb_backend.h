@@ -15,6 +15,18 @@ struct TUsbDeviceEntry {
     uint16_t VendorId = 0;
     uint16_t ProductId = 0;
     std::string Serial;
+    // Held by another program (or by this one). D2XX cannot read anything of such a device, so
+    // its id and serial are left empty; libftdi reads the strings but cannot claim it.
+    bool InUse = false;
+};
+
+// An attached programmer as a listing for the user shows it. Value is -1 when the serial string
+// is not hexadecimal; Serial is empty for a device held by another program whose strings the
+// library cannot read.
+struct TProgrammerEntry {
+    std::string Serial;
+    int32_t Value = -1;
+    bool InUse = false;
 };
 
 // An open device; the backend's own handle, never looked into by the link.
@@ -33,9 +45,14 @@ public:
     virtual bool Load(std::string& Error) = 0;
 
     // Attached devices with the given USB id and their serial strings. Devices of other ids are
-    // not touched. A device held by another program may be missing (D2XX must open a device to
-    // read its serial) or listed (libftdi reads the strings without claiming the device).
+    // not touched. A device held by another program is listed InUse with no id or serial by D2XX
+    // (which must open a device to read its serial) and listed with its serial, not InUse, by
+    // libftdi (which reads the strings without claiming the device).
     virtual std::vector<TUsbDeviceEntry> List(uint16_t VendorId, uint16_t ProductId) = 0;
+    // True when List has tried to open every device, so that InUse is known for each.
+    virtual bool ListingOpensDevices() const = 0;
+    // True when the last failed Open found the device held by another program.
+    virtual bool LastOpenFoundBusy() const = 0;
     // Number of attached devices of any kind the library reports (diagnostics only).
     virtual int32_t CountDevices() = 0;
 

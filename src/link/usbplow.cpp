@@ -154,6 +154,8 @@ void TUsbDriver::SearchDevices(uint16_t VendorId, uint16_t ProductId, const std:
     if (Summary)
         *Summary = TFTSearch{Id, Mask, CountDevices(), 0};
     for (const TUsbDeviceEntry& D : Listed) {
+        if (D.InUse && D.Serial.empty())
+            continue; // nothing is known of it
         const int32_t Value = SerialValueOf(D.Serial);
         if (!MatchSerialMask(Mask, D.Serial) ||
             (Filter != -1 && (Value == -1 || Value != (Filter & 0xFFFFFF))))
@@ -166,6 +168,31 @@ void TUsbDriver::SearchDevices(uint16_t VendorId, uint16_t ProductId, const std:
     }
     if (Serials.size() > 1 && DeviceIndex)
         *DeviceIndex = -1;
+}
+
+std::vector<TProgrammerEntry> TUsbDriver::DescribeDevices(uint16_t VendorId, uint16_t ProductId,
+                                                          const std::string& Mask) {
+    std::vector<TProgrammerEntry> Found;
+    if (!FBackend)
+        return Found;
+    for (const TUsbDeviceEntry& D : FBackend->List(VendorId, ProductId)) {
+        if (D.InUse && D.Serial.empty()) {
+            Found.push_back({"", -1, true});
+            continue;
+        }
+        if (!MatchSerialMask(Mask, D.Serial))
+            continue;
+        bool InUse = D.InUse;
+        if (!InUse && !FBackend->ListingOpensDevices()) {
+            TUsbHandle Handle = nullptr;
+            if (FBackend->Open(D.Index, VendorId, ProductId, Handle) == 0 && Handle)
+                FBackend->Close(Handle);
+            else
+                InUse = FBackend->LastOpenFoundBusy();
+        }
+        Found.push_back({D.Serial, SerialValueOf(D.Serial), InUse});
+    }
+    return Found;
 }
 
 std::string TUsbDriver::SerialAt(int32_t Index, uint16_t VendorId, uint16_t ProductId) {
@@ -205,6 +232,9 @@ int TUsbDriver::Read(TUsbHandle Handle, uint8_t* Buffer, uint32_t Count, uint32_
 void TUsbDriver::Close(TUsbHandle Handle) {
     if (FBackend && Handle)
         FBackend->Close(Handle);
+}
+bool TUsbDriver::LastOpenFoundBusy() const {
+    return FBackend && FBackend->LastOpenFoundBusy();
 }
 std::string TUsbDriver::LastFailure() const {
     return FBackend ? FBackend->LastFailure() : "no USB driver loaded";

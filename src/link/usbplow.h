@@ -83,6 +83,11 @@ public:
     void SearchDevices(uint16_t VendorId, uint16_t ProductId, const std::string& Mask,
                        TFTIndexes& Serials, int32_t* DeviceIndex = nullptr,
                        TFTSearch* Summary = nullptr, int32_t Filter = -1);
+    // Devices with the given id whose serial matches Mask, and the devices held by another
+    // program whose serial the library cannot read, in the library's order. Whether each is free
+    // is known: a backend whose listing does not open devices has each opened and closed once.
+    std::vector<TProgrammerEntry> DescribeDevices(uint16_t VendorId, uint16_t ProductId,
+                                                  const std::string& Mask);
     // The serial string of the device at Index among those with the given id; empty when it is
     // not listed (any more).
     std::string SerialAt(int32_t Index, uint16_t VendorId, uint16_t ProductId);
@@ -97,6 +102,8 @@ public:
     int QueueStatus(TUsbHandle Handle, uint32_t& Waiting);
     int Read(TUsbHandle Handle, uint8_t* Buffer, uint32_t Count, uint32_t& Got);
     void Close(TUsbHandle Handle);
+    // True when the last failed Open found the device held by another program.
+    bool LastOpenFoundBusy() const;
     // The failing call and its status, as in "FT_Write status 4".
     std::string LastFailure() const;
 

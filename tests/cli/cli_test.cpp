@@ -183,6 +183,53 @@ TEST_F(Cli, DriverChoice) {
     }
 }
 
+// A programmer another program holds is reported "in use", never "not found", whichever driver
+// lists it (D2XX cannot read anything of it; libftdi reads its serial and fails the claim); one
+// whose serial -S could not name is said, not skipped in silence.
+TEST_F(Cli, HeldAndUnnamableProgrammers) {
+    const std::string Ok = File("ok.svf", IdcodeOk);
+    const std::vector<std::pair<std::string, std::string>> Both = {
+        {"KORVEX_D2XX", KORVEX_SIM_LIBRARY}, {"KORVEX_LIBFTDI", KORVEX_SIM_LIBRARY}};
+    struct TCase {
+        const char* Devices;
+        std::vector<std::string> Args;
+        int ExitCode;
+        const char* D2xxOut; // standard output with D2XX ("*": not looked at)
+        const char* LibftdiOut;
+        const char* Err; // a part of standard error or output, with either driver
+    };
+    const TCase Cases[] = {
+        {"device A6012345 refuse\n", {"--list"}, 0, "", "012345\tin use\n", "in use"},
+        {"device A6012345 refuse\n", {Ok}, 2, "*", "*", "in use by another program"},
+        {"device A6012345 refuse\n", {"-S", "012345", Ok}, 2, "*", "*", "in use"},
+        {"device A6012345 refuse\ndevice A6012346\n",
+         {"--list"},
+         0,
+         "012346\n",
+         "012345\tin use\n012346\n",
+         ""},
+        {"device A6012345 refuse\ndevice A6012346\n", {Ok}, 0, "*", "*", "S/N 012346"},
+        {"device A601XY12\n", {"--list"}, 0, "", "", "\"A601XY12\" is attached; it is not hex"},
+        {"device A601XY12\n", {Ok}, 2, "", "", "\"A601XY12\" (not hexadecimal)"},
+        {"device A601XY12\ndevice A6012345\n", {Ok}, 0, "*", "*", "S/N 012345"},
+    };
+    for (const TCase& C : Cases)
+        for (const char* Driver : {"d2xx", "libftdi"}) {
+            Sim(C.Devices);
+            std::vector<std::string> Args = {"--driver", Driver};
+            Args.insert(Args.end(), C.Args.begin(), C.Args.end());
+            const TResult R = Wait(Spawn(Args, -1, Both));
+            const std::string Where = std::string(Driver) + " " + C.Devices + C.Args[0];
+            EXPECT_EQ(R.ExitCode, C.ExitCode) << Where << R.Err;
+            const char* Out = Driver[0] == 'd' ? C.D2xxOut : C.LibftdiOut;
+            if (std::string(Out) != "*") {
+                EXPECT_EQ(R.Out, Out) << Where;
+            }
+            EXPECT_NE((R.Err + R.Out).find(C.Err), std::string::npos) << Where << R.Err << R.Out;
+            EXPECT_EQ((R.Err + R.Out).find("not found"), std::string::npos) << Where << R.Err;
+        }
+}
+
 TEST_F(Cli, ProgrammerChoiceWithoutADialog) {
     const std::string Ok = File("ok.svf", IdcodeOk);
     Sim("device A6012345\ndevice A6010ABC\n");

@@ -177,10 +177,11 @@ TEST_F(FaultMatrix, RunsThatCannotStart) {
     };
     const std::string Drivers = KORVEX_REL_DRIVER_DIR;
     const TCase Cases[] = {
-        // D2XX must open a device to read its serial, so one held elsewhere is not found at all;
-        // libftdi lists it from its string descriptors, and the open fails on the console.
+        // D2XX must open a device to read its serial, so of one held elsewhere it knows only that
+        // it is held; libftdi lists it from its string descriptors, and the open fails on the
+        // console. Neither calls it "not found".
         {"the programmer refuses to be opened", "device A6012345 refuse", "",
-         korvextest::ThroughLibftdi() ? "" : "KORVEX not found"},
+         korvextest::ThroughLibftdi() ? "" : "KORVEX in use by another program"},
         {"the driver library lacks FT_Write", "", Drivers + "/libd2xx_without_FT_Write.so",
          "USB drivers not found or bad version."},
         {"the driver library lacks FT_GetBitMode (resolved, never called)", "",
@@ -196,7 +197,8 @@ TEST_F(FaultMatrix, RunsThatCannotStart) {
             EXPECT_EQ(R.ErrorBoxes[0].rfind(C.Box, 0), 0u) << R.ErrorBoxes[0];
         } else {
             EXPECT_TRUE(R.ErrorBoxes.empty());
-            EXPECT_TRUE(R.HasLine("Fatal error: Cannot open KORVEX"));
+            EXPECT_TRUE(
+                R.HasLine("Fatal error: Cannot open KORVEX S/N 012345: in use by another program"));
         }
         EXPECT_TRUE(R.WindowClosed);
         EXPECT_FALSE(R.StillConnected);
