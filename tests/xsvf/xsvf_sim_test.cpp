@@ -197,13 +197,11 @@ TEST(XsvfOnSimulator, ReadBackThatNeverArrivesFailsTheRunInBothModes) {
         TSim H("reply_delay_ms 600000\n"); // the programmer stops answering
         H.Link().ReplyTimeout = std::chrono::milliseconds(300);
         TXSVFFile P(MakeXsvf("silent.xsvf", Text));
-        const auto Begin = std::chrono::steady_clock::now();
         const TSimRun R = H.Play(P, 3000000, std::chrono::seconds(20));
         EXPECT_EQ(R.Status, 1);
         ASSERT_FALSE(R.Lines.empty());
         EXPECT_EQ(R.Lines.back().rfind("Fatal error ", 0), 0u) << R.Lines.back();
         EXPECT_FALSE(R.HasLine("Harness")); // ended by the link's time-out, not by the harness
-        EXPECT_LT(std::chrono::steady_clock::now() - Begin, std::chrono::seconds(10));
     }
 }
 
