@@ -169,7 +169,16 @@ bool TProcessingController::RunFile(const std::string& FileName) {
 
     std::unique_ptr<TJtagFile> Started;
     try {
-        Started = TJtagFilesList::Global().CreateForFile(ExtractFileExt(Path), Path);
+        FLoading = true;
+        FLoadCancelled = FStartCancelled = false;
+        struct TLoadingEnds {
+            bool& Loading;
+            ~TLoadingEnds() { Loading = false; }
+        } LoadingEnds{FLoading};
+        Started = TJtagFilesList::Global().CreateForFile(ExtractFileExt(Path), Path, [this] {
+            View.WhileLoading();
+            return !FLoadCancelled;
+        });
         TJtagEvents Events = Link.Events();
         Events.OnMessage = [this](const std::string& Text, uint8_t Severity) {
             Messages.QueueMessage(Text, Severity);
@@ -184,6 +193,10 @@ bool TProcessingController::RunFile(const std::string& FileName) {
         Player = std::move(Started);
         FProgressMax = -1;
         return true;
+    } catch (const ELoadCancelled& E) {
+        FStartCancelled = true;
+        ExitCode = 1;
+        AbandonStart(Started, "Fatal error \"" + std::string(E.what()) + "\"");
     } catch (const ELineException& E) {
         AbandonStart(Started, "Fatal error \"" + std::string(E.what()) + "\" near line " +
                                   std::to_string(E.LineNumber) + "\r\n\"" + E.LineText + "\"");
@@ -266,6 +279,8 @@ void TProcessingController::Cancel() {
     FCancelled = true;
     AutoProcess = false;
     ExitCode = 1;
+    if (FLoading)
+        FLoadCancelled = true; // the start fails at once and closes the programmer
     if (Player)
         Player->RequestTerminate(); // EndRun closes the programmer and asks the view to quit
     else
@@ -273,10 +288,13 @@ void TProcessingController::Cancel() {
 }
 
 void TProcessingController::Poll() {
+    // The front end's timer may fire while a file is read for a run; the start finishes first.
+    if (FLoading)
+        return;
     if (!Processing() && AutoProcess) {
         AutoProcess = false; // fires once; a later "&Process Last File" is a manual run
         if (!StartRun(LastFileName)) {
-            ExitCode = 2;
+            ExitCode = FStartCancelled ? 1 : 2; // a cancelled load is a cancelled run
             if (CloseOnError)
                 FQuitRequested = true;
         }
@@ -307,6 +325,8 @@ void TProcessingController::Poll() {
 }
 
 void TProcessingController::Stop() {
+    if (FLoading)
+        FLoadCancelled = true;
     if (Player)
         Player->RequestTerminate();
     // A wait or clock run in progress stops too, not only the player's next statement.

@@ -26,6 +26,9 @@ public:
     virtual void ClearConsole() = 0;
     // Let the front end paint once (the cleared console) before the device is touched.
     virtual void ProcessPendingEvents() = 0;
+    // Called now and then while a file is read before its run (seconds for a large XSVF file):
+    // the front end stays alive and may call Stop or Cancel, which end the load.
+    virtual void WhileLoading() { ProcessPendingEvents(); }
     // The lines drained in one poll, in queue order, one batch per poll.
     virtual void AppendConsoleLines(const std::vector<TConsoleLine>& Lines) = 0;
     // The progress bar; Max changes only when the player's maximum changes.
@@ -106,7 +109,8 @@ public:
     // every queued line to the view.
     void Poll();
 
-    bool Processing() const { return Player != nullptr; }
+    // True from the moment a file is being read for a run (a pre-scan) until the run has ended.
+    bool Processing() const { return Player != nullptr || FLoading; }
 
     // Cancels the run in progress: the player stops at its next pass and the run fails (the next
     // poll reports it, closes the programmer properly and sets ExitCode 1). UI thread only; a
@@ -176,6 +180,9 @@ private:
     TRunCounters FCounters; // wraps the events of the run in progress
     TRunTimer FTimer;
     bool FCancelled = false;       // Cancel was called: the session ends with exit code 1
+    bool FLoading = false;         // a player is reading its file before the run
+    bool FLoadCancelled = false;   // Stop or Cancel came while it was
+    bool FStartCancelled = false;  // the last start ended because its load was cancelled
     int32_t FRequestedSerial = -1; // the programmer -S named (low 24 bits), -1 when none
     int FUnattendedChoices = 0;    // ChooseWithoutDialog calls in this SelectProgrammer
     int64_t FProgressMax = -1;     // the maximum last given to the view's progress bar

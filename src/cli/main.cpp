@@ -191,6 +191,10 @@ int main(int argc, char** argv) {
     }
 
     InstallStopHandler();
+    View.OnLoading = [&Controller] {
+        if (StopRequested.load())
+            Controller.Cancel();
+    };
     bool StopPassed = false;
     while (!View.Closed) {
         if (StopRequested.load() && !StopPassed) {

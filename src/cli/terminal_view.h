@@ -25,6 +25,12 @@ public:
 
     void ClearConsole() override {}
     void ProcessPendingEvents() override {}
+    // A stop request (a signal) heard while a file is read before its run.
+    std::function<void()> OnLoading;
+    void WhileLoading() override {
+        if (OnLoading)
+            OnLoading();
+    }
     void AppendConsoleLines(const std::vector<TConsoleLine>& Lines) override;
     void SetProgress(int64_t Max, int64_t Position) override;
     void Quit() override;

@@ -324,6 +324,12 @@ void TJtagMainForm::ProcessPendingEvents() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
+void TJtagMainForm::WhileLoading() {
+    // Reading a large file takes seconds: the window repaints and Stop (or a signal) is heard.
+    // Another command cannot start meanwhile: the controller counts the load as processing.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
 void TJtagMainForm::AppendConsoleLines(const std::vector<TConsoleLine>& Lines) {
     consoleView->AppendLines(Lines);
 }

@@ -82,6 +82,7 @@ private:
     // IControllerView.
     void ClearConsole() override;
     void ProcessPendingEvents() override;
+    void WhileLoading() override;
     void AppendConsoleLines(const std::vector<TConsoleLine>& Lines) override;
     void SetProgress(int64_t Max, int64_t Position) override;
     void Quit() override;

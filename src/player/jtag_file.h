@@ -1,11 +1,23 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "jtag_events.h"
 #include "player_thread.h"
+
+// Asked now and then while a player reads its whole file before the run (the XSVF pre-scan of a
+// large file takes seconds): the front end keeps its window alive and a stop request heard.
+// Returning false cancels the load with ELoadCancelled.
+using TKeepLoading = std::function<bool()>;
+
+class ELoadCancelled : public std::runtime_error {
+public:
+    ELoadCancelled() : std::runtime_error("Reading the file was cancelled") {}
+};
 
 // The abstract vector-file player. A player is constructed from a file name (through the registry),
 // gets its events record from the front end, and after Start plays the file on a worker thread of

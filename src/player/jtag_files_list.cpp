@@ -22,13 +22,14 @@ void TJtagFilesList::Register(const std::string& TypeName, TJtagFileClass FileCl
 }
 
 std::unique_ptr<TJtagFile> TJtagFilesList::CreateForFile(const std::string& Extension,
-                                                         const std::string& FileName) const {
+                                                         const std::string& FileName,
+                                                         const TKeepLoading& KeepLoading) const {
     std::string Ext = AsciiUpper(Extension);
     if (!Ext.empty() && Ext[0] == '.')
         Ext.erase(0, 1);
     for (const TJtagFileRecord& R : FRecords)
         if (AsciiUpper(R.TypeName) == Ext)
-            return R.FileClass(FileName);
+            return R.FileClass(FileName, KeepLoading);
     throw std::runtime_error("No registered class for file type \"" + Ext + "\"");
 }
 

@@ -3,12 +3,15 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "jtag_file.h"
 
 // Builds a player of one class for a file name: the "class reference" the registry keeps.
-using TJtagFileClass = std::function<std::unique_ptr<TJtagFile>(const std::string& FileName)>;
+// KeepLoading may be empty.
+using TJtagFileClass = std::function<std::unique_ptr<TJtagFile>(const std::string& FileName,
+                                                                const TKeepLoading& KeepLoading)>;
 
 struct TJtagFileRecord {
     std::string TypeName; // "SVF", "XSVF"
@@ -25,9 +28,11 @@ public:
     // Extension is upper-cased (ASCII letters only) and loses one leading dot; the first record
     // whose upper-cased type name equals it builds the player. Otherwise throws
     //   No registered class for file type "<EXT>"
-    // Constructor exceptions pass through unchanged.
+    // Constructor exceptions pass through unchanged; KeepLoading goes to a player that reads its
+    // file before the run.
     std::unique_ptr<TJtagFile> CreateForFile(const std::string& Extension,
-                                             const std::string& FileName) const;
+                                             const std::string& FileName,
+                                             const TKeepLoading& KeepLoading = {}) const;
 
     const std::vector<TJtagFileRecord>& Records() const { return FRecords; }
 
@@ -36,8 +41,12 @@ public:
 
     // Registers class T under T::FileType().
     template <class T> void Register() {
-        Register(T::FileType(),
-                 [](const std::string& FileName) { return std::make_unique<T>(FileName); });
+        Register(T::FileType(), [](const std::string& FileName, const TKeepLoading& KeepLoading) {
+            if constexpr (std::is_constructible_v<T, const std::string&, const TKeepLoading&>)
+                return std::make_unique<T>(FileName, KeepLoading);
+            else
+                return std::make_unique<T>(FileName);
+        });
     }
 
 private:

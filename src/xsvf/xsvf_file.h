@@ -71,7 +71,10 @@ class TXSVFFile : public TJtagFile {
 public:
     // Opens and pre-scans the file: a file with an opcode this player refuses, or that ends before
     // XCOMPLETE, is refused here, before anything reaches the programmer.
-    explicit TXSVFFile(const std::string& FileName);
+    // Reads the whole file once (the pre-scan): counts the commands for the progress bar and
+    // refuses a malformed file before the programmer is touched. KeepLoading, when given, is
+    // asked every few thousand commands.
+    explicit TXSVFFile(const std::string& FileName, const TKeepLoading& KeepLoading = {});
     ~TXSVFFile() override;
 
     static std::string FileType() { return "XSVF"; }
@@ -134,7 +137,7 @@ private:
     // Open and initial values only, no pre-scan: the scanner and the copies made by Start.
     TXSVFFile(const std::string& FileName, TPlain);
     void OpenFile();
-    void PreScan();
+    void PreScan(const TKeepLoading& KeepLoading);
     bool Refill();
     [[noreturn]] void ThrowTruncated(uint8_t Opcode, bool InsideCommand) const;
 

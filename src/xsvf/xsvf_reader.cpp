@@ -83,9 +83,10 @@ TXSVFFile::TXSVFFile(const std::string& FileName, TPlain) : TJtagFile(FileName) 
     OpenFile();
 }
 
-TXSVFFile::TXSVFFile(const std::string& FileName) : TJtagFile(FileName) {
+TXSVFFile::TXSVFFile(const std::string& FileName, const TKeepLoading& KeepLoading)
+    : TJtagFile(FileName) {
     OpenFile();
-    PreScan();
+    PreScan(KeepLoading);
 }
 
 TXSVFFile::~TXSVFFile() {
@@ -109,7 +110,7 @@ void TXSVFFile::OpenFile() {
     FCheckFileSize = ::fstat(::fileno(FFile.get()), &St) == 0 && S_ISREG(St.st_mode);
 }
 
-void TXSVFFile::PreScan() {
+void TXSVFFile::PreScan(const TKeepLoading& KeepLoading) {
     TXSVFFile Scanner(FFileName, TPlain{});
     FProgress.Set(0);
     FProgressMax = 1;
@@ -120,6 +121,8 @@ void TXSVFFile::PreScan() {
         if (Scanner.IsComplete(Command))
             break;
         ++FProgressMax;
+        if (KeepLoading && FProgressMax % 4096 == 0 && !KeepLoading())
+            throw ELoadCancelled();
         HasLsdr = HasLsdr || Command[0] == LSDR;
     }
     XC9500Method = Scanner.XC9500Method;

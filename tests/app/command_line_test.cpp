@@ -98,7 +98,9 @@ TEST(CommandLine, DefaultSettingsFileBesideOrInConfigFolder) {
 
 TEST(OpenDialogFilter, OneEntryPerTypeAndAllSupported) {
     TJtagFilesList Registry;
-    auto None = [](const std::string&) -> std::unique_ptr<TJtagFile> { return nullptr; };
+    auto None = [](const std::string&, const TKeepLoading&) -> std::unique_ptr<TJtagFile> {
+        return nullptr;
+    };
     Registry.Register("SVF", None);
     auto One = BuildOpenDialogFilter(Registry);
     EXPECT_EQ(One.Filter, "SVF files (*.svf)|*.SVF");

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -36,6 +37,13 @@ struct TRecordingView : IControllerView {
 
     void ClearConsole() override { Events.push_back({'C', {}}); }
     void ProcessPendingEvents() override {}
+    std::function<void()> Loading; // what the front end does while a file is read for a run
+    int LoadingCalls = 0;
+    void WhileLoading() override {
+        ++LoadingCalls;
+        if (Loading)
+            Loading();
+    }
     void AppendConsoleLines(const std::vector<TConsoleLine>& Lines) override {
         for (const auto& L : Lines)
             Events.push_back({'L', L});
@@ -176,13 +184,45 @@ TEST_F(Controller, LineErrorIsTwoConsoleLines) {
     EXPECT_EQ(Lines[4].Text, "!! ERROR !! File processing failed");
 }
 
+// The XSVF pre-scan reads the whole file before the run; for a large file that takes seconds, and a
+// Stop or a signal heard meanwhile ends it at once as a cancelled run (exit code 1), with the
+// programmer closed. The front end's timer firing inside the load does nothing.
+TEST_F(Controller, StopWhileAFileIsReadBeforeItsRun) {
+    // 200,000 XSTATE commands, then XCOMPLETE: a pre-scan of 200,000 steps.
+    std::string Xstates;
+    for (int I = 0; I < 200000; ++I)
+        Xstates += "\x12\x01";
+    const std::string F = File("long.xsvf", Xstates + std::string(1, '\0'));
+    for (const bool Signal : {false, true}) {
+        SCOPED_TRACE(Signal ? "Cancel" : "Stop");
+        Start({"-P", "-F", F});
+        bool ProcessingMeanwhile = false;
+        View.LoadingCalls = 0;
+        View.Loading = [&] {
+            ProcessingMeanwhile = C->Processing();
+            C->Poll(); // the front end's timer
+            Signal ? C->Cancel() : C->Stop();
+        };
+        Tick();
+        View.Loading = nullptr;
+        EXPECT_TRUE(ProcessingMeanwhile);
+        EXPECT_EQ(View.LoadingCalls, 1);
+        EXPECT_EQ(C->ExitCode, 1);
+        EXPECT_EQ(View.Closes, Signal ? 1 : 0);
+        EXPECT_EQ(View.Texts().back(), "Fatal error \"Reading the file was cancelled\"");
+        EXPECT_FALSE(C->Link.Connected());
+        View.Closes = 0;
+    }
+}
+
 TEST_F(Controller, LineErrorWhileCreatingThePlayer) {
     // A player whose constructor finds a bad line (as a pre-scan would): RunFile reports it in its
     // own form, and the programmer opened for the run is closed again at once.
     const TRegistryRestorer Restore;
-    TJtagFilesList::Global().Register("LNE", [](const std::string&) -> std::unique_ptr<TJtagFile> {
-        throw ELineException("Bad statement", 6, "  XSDR 12;");
-    });
+    TJtagFilesList::Global().Register(
+        "LNE", [](const std::string&, const TKeepLoading&) -> std::unique_ptr<TJtagFile> {
+            throw ELineException("Bad statement", 6, "  XSDR 12;");
+        });
     const std::string F = File("x.lne", "");
     Start({"-F", F, "-P", "-CC"});
     Tick();

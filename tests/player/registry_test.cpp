@@ -30,7 +30,7 @@ std::string Message(const TJtagFilesList& L, const std::string& Ext) {
 TEST(Registry, NormalisesTheExtension) {
     TJtagFilesList L;
     L.Register<TTestPlayer>();
-    L.Register("Other", [](const std::string&) -> std::unique_ptr<TJtagFile> {
+    L.Register("Other", [](const std::string&, const TKeepLoading&) -> std::unique_ptr<TJtagFile> {
         throw std::runtime_error("other chosen");
     });
     struct {
@@ -53,10 +53,10 @@ TEST(Registry, NormalisesTheExtension) {
 
 TEST(Registry, FirstRecordOfANameWinsAndOrderIsKept) {
     TJtagFilesList L;
-    L.Register("A", [](const std::string&) -> std::unique_ptr<TJtagFile> {
+    L.Register("A", [](const std::string&, const TKeepLoading&) -> std::unique_ptr<TJtagFile> {
         throw std::runtime_error("first");
     });
-    L.Register("a", [](const std::string&) -> std::unique_ptr<TJtagFile> {
+    L.Register("a", [](const std::string&, const TKeepLoading&) -> std::unique_ptr<TJtagFile> {
         throw std::runtime_error("second");
     });
     EXPECT_EQ(Message(L, ".a"), "first");
