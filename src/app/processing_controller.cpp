@@ -288,10 +288,9 @@ void TProcessingController::Cancel() {
 }
 
 void TProcessingController::Poll() {
-    // The front end's timer may fire while a file is read for a run; the start finishes first.
-    if (FLoading)
-        return;
-    if (!Processing() && AutoProcess) {
+    // The front end's timer may fire while a file is read for a run: the lines so far are shown,
+    // everything else waits until the start has finished.
+    if (!FLoading && !Processing() && AutoProcess) {
         AutoProcess = false; // fires once; a later "&Process Last File" is a manual run
         if (!StartRun(LastFileName)) {
             ExitCode = FStartCancelled ? 1 : 2; // a cancelled load is a cancelled run
@@ -300,7 +299,7 @@ void TProcessingController::Poll() {
         }
     }
 
-    if (Player) {
+    if (Player && !FLoading) {
         const int64_t Max = Player->ProgressMax();
         if (Max != FProgressMax)
             FProgressMax = Max;
@@ -318,7 +317,7 @@ void TProcessingController::Poll() {
 
     // Closing comes after the drain, so the outcome line reaches the console (or the terminal)
     // before the front end goes away.
-    if (FQuitRequested) {
+    if (FQuitRequested && !FLoading) {
         FQuitRequested = false;
         View.Quit();
     }

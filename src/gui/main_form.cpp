@@ -327,6 +327,10 @@ void TJtagMainForm::ProcessPendingEvents() {
 void TJtagMainForm::WhileLoading() {
     // Reading a large file takes seconds: the window repaints and Stop (or a signal) is heard.
     // Another command cannot start meanwhile: the controller counts the load as processing.
+    // The timer's poll is held back while the controller is busy, so the lines so far and the
+    // Stop action's state are brought up to date here (a poll during a load does nothing else).
+    FController.Poll();
+    UpdateRunState();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
