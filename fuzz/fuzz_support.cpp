@@ -85,6 +85,7 @@ void TRecordingDevice::Assign(TJtagFile& P) {
         if (FCheckShiftState && FState != DrShift && FState != IrShift)
             FuzzFault("shift outside Shift-DR/Shift-IR (state " + std::to_string(FState) + ")");
         ShiftedBits += static_cast<uint64_t>(Count);
+        FShifts.fetch_add(1, std::memory_order_relaxed);
         const auto Bytes = static_cast<size_t>(TVarLen::BytesFor(Count));
         // Packed arrays: the bits above Count in the last byte mean nothing, so they are
         // cleared before the capture is kept for comparison with its read-back.
@@ -136,9 +137,16 @@ int TRecordingDevice::Play(TJtagFile& P, int LimitSeconds) {
     Assign(P);
     P.Start(3000000);
     const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(LimitSeconds);
+    bool Cancelled = false;
     while (P.Status() == 0) {
+        if (!Cancelled && FShifts.load(std::memory_order_relaxed) > ShiftBudget) {
+            P.RequestTerminate();
+            Cancelled = true;
+        }
         if (std::chrono::steady_clock::now() > Deadline)
-            FuzzFault("the run did not end within " + std::to_string(LimitSeconds) + " s");
+            FuzzFault(Cancelled
+                          ? "the run did not stop after it was cancelled"
+                          : "the run did not end within " + std::to_string(LimitSeconds) + " s");
         std::this_thread::sleep_for(std::chrono::microseconds(50));
     }
     const int Status = P.Status();

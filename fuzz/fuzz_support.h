@@ -3,6 +3,7 @@
 // What the fuzz targets share: the input written to a file (the players read files by name), and
 // a recording device that stands in for the programmer link.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -43,7 +44,10 @@ public:
 
     void Assign(TJtagFile& Player);
     // Starts the player and waits for its end; a run that does not end in Limit seconds is a hang.
+    // A valid file may ask for billions of shifts (an XSVF LSDR loop of 2^32 passes that never
+    // matches): after ShiftBudget shifts the run is cancelled, and then it must end promptly.
     int Play(TJtagFile& Player, int LimitSeconds = 20);
+    static constexpr uint64_t ShiftBudget = 200000;
 
     uint64_t Clocks = 0;
     uint64_t ShiftedBits = 0;
@@ -57,4 +61,5 @@ private:
     uint8_t FState = 0; // Test-Logic-Reset
     std::deque<TPending> FPending;
     uint64_t FReads = 0;
+    std::atomic<uint64_t> FShifts{0};
 };
