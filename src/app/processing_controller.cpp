@@ -281,10 +281,14 @@ void TProcessingController::Cancel() {
     ExitCode = 1;
     if (FLoading)
         FLoadCancelled = true; // the start fails at once and closes the programmer
-    if (Player)
+    if (Player) {
         Player->RequestTerminate(); // EndRun closes the programmer and asks the view to quit
-    else
+        // A wait of hours in progress is cut short too, as Stop does, or the worker would stay
+        // blocked behind it and the window with it.
+        Link.RequestStop();
+    } else {
         FQuitRequested = true;
+    }
 }
 
 void TProcessingController::Poll() {
