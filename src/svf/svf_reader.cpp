@@ -377,17 +377,25 @@ std::string TSVFFile::ReadLineText(int32_t Index) {
     FAtEof = false;
     FLineIndex = 0;
     FLastWasCR = false;
-    // A line of megabytes (a damaged file without line ends) is shown by its beginning.
-    constexpr size_t MaxLineText = 256;
+    // A line of megabytes (a damaged file without line ends) is shown by its beginning, and a
+    // word by its first 80 characters, as the error message quotes it.
+    constexpr size_t MaxLineText = 256, MaxWord = 80, MaxExamined = 65536;
+    size_t WordLength = 0, Examined = 0;
     while (!FAtEof && Index >= FLineIndex) {
         const char Ch = NextChar();
-        if (FLineIndex == Index && Ch != CR && Ch != LF) {
-            if (Text.size() == MaxLineText) {
+        if (FLineIndex != Index || Ch == CR || Ch == LF)
+            continue;
+        const bool Blank = Ch == ' ' || Ch == '\t';
+        WordLength = Blank ? 0 : WordLength + 1;
+        if (Text.size() >= MaxLineText || ++Examined > MaxExamined) {
+            if (Text.size() < 3 || Text.compare(Text.size() - 3, 3, "...") != 0)
                 Text += "...";
-                break;
-            }
-            Text.push_back(Ch);
+            break;
         }
+        if (WordLength == MaxWord + 1)
+            Text += "...";
+        else if (WordLength <= MaxWord)
+            Text.push_back(Ch);
     }
     // Only the error report looks at the file after this; keep the progress where it was.
     FCharsRead = SavedChars;

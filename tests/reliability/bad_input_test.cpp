@@ -22,6 +22,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
+std::string Repeated(const std::string& Piece, int Times) {
+    std::string Out;
+    for (int I = 0; I < Times; ++I)
+        Out += Piece;
+    return Out;
+}
+
 const std::string Failed = "!! ERROR !! File processing failed";
 const std::string Passed = "File processing completed successfully";
 
@@ -156,7 +163,14 @@ TEST(BadInput, SvfTable) {
                       "SIR 8 TDI (FE);\nSDR 8 TDI (00) " + std::string(1 << 20, 'K') + ";\n"),
          1,
          {"Fatal error Unknown keyword " + std::string(80, 'K') + "... near line 2",
-          Quoted("SDR 8 TDI (00) " + std::string(256 - 15, 'K') + "..."), Failed}},
+          // The line quotes the word as the message does.
+          Quoted("SDR 8 TDI (00) " + std::string(80, 'K') + "..."), Failed}},
+        {"a long line of short words: its first 256 characters",
+         Folder.Write("long_line.svf",
+                      "SIR 8 TDI (FE);\nSDR 8 TDI (00)" + Repeated(" AB", 200) + ";\n"),
+         1,
+         {"Fatal error Unknown keyword AB near line 2",
+          Quoted(("SDR 8 TDI (00)" + Repeated(" AB", 200)).substr(0, 256) + "..."), Failed}},
     };
     for (const TRow& Row : Rows)
         CheckRow(Folder, Row);
