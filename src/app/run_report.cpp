@@ -149,14 +149,18 @@ TRunRecorder::TRunRecorder(const std::string& LogFile)
 
 TRunRecorder::~TRunRecorder() = default;
 
-void TRunRecorder::Begin(const std::string& File, const std::string& What) {
+std::string TRunRecorder::Begin(const std::string& File, const std::string& What) {
     FReport = TRunReport{};
     FFailures = TFailureCollector{};
     FReport.File = File;
     FReport.Sha256 = Sha256OfFile(File);
     FReport.StartTime = std::chrono::system_clock::now();
     FStarted = std::chrono::steady_clock::now();
-    FTranscript->Start(What + (FReport.Sha256.empty() ? "" : " (SHA-256 " + FReport.Sha256 + ")"));
+    if (!FTranscript->Start(What +
+                            (FReport.Sha256.empty() ? "" : " (SHA-256 " + FReport.Sha256 + ")")))
+        return "cannot write the log file " + FTranscript->FileName() + ": " +
+               FTranscript->LastError();
+    return "";
 }
 
 void TRunRecorder::SetProgrammer(const std::string& Serial, const std::string& Driver) {

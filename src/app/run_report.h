@@ -86,8 +86,10 @@ public:
     TRunRecorder(const TRunRecorder&) = delete;
     TRunRecorder& operator=(const TRunRecorder&) = delete;
 
-    // What names the run in the transcript's start line ("korvex-cli board.svf").
-    void Begin(const std::string& File, const std::string& What);
+    // What names the run in the transcript's start line ("korvex-cli board.svf"). Returns why the
+    // transcript cannot be written ("cannot write the log file x.log: Permission denied"), empty
+    // when it can (or there is none): a run whose record would be lost is better not started.
+    std::string Begin(const std::string& File, const std::string& What);
     // The programmer and the driver once they are known.
     void SetProgrammer(const std::string& Serial, const std::string& Driver);
     void Line(const std::string& Text, uint8_t Severity);

@@ -1,5 +1,8 @@
 #include "transcript.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -41,9 +44,14 @@ bool TTranscript::Write(const std::string& Tag, const std::string& Text) {
     // O_APPEND: every write lands at the end of the file, whole, even with other processes
     // writing to it.
     const int Fd = ::open(FFileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (Fd < 0)
+    if (Fd < 0) {
+        FLastError = std::strerror(errno);
         return false;
+    }
     const ssize_t Written = ::write(Fd, Line.data(), Line.size());
+    FLastError = Written < 0 ? std::strerror(errno) : "";
     ::close(Fd);
+    if (Written >= 0 && Written != static_cast<ssize_t>(Line.size()))
+        FLastError = "the line was cut short (disk full?)";
     return Written == static_cast<ssize_t>(Line.size());
 }

@@ -20,10 +20,13 @@ public:
     explicit TTranscript(std::string FileName) : FFileName(std::move(FileName)) {}
 
     bool Enabled() const { return !FFileName.empty(); }
+    const std::string& FileName() const { return FFileName; }
     // Writes one line; false when the file cannot be written (the run goes on).
     bool Start(const std::string& What);
     bool Line(const std::string& Text, uint8_t Severity);
     bool End(const std::string& Outcome);
+    // Why the last write failed ("No such file or directory"), empty after a good one.
+    const std::string& LastError() const { return FLastError; }
 
     // Tests set the clock.
     std::chrono::system_clock::time_point (*Now)() = &std::chrono::system_clock::now;
@@ -31,4 +34,5 @@ public:
 private:
     bool Write(const std::string& Tag, const std::string& Text);
     std::string FFileName;
+    std::string FLastError;
 };

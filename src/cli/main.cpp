@@ -138,8 +138,9 @@ int main(int argc, char** argv) {
     // Only asked for: the report hashes the whole file before the run.
     const bool Recording = !List && !Bench.Detect && (Bench.Json || !Bench.LogFile.empty());
     TRunRecorder Recorder(Recording ? Bench.LogFile : "");
+    std::string LogProblem;
     if (Recording) {
-        Recorder.Begin(FileName, "korvex-cli " + FileName);
+        LogProblem = Recorder.Begin(FileName, "korvex-cli " + FileName);
         View.OnLine = [&Recorder](const TConsoleLine& L) { Recorder.Line(L.Text, L.Severity); };
     }
     auto Finish = [&](int ExitCode) {
@@ -159,6 +160,11 @@ int main(int argc, char** argv) {
         return ExitCode;
     };
 
+    if (!LogProblem.empty()) {
+        // Refused before the programmer is touched: a production line keeps its records.
+        View.Note("korvex-cli: " + LogProblem);
+        return Finish(2);
+    }
     if (!Controller.LoadDriver())
         return Finish(Controller.ExitCode);
 

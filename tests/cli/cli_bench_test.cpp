@@ -110,6 +110,25 @@ TEST_F(CliBench, CheckNeedsNoDriver) {
     EXPECT_NE(Out().find("near line 3"), std::string::npos) << Out();
 }
 
+// A log that cannot be written stops the run before the programmer is touched: the record of a
+// programmed board must not be lost without a word.
+TEST_F(CliBench, ALogThatCannotBeWrittenIsRefused) {
+    const std::string Pass = File("pass.svf", "SIR 8 TDI (FE);\nSDR 32 TDI (0) TDO (0A6B5093);\n");
+    const struct {
+        std::string Log;
+        const char* Why;
+    } Rows[] = {{(Dir / "no-such-folder" / "line.log").string(), "No such file or directory"},
+                {Dir.string(), "Is a directory"}};
+    for (const auto& R : Rows) {
+        EXPECT_EQ(Run("--json --log " + R.Log + " " + Pass), 2) << Err();
+        EXPECT_NE(Err().find("korvex-cli: cannot write the log file " + R.Log + ": " + R.Why),
+                  std::string::npos)
+            << Err();
+        EXPECT_EQ(nlohmann::json::parse(Out())["result"], "not started");
+        EXPECT_EQ(Err().find("Using KORVEX"), std::string::npos) << "the programmer was opened";
+    }
+}
+
 TEST_F(CliBench, JsonAndLogDescribeEachRun) {
     const std::string Pass = File("pass.svf", "SIR 8 TDI (FE);\nSDR 32 TDI (0) TDO (0A6B5093);\n");
     const std::string Fail = File("fail.svf", "SIR 8 TDI (FE);\n! wrong\nSDR 32 TDI (0) TDO "
