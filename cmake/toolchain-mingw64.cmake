@@ -23,11 +23,14 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 
-# Tests and the programs CMake runs at build time (test discovery) go through Wine.
+# Tests and the programs CMake runs at build time (test discovery) go through Wine, in a Wine
+# folder of the build's own (created on first use), quiet, and without offering to download Mono or
+# Gecko, which console programs never need.
 if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(KORVEX_WINE64 NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
   find_program(KORVEX_WINE64 NAMES wine64 wine)
   if(KORVEX_WINE64)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${KORVEX_WINE64})
+    set(CMAKE_CROSSCOMPILING_EMULATOR env WINEPREFIX=${CMAKE_BINARY_DIR}/wine WINEDEBUG=-all
+        WINEDLLOVERRIDES=mscoree,mshtml= ${KORVEX_WINE64})
   endif()
 endif()

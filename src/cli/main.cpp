@@ -38,6 +38,9 @@ int main(int argc, char** argv) {
                  "cancelled, 2 = the run did not start.",
                  "korvex-cli"};
     App.option_defaults()->ignore_case();
+    // Options are "-x" and "--name" on every system: CLI11 would take "/name" as an option on
+    // Windows, and a file given as "/boards/a.svf" (the current drive's root) would be refused.
+    App.allow_windows_style_options(false);
     std::string FileName;
     std::optional<std::string> Serial, IniFile;
     bool List = false;

@@ -17,7 +17,10 @@ bool TDynamicLibrary::Open(const std::string& Name, std::string& Error) {
     // The wide call: a driver in a folder named in another script still loads. No error box
     // from the system: a missing library is reported by the program, in its own words.
     const UINT OldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    FModule = reinterpret_cast<void*>(LoadLibraryW(platform::WideFromUtf8(Name).c_str()));
+    // Backslashes: LoadLibrary does not take "/" as a separator everywhere (KORVEX_D2XX may be
+    // written either way).
+    const std::wstring File = platform::PathFromUtf8(Name).make_preferred().wstring();
+    FModule = reinterpret_cast<void*>(LoadLibraryW(File.c_str()));
     if (!FModule)
         Error = platform::WindowsErrorText(GetLastError());
     SetErrorMode(OldMode);
