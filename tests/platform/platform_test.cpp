@@ -11,7 +11,6 @@
 
 #include "command_line.h"
 #include "ini_file.h"
-#include "native_console.h"
 #include "native_file.h"
 #include "native_path.h"
 #include "native_process.h"
@@ -196,16 +195,6 @@ TEST(Platform, LineEnds) {
     EXPECT_EQ(ReadWhole(Log), "1970-01-01T00:00:00Z ==== start: korvex-cli a.svf" + Eol +
                                   "1970-01-01T00:00:00Z      two" + Eol +
                                   "1970-01-01T00:00:00Z      lines" + Eol);
-}
-
-// A file or a pipe never gets escape sequences: its reader is not a terminal.
-TEST(Platform, NoColourSequencesIntoFiles) {
-    const TScratchFolder Dir("console");
-    FILE* File = platform::OpenStream(Dir.File("out.txt"), "w");
-    ASSERT_NE(File, nullptr);
-    EXPECT_FALSE(platform::IsTerminal(File));
-    EXPECT_FALSE(platform::EnableColourSequences(File));
-    std::fclose(File);
 }
 
 #ifdef _WIN32
