@@ -9,7 +9,13 @@
 #include "d2xx_types.h"
 #include "sim_usb.h"
 
+// Exported under their plain names with the vendor's calling convention, as ftd2xx.dll exports
+// them (the .def file beside this one lists them for the Windows build).
+#ifdef _WIN32
+#define KORVEX_SIM_EXPORT extern "C" __declspec(dllexport)
+#else
 #define KORVEX_SIM_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 
@@ -33,7 +39,7 @@ FT_STATUS StatusOf(TUsbResult R) {
 
 } // namespace
 
-KORVEX_SIM_EXPORT FT_STATUS FT_ListDevices(void* Arg1, void* /*Arg2*/, FT_DWORD Flags) {
+KORVEX_SIM_EXPORT FT_STATUS FT_API FT_ListDevices(void* Arg1, void* /*Arg2*/, FT_DWORD Flags) {
     const auto List = ListAttached();
     if (!(Flags & FT_LIST_NUMBER_ONLY) || !Arg1)
         return FT_INVALID_PARAMETER;
@@ -41,7 +47,7 @@ KORVEX_SIM_EXPORT FT_STATUS FT_ListDevices(void* Arg1, void* /*Arg2*/, FT_DWORD 
     return FT_OK;
 }
 
-KORVEX_SIM_EXPORT FT_STATUS FT_Open(int DeviceNumber, FT_HANDLE* Handle) {
+KORVEX_SIM_EXPORT FT_STATUS FT_API FT_Open(int DeviceNumber, FT_HANDLE* Handle) {
     if (!Handle)
         return FT_INVALID_PARAMETER;
     void* H = nullptr;
@@ -51,12 +57,12 @@ KORVEX_SIM_EXPORT FT_STATUS FT_Open(int DeviceNumber, FT_HANDLE* Handle) {
     return StatusOf(R);
 }
 
-KORVEX_SIM_EXPORT FT_STATUS FT_Close(FT_HANDLE Handle) {
+KORVEX_SIM_EXPORT FT_STATUS FT_API FT_Close(FT_HANDLE Handle) {
     return StatusOf(Close(Handle));
 }
 
-KORVEX_SIM_EXPORT FT_STATUS FT_GetDeviceInfo(FT_HANDLE Handle, FT_DWORD* Type, FT_DWORD* Id,
-                                             char* SerialNumber, char* Description, void*) {
+KORVEX_SIM_EXPORT FT_STATUS FT_API FT_GetDeviceInfo(FT_HANDLE Handle, FT_DWORD* Type, FT_DWORD* Id,
+                                                    char* SerialNumber, char* Description, void*) {
     uint16_t Vid = 0, Pid = 0;
     std::string Serial;
     if (Info(Handle, Vid, Pid, Serial) != TUsbResult::Ok)
@@ -74,8 +80,8 @@ KORVEX_SIM_EXPORT FT_STATUS FT_GetDeviceInfo(FT_HANDLE Handle, FT_DWORD* Type, F
     return FT_OK;
 }
 
-KORVEX_SIM_EXPORT FT_STATUS FT_Write(FT_HANDLE Handle, void* Buffer, FT_DWORD Count,
-                                     FT_DWORD* Written) {
+KORVEX_SIM_EXPORT FT_STATUS FT_API FT_Write(FT_HANDLE Handle, void* Buffer, FT_DWORD Count,
+                                            FT_DWORD* Written) {
     size_t N = 0;
     const TUsbResult R = Write(Handle, static_cast<const uint8_t*>(Buffer), Count, N);
     if (Written)
@@ -83,8 +89,8 @@ KORVEX_SIM_EXPORT FT_STATUS FT_Write(FT_HANDLE Handle, void* Buffer, FT_DWORD Co
     return StatusOf(R);
 }
 
-KORVEX_SIM_EXPORT FT_STATUS FT_Read(FT_HANDLE Handle, void* Buffer, FT_DWORD Count,
-                                    FT_DWORD* Read) {
+KORVEX_SIM_EXPORT FT_STATUS FT_API FT_Read(FT_HANDLE Handle, void* Buffer, FT_DWORD Count,
+                                           FT_DWORD* Read) {
     size_t N = 0;
     const TUsbResult R = korvexsim::Read(Handle, static_cast<uint8_t*>(Buffer), Count, N);
     if (Read)
@@ -92,7 +98,7 @@ KORVEX_SIM_EXPORT FT_STATUS FT_Read(FT_HANDLE Handle, void* Buffer, FT_DWORD Cou
     return StatusOf(R);
 }
 
-KORVEX_SIM_EXPORT FT_STATUS FT_GetQueueStatus(FT_HANDLE Handle, FT_DWORD* RxBytes) {
+KORVEX_SIM_EXPORT FT_STATUS FT_API FT_GetQueueStatus(FT_HANDLE Handle, FT_DWORD* RxBytes) {
     size_t N = 0;
     const TUsbResult R = Available(Handle, N);
     if (RxBytes)
@@ -100,23 +106,24 @@ KORVEX_SIM_EXPORT FT_STATUS FT_GetQueueStatus(FT_HANDLE Handle, FT_DWORD* RxByte
     return StatusOf(R);
 }
 
-KORVEX_SIM_EXPORT FT_STATUS FT_ResetDevice(FT_HANDLE Handle) {
+KORVEX_SIM_EXPORT FT_STATUS FT_API FT_ResetDevice(FT_HANDLE Handle) {
     return StatusOf(Check(Handle));
 }
 
-KORVEX_SIM_EXPORT FT_STATUS FT_Purge(FT_HANDLE Handle, FT_DWORD Mask) {
+KORVEX_SIM_EXPORT FT_STATUS FT_API FT_Purge(FT_HANDLE Handle, FT_DWORD Mask) {
     const TUsbResult R = Check(Handle);
     if (R == TUsbResult::Ok && (Mask & FT_PURGE_RX))
         return StatusOf(PurgeReplies(Handle));
     return StatusOf(R);
 }
 
-KORVEX_SIM_EXPORT FT_STATUS FT_SetLatencyTimer(FT_HANDLE Handle, FT_UCHAR) {
+KORVEX_SIM_EXPORT FT_STATUS FT_API FT_SetLatencyTimer(FT_HANDLE Handle, FT_UCHAR) {
     return Check(Handle) == TUsbResult::BadHandle ? FT_INVALID_HANDLE : FT_OK;
 }
 
 // Resolved by the link but never called; present so the simulator passes for the real library.
-KORVEX_SIM_EXPORT FT_STATUS FT_GetStatus(FT_HANDLE, FT_DWORD* Rx, FT_DWORD* Tx, FT_DWORD* Event) {
+KORVEX_SIM_EXPORT FT_STATUS FT_API FT_GetStatus(FT_HANDLE, FT_DWORD* Rx, FT_DWORD* Tx,
+                                                FT_DWORD* Event) {
     if (Rx)
         *Rx = 0;
     if (Tx)
@@ -125,15 +132,15 @@ KORVEX_SIM_EXPORT FT_STATUS FT_GetStatus(FT_HANDLE, FT_DWORD* Rx, FT_DWORD* Tx, 
         *Event = 0;
     return FT_OK;
 }
-KORVEX_SIM_EXPORT FT_STATUS FT_SetBitMode(FT_HANDLE, FT_UCHAR, FT_UCHAR) {
+KORVEX_SIM_EXPORT FT_STATUS FT_API FT_SetBitMode(FT_HANDLE, FT_UCHAR, FT_UCHAR) {
     return FT_OK;
 }
-KORVEX_SIM_EXPORT FT_STATUS FT_GetBitMode(FT_HANDLE, FT_UCHAR* Mode) {
+KORVEX_SIM_EXPORT FT_STATUS FT_API FT_GetBitMode(FT_HANDLE, FT_UCHAR* Mode) {
     if (Mode)
         *Mode = 0;
     return FT_OK;
 }
-KORVEX_SIM_EXPORT FT_STATUS FT_SetUSBParameters(FT_HANDLE, FT_DWORD, FT_DWORD) {
+KORVEX_SIM_EXPORT FT_STATUS FT_API FT_SetUSBParameters(FT_HANDLE, FT_DWORD, FT_DWORD) {
     return FT_OK;
 }
 

@@ -5,6 +5,8 @@
 #include <limits>
 #include <thread>
 
+#include "native_file.h"
+
 namespace korvexsim {
 
 namespace {
@@ -86,7 +88,7 @@ void TProgrammer::Write(const uint8_t* Bytes, size_t Count) {
     // close every device leave no mark.
     if (FTotals.Writes == 0) {
         if (!FConfig.TracePath.empty())
-            FTrace = std::fopen(FConfig.TracePath.c_str(), "a");
+            FTrace = platform::OpenStream(FConfig.TracePath, "a");
         FRealStart = Clock::now();
     }
     ++FTotals.Writes;
@@ -523,7 +525,7 @@ void TProgrammer::Finish() {
         FTrace = nullptr;
     }
     if (!FConfig.SummaryPath.empty() && FTotals.Writes > 0) {
-        if (FILE* S = std::fopen(FConfig.SummaryPath.c_str(), "w")) {
+        if (FILE* S = platform::OpenStream(FConfig.SummaryPath, "w")) {
             std::fprintf(
                 S,
                 "tck_cycles %lld\nbytes_written %lld\nwrites %lld\nreply_bytes %lld\n"

@@ -8,6 +8,9 @@
 #include <mutex>
 #include <sstream>
 
+#include "native_file.h"
+#include "native_path.h"
+#include "native_process.h"
 #include "sim_config.h"
 #include "sim_programmer.h"
 
@@ -36,7 +39,7 @@ TSimState& State() {
 }
 
 std::string ReadFile(const std::string& Path) {
-    std::ifstream In(Path, std::ios::binary);
+    std::ifstream In(platform::PathFromUtf8(Path), std::ios::binary);
     std::ostringstream Out;
     Out << In.rdbuf();
     return Out.str();
@@ -65,13 +68,13 @@ void Apply(TSimState& S, const std::string& Path, const std::string& Text) {
         D->Info = A;
         S.Devices.push_back(std::move(D));
     }
-    if (!S.Config.TracePath.empty())
-        std::fclose(std::fopen(S.Config.TracePath.c_str(), "w")); // a new scenario, a new trace
+    if (!S.Config.TracePath.empty()) // a new scenario, a new trace
+        if (FILE* Trace = platform::OpenStream(S.Config.TracePath, "w"))
+            std::fclose(Trace);
 }
 
 void Refresh(TSimState& S, bool Force) {
-    const char* Env = std::getenv("KORVEX_SIM");
-    const std::string Path = Env ? Env : "";
+    const std::string Path = platform::EnvironmentValue("KORVEX_SIM").value_or("");
     const std::string Text = Path.empty() ? std::string() : ReadFile(Path);
     if (Force || !S.Loaded || Path != S.Path || Text != S.Text)
         Apply(S, Path, Text);

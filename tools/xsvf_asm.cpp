@@ -7,6 +7,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "native_path.h"
+
 namespace {
 
 // A value larger than this is surely a typing error in a description, not a test file.
@@ -493,12 +495,12 @@ std::string DisassembleXsvf(const std::vector<uint8_t>& Bytes) {
 }
 
 void AssembleXsvfFile(const std::string& SourcePath, const std::string& OutputPath) {
-    std::ifstream In(SourcePath, std::ios::binary);
+    std::ifstream In(platform::PathFromUtf8(SourcePath), std::ios::binary);
     if (!In)
         throw std::runtime_error("cannot read " + SourcePath);
     const std::string Text((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
     const std::vector<uint8_t> Bytes = AssembleXsvf(Text);
-    std::ofstream Out(OutputPath, std::ios::binary | std::ios::trunc);
+    std::ofstream Out(platform::PathFromUtf8(OutputPath), std::ios::binary | std::ios::trunc);
     Out.write(reinterpret_cast<const char*>(Bytes.data()),
               static_cast<std::streamsize>(Bytes.size()));
     if (!Out)

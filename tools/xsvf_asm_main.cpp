@@ -7,13 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "native_path.h"
+#include "native_process.h"
 #include "xsvf_asm.h"
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::string(argv[1]) == "--disassemble") {
-        std::ifstream In(argv[2], std::ios::binary);
+    const std::vector<std::string> Args = platform::Utf8Arguments(argc, argv);
+    if (Args.size() == 3 && Args[1] == "--disassemble") {
+        std::ifstream In(platform::PathFromUtf8(Args[2]), std::ios::binary);
         if (!In) {
-            std::fprintf(stderr, "xsvf-asm: cannot read %s\n", argv[2]);
+            std::fprintf(stderr, "xsvf-asm: cannot read %s\n", Args[2].c_str());
             return 1;
         }
         const std::vector<uint8_t> Bytes((std::istreambuf_iterator<char>(In)),
@@ -21,7 +24,7 @@ int main(int argc, char** argv) {
         std::fputs(DisassembleXsvf(Bytes).c_str(), stdout);
         return 0;
     }
-    if (argc != 3 || std::string(argv[1]) == "--help") {
+    if (Args.size() != 3 || Args[1] == "--help") {
         std::fprintf(stderr, "usage: xsvf-asm <description.txt> <output.xsvf>\n"
                              "       xsvf-asm --disassemble <file.xsvf>\n"
                              "One XSVF command a line (XSDRSIZE 32, XSDRTDO 12345678 FFFFFFFF, "
@@ -29,7 +32,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        AssembleXsvfFile(argv[1], argv[2]);
+        AssembleXsvfFile(Args[1], Args[2]);
     } catch (const std::exception& E) {
         std::fprintf(stderr, "xsvf-asm: %s\n", E.what());
         return 1;

@@ -1,12 +1,12 @@
 #include "command_line.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
-#include <unistd.h>
-
 #include "jtag_files_list.h"
+#include "native_file.h"
+#include "native_path.h"
+#include "native_process.h"
 #include "usbplow.h"
 
 namespace fs = std::filesystem;
@@ -42,29 +42,16 @@ std::string SettingsFileNameFor(const std::string& Name) {
     return Name.substr(0, Name.size() - Ext.size()) + ".ini";
 }
 
-namespace {
-std::string UserConfigFolder() {
-    const char* Xdg = std::getenv("XDG_CONFIG_HOME");
-    // A relative XDG_CONFIG_HOME is invalid and must be ignored.
-    if (Xdg && *Xdg == '/')
-        return std::string(Xdg) + "/korvex";
-    const char* Home = std::getenv("HOME");
-    if (Home && *Home)
-        return std::string(Home) + "/.config/korvex";
-    return "."; // no home at all (a bare service account): the working folder is all there is
-}
-} // namespace
-
 std::string DefaultSettingsFileName(const std::string& ExecutablePath,
                                     const std::string& BaseName) {
-    const fs::path Exe(ExecutablePath);
+    const fs::path Exe = platform::PathFromUtf8(ExecutablePath);
     const fs::path Folder = Exe.parent_path();
     const std::string Own =
-        SettingsFileNameFor(BaseName.empty() ? Exe.filename().string() : BaseName);
-    const fs::path Beside = Folder / Own;
+        SettingsFileNameFor(BaseName.empty() ? platform::Utf8FromPath(Exe.filename()) : BaseName);
+    const fs::path Beside = Folder / platform::PathFromUtf8(Own);
     std::error_code Ec;
-    const std::string FolderText = Folder.empty() ? "." : Folder.string();
-    if (fs::exists(Beside, Ec) || ::access(FolderText.c_str(), W_OK) == 0)
-        return Beside.string();
-    return (fs::path(UserConfigFolder()) / Own).string();
+    if (fs::exists(Beside, Ec) || platform::FolderWritable(Folder))
+        return platform::Utf8FromPath(Beside);
+    return platform::Utf8FromPath(platform::PathFromUtf8(platform::UserSettingsFolder()) /
+                                  platform::PathFromUtf8(Own));
 }

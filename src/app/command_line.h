@@ -43,8 +43,9 @@ int32_t ParseSerialNumber(const std::string& Hex);
 std::string SettingsFileNameFor(const std::string& Name);
 
 // The default settings file of an executable: beside it, named after it, when that folder is
-// writable or the file is already there; otherwise in the user's configuration folder
-// ($XDG_CONFIG_HOME/korvex, or ~/.config/korvex), so an installed program keeps its settings.
+// writable or the file is already there; otherwise in the user's settings folder
+// ($XDG_CONFIG_HOME/korvex or ~/.config/korvex; %APPDATA%\korvex on Windows), so a program
+// installed where users cannot write (/usr/bin, Program Files) keeps its settings.
 // BaseName replaces the executable's own name when given (korvex-cli shares the desktop program's
 // file).
 std::string DefaultSettingsFileName(const std::string& ExecutablePath,

@@ -1,7 +1,5 @@
 #include "ini_file.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -10,19 +8,11 @@
 #include <string_view>
 #include <system_error>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "jtag_files_list.h"
+#include "native_file.h"
+#include "native_path.h"
 
 namespace {
-// What a new file gets: read and write for everyone the umask allows.
-mode_t DefaultMode() {
-    const mode_t Mask = ::umask(0);
-    ::umask(Mask);
-    return 0666 & ~Mask;
-}
 
 std::string Trim(const std::string& S) {
     const char* Blank = " \t\r";
@@ -96,8 +86,9 @@ bool ParseInt32(const std::string& S, int32_t& Out) {
 }
 } // namespace
 
-TIniFile::TIniFile(std::string FileName) : FFileName(std::move(FileName)) {
-    std::ifstream In(FFileName, std::ios::binary);
+TIniFile::TIniFile(std::string FileName)
+    : FFileName(std::move(FileName)), FLineEnd(platform::TextLineEnd()) {
+    std::ifstream In(platform::PathFromUtf8(FFileName), std::ios::binary);
     if (!In)
         return; // a missing or unreadable file reads as empty
     std::stringstream Buffer;
@@ -116,8 +107,9 @@ TIniFile::TIniFile(std::string FileName) : FFileName(std::move(FileName)) {
         FLines.push_back(Text.substr(Begin, Nl - Begin)); // a CR before the LF stays in the line
         Begin = Nl + 1;
     }
-    if (!FLines.empty() && !FLines[0].empty() && FLines[0].back() == '\r')
-        FLineEnd = "\r\n";
+    // Lines we add end as the file's first line does; a new file gets the system's line end.
+    if (!FLines.empty())
+        FLineEnd = !FLines[0].empty() && FLines[0].back() == '\r' ? "\r\n" : "\n";
 }
 
 int TIniFile::FindSection(const std::string& Section) const {
@@ -217,7 +209,7 @@ void ReplaceFile(const std::string& FileName, const std::string& Text) {
     namespace fs = std::filesystem;
     std::error_code Ec;
     // A settings file that is a symbolic link stays one: the file it points to is replaced.
-    fs::path Target(FileName);
+    fs::path Target = platform::PathFromUtf8(FileName);
     for (int Hops = 0; Hops < 40 && fs::is_symlink(Target, Ec); ++Hops) {
         const fs::path Next = fs::read_symlink(Target, Ec);
         if (Ec)
@@ -226,51 +218,13 @@ void ReplaceFile(const std::string& FileName, const std::string& Text) {
     }
     if (Target.has_parent_path() && !fs::exists(Target.parent_path(), Ec))
         fs::create_directories(Target.parent_path(), Ec); // the user's configuration folder
-
-    auto Fail = [&](int Err, const std::string& TempName) {
-        if (!TempName.empty())
-            ::unlink(TempName.c_str());
-        throw std::runtime_error("Unable to write to " + FileName +
-                                 (Err ? std::string(": ") + std::strerror(Err) : std::string()) +
-                                 " (the file was left as it was)");
-    };
     // The whole text goes to a new file beside the old one, reaches the disk, and only then takes
     // the old one's place: a full disk, a crash or a kill leaves either the old file or the new
     // one, never half of one.
-    std::string TempName = Target.string() + ".XXXXXX";
-    const int Fd = ::mkstemp(TempName.data());
-    if (Fd < 0)
-        Fail(errno, "");
-    struct stat Old {};
-    const mode_t Mode = ::stat(Target.c_str(), &Old) == 0 && S_ISREG(Old.st_mode)
-                            ? Old.st_mode & 07777
-                            : DefaultMode();
-    ::fchmod(Fd, Mode);
-    size_t Done = 0;
-    while (Done < Text.size()) {
-        const ssize_t N = ::write(Fd, Text.data() + Done, Text.size() - Done);
-        if (N < 0 && errno == EINTR)
-            continue;
-        if (N <= 0) {
-            const int Err = N < 0 ? errno : ENOSPC;
-            ::close(Fd);
-            Fail(Err, TempName);
-        }
-        Done += static_cast<size_t>(N);
-    }
-    if (::fsync(Fd) != 0) {
-        const int Err = errno;
-        ::close(Fd);
-        Fail(Err, TempName);
-    }
-    if (::close(Fd) != 0)
-        Fail(errno, TempName);
-    if (::rename(TempName.c_str(), Target.c_str()) != 0)
-        Fail(errno, TempName);
-    // The rename itself is kept only once the folder reaches the disk.
-    const std::string Folder = Target.has_parent_path() ? Target.parent_path().string() : ".";
-    if (const int Dir = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY); Dir >= 0) {
-        ::fsync(Dir);
-        ::close(Dir);
+    try {
+        platform::ReplaceFileContent(Target, Text);
+    } catch (const std::runtime_error& E) {
+        throw std::runtime_error("Unable to write to " + FileName + ": " + E.what() +
+                                 " (the file was left as it was)");
     }
 }

@@ -8,6 +8,7 @@
 #include "chain_scan.h"
 #include "file_check.h"
 #include "line_exception.h"
+#include "native_path.h"
 #include "settings.h"
 
 namespace {
@@ -17,8 +18,8 @@ std::string ExpandFileName(const std::string& Name) {
     if (Name.empty())
         return Name;
     std::error_code Ec;
-    const auto Full = std::filesystem::absolute(Name, Ec);
-    return Ec ? Name : Full.lexically_normal().string();
+    const auto Full = std::filesystem::absolute(platform::PathFromUtf8(Name), Ec);
+    return Ec ? Name : platform::Utf8FromPath(Full.lexically_normal());
 }
 } // namespace
 
@@ -90,7 +91,7 @@ std::string TProcessingController::NotPlayable(const std::string& FileName) {
     // end; it is refused before the programmer is touched.
     const std::string Path = ExpandFileName(FileName);
     std::error_code Ec;
-    const auto Status = std::filesystem::status(Path, Ec);
+    const auto Status = std::filesystem::status(platform::PathFromUtf8(Path), Ec);
     if (Ec || !std::filesystem::exists(Status) || std::filesystem::is_regular_file(Status))
         return {};
     return "Cannot play " + Path + ": not a regular file";
@@ -252,8 +253,9 @@ int TProcessingController::CheckVectorFile(const std::string& FileName) {
 bool TProcessingController::CanProcessLastFile() const {
     std::error_code Ec;
     // A folder of that name is not a file to play.
-    return !LastFileName.empty() && std::filesystem::exists(LastFileName, Ec) &&
-           !std::filesystem::is_directory(LastFileName, Ec);
+    const auto Path = platform::PathFromUtf8(LastFileName);
+    return !LastFileName.empty() && std::filesystem::exists(Path, Ec) &&
+           !std::filesystem::is_directory(Path, Ec);
 }
 
 void TProcessingController::EndRun(int Status) {

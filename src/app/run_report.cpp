@@ -6,11 +6,11 @@
 #include <fstream>
 #include <memory>
 
-#include <nlohmann/json.hpp>
-#include <openssl/evp.h>
-
+#include "native_path.h"
+#include "sha256.h"
 #include "svf_hex.h"
 #include "transcript.h"
+#include <nlohmann/json.hpp>
 
 std::string IsoTime(std::chrono::system_clock::time_point T) {
     const std::time_t Seconds = std::chrono::system_clock::to_time_t(T);
@@ -49,34 +49,22 @@ std::string Sha256OfFile(const std::string& FileName) {
     // A device or FIFO named like a vector file may never end (/dev/zero); it is refused as not a
     // regular file by the run, and has no hash.
     std::error_code Ec;
-    if (!std::filesystem::is_regular_file(FileName, Ec))
+    const std::filesystem::path Path = platform::PathFromUtf8(FileName);
+    if (!std::filesystem::is_regular_file(Path, Ec))
         return "";
-    std::ifstream In(FileName, std::ios::binary);
+    std::ifstream In(Path, std::ios::binary);
     if (!In)
         return "";
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> Ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    if (!Ctx || EVP_DigestInit_ex(Ctx.get(), EVP_sha256(), nullptr) != 1)
-        return "";
+    TSha256 Hash;
     std::vector<char> Buffer(1 << 16);
     while (In) {
         In.read(Buffer.data(), static_cast<std::streamsize>(Buffer.size()));
-        if (In.gcount() > 0 &&
-            EVP_DigestUpdate(Ctx.get(), Buffer.data(), static_cast<size_t>(In.gcount())) != 1)
+        if (In.gcount() > 0 && !Hash.Update(Buffer.data(), static_cast<size_t>(In.gcount())))
             return "";
     }
     if (In.bad())
         return "";
-    unsigned char Digest[EVP_MAX_MD_SIZE];
-    unsigned int Length = 0;
-    if (EVP_DigestFinal_ex(Ctx.get(), Digest, &Length) != 1)
-        return "";
-    std::string Hex;
-    char Byte[3];
-    for (unsigned I = 0; I < Length; ++I) {
-        std::snprintf(Byte, sizeof Byte, "%02x", Digest[I]);
-        Hex += Byte;
-    }
-    return Hex;
+    return Hash.HexDigest();
 }
 
 namespace {

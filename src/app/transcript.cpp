@@ -1,12 +1,7 @@
 #include "transcript.h"
 
-#include <cerrno>
-#include <cstring>
-
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "jtag_events.h"
+#include "native_file.h"
 #include "run_report.h"
 
 bool TTranscript::Start(const std::string& What) {
@@ -40,18 +35,9 @@ bool TTranscript::Line(const std::string& Text, uint8_t Severity) {
 bool TTranscript::Write(const std::string& Tag, const std::string& Text) {
     if (FFileName.empty())
         return true;
-    const std::string Line = IsoTime(Now()) + " " + Tag + " " + Text + "\n";
-    // O_APPEND: every write lands at the end of the file, whole, even with other processes
-    // writing to it.
-    const int Fd = ::open(FFileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (Fd < 0) {
-        FLastError = std::strerror(errno);
-        return false;
-    }
-    const ssize_t Written = ::write(Fd, Line.data(), Line.size());
-    FLastError = Written < 0 ? std::strerror(errno) : "";
-    ::close(Fd);
-    if (Written >= 0 && Written != static_cast<ssize_t>(Line.size()))
-        FLastError = "the line was cut short (disk full?)";
-    return Written == static_cast<ssize_t>(Line.size());
+    // Appended whole, in one write, even with other processes writing to the same file; with the
+    // line end the system's own text tools expect (Notepad before Windows 10 showed a transcript
+    // with bare line feeds as one long line).
+    return platform::AppendToFile(
+        FFileName, IsoTime(Now()) + " " + Tag + " " + Text + platform::TextLineEnd(), &FLastError);
 }

@@ -2,11 +2,10 @@
 // a terminal or a script, and ends with the exit code the desktop program would give: 0 = played
 // without errors, 1 = the run failed or was cancelled, 2 = the run did not start.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <optional>
 #include <thread>
@@ -15,6 +14,8 @@
 
 #include "bench_options.h"
 #include "command_line.h"
+#include "native_console.h"
+#include "native_process.h"
 #include "player_registration.h"
 #include "processing_controller.h"
 #include "run_options.h"
@@ -25,34 +26,10 @@
 #endif
 
 namespace {
+// Set by the first Ctrl-C (Ctrl-Break, a kill, the terminal going away): the run is cancelled and
+// the programmer closed properly, so VPP ends in its after-run state instead of wherever the run
+// left it. A second one ends the program at once.
 std::atomic<bool> StopRequested{false};
-
-extern "C" void OnStopSignal(int) {
-    StopRequested.store(true);
-}
-
-// The first Ctrl-C (or a kill, or the terminal going away) cancels the run and lets the
-// programmer be closed properly, so VPP ends in its after-run state instead of wherever the run
-// left it; the handler is reset by it, so a second one ends the program at once.
-void InstallStopHandler() {
-    struct sigaction Action {};
-    Action.sa_handler = OnStopSignal;
-    sigemptyset(&Action.sa_mask);
-    Action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &Action, nullptr);
-    sigaction(SIGTERM, &Action, nullptr);
-    sigaction(SIGHUP, &Action, nullptr);
-    // A reader that goes away ("korvex-cli f.svf | head -1") must not kill us mid-run with the
-    // programmer still driving the target: the lines are lost, the run and its exit code are not.
-    std::signal(SIGPIPE, SIG_IGN);
-}
-
-std::string ExecutablePath(const char* Argv0) {
-    std::error_code Ec;
-    const auto Self = std::filesystem::read_symlink("/proc/self/exe", Ec);
-    return Ec ? std::string(Argv0) : Self.string();
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -61,6 +38,9 @@ int main(int argc, char** argv) {
                  "cancelled, 2 = the run did not start.",
                  "korvex-cli"};
     App.option_defaults()->ignore_case();
+    // Options are "-x" and "--name" on every system: CLI11 would take "/name" as an option on
+    // Windows, and a file given as "/boards/a.svf" (the current drive's root) would be refused.
+    App.allow_windows_style_options(false);
     std::string FileName;
     std::optional<std::string> Serial, IniFile;
     bool List = false;
@@ -69,7 +49,8 @@ int main(int argc, char** argv) {
                    "Programmer serial number, hexadecimal (as --list shows it)");
     App.add_option("-I,--ini", IniFile,
                    "Settings file (its extension becomes .ini); default: korvex-player.ini "
-                   "beside this program, or in ~/.config/korvex when that folder is not writable");
+                   "beside this program, or in ~/.config/korvex (Windows: %APPDATA%\\korvex) "
+                   "when that folder is not writable");
     App.add_flag("--list", List, "List the serial numbers of the attached programmers and exit");
     TBenchOptions Bench;
     AddBenchOptions(App, Bench);
@@ -90,7 +71,12 @@ int main(int argc, char** argv) {
         }
     }
     try {
-        App.parse(argc, argv);
+        // UTF-8 arguments on every system: a file name in any script reaches the player whole.
+        std::vector<std::string> Args = platform::Utf8Arguments(argc, argv);
+        if (!Args.empty())
+            Args.erase(Args.begin());           // the program's name
+        std::reverse(Args.begin(), Args.end()); // CLI11 takes them last first
+        App.parse(std::move(Args));
     } catch (const CLI::Success& E) { // --help, --version
         return App.exit(E);
     } catch (const CLI::ParseError& E) {
@@ -125,7 +111,7 @@ int main(int argc, char** argv) {
     for (size_t I = 0; I < Overrides.size(); ++I)
         if (Overrides[I])
             Session.OptionOverrides.emplace_back(&RunOptions()[I], *Overrides[I]);
-    Controller.Configure(ExecutablePath(argv[0]), Session);
+    Controller.Configure(platform::ExecutablePath(argv[0]), Session);
 
     // The check needs neither driver nor programmer; its report comes out at the poll.
     if (!Bench.CheckFile.empty()) {
@@ -196,7 +182,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    InstallStopHandler();
+    platform::InstallStopHandler(StopRequested);
     View.OnLoading = [&Controller] {
         if (StopRequested.load())
             Controller.Cancel();

@@ -2,9 +2,8 @@
 
 #include <cstdlib>
 
-#include <unistd.h>
-
 #include "console_text.h"
+#include "native_console.h"
 
 namespace {
 bool NoColourWanted() {
@@ -30,10 +29,12 @@ const char* AnsiFor(uint8_t Severity) {
 } // namespace
 
 TTerminalView::TTerminalView(FILE* Out, FILE* Err)
-    : FOut(Out), FErr(Err), FOutTerminal(::isatty(fileno(Out))),
-      FColour(FOutTerminal && !NoColourWanted()),
-      FErrColour(::isatty(fileno(Err)) && !NoColourWanted()),
-      FProgressShown(::isatty(fileno(Err))) {}
+    : FOut(Out), FErr(Err), FOutTerminal(platform::IsTerminal(Out)),
+      FColour(!NoColourWanted() && platform::EnableColourSequences(Out)),
+      FErrColour(!NoColourWanted() && platform::EnableColourSequences(Err)),
+      // The bar is redrawn in place with "\r" and erased with "\033[K": a console that does not
+      // take escape sequences would fill with copies of it.
+      FProgressShown(platform::EnableColourSequences(Err)) {}
 
 void TTerminalView::EraseProgress() {
     if (FBarVisible) {

@@ -11,6 +11,7 @@
 #include "jtag_files_list.h"
 #include "korvex_link.h"
 #include "line_exception.h"
+#include "native_path.h"
 #include "player_thread.h"
 #include "usbplow.h"
 
@@ -122,7 +123,8 @@ TFileCheck CheckFile(const std::string& FileName, const TRunOptions& Options) {
     TFileCheck Result;
     TCountingTarget Target(Options, Result);
     try {
-        const std::string Ext = std::filesystem::path(FileName).extension().string();
+        const std::string Ext =
+            platform::Utf8FromPath(platform::PathFromUtf8(FileName).extension());
         std::unique_ptr<TJtagFile> Player = TJtagFilesList::Global().CreateForFile(Ext, FileName);
         Result.FileType = Player->GetFileType();
         Player->Events = Target.Events();

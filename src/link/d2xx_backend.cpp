@@ -9,6 +9,7 @@
 
 #include "d2xx_types.h"
 #include "dynamic_library.h"
+#include "native_process.h"
 #include "usb_backend.h"
 
 namespace {
@@ -36,8 +37,8 @@ public:
     const char* Name() const override { return "D2XX"; }
 
     std::string LibraryName() const override {
-        if (const char* Env = std::getenv("KORVEX_D2XX"); Env && *Env)
-            return Env;
+        if (const auto Env = platform::EnvironmentValue("KORVEX_D2XX"); Env && !Env->empty())
+            return *Env;
 #ifdef _WIN32
         return "ftd2xx.dll";
 #else

@@ -32,24 +32,33 @@ constexpr FT_DWORD FT_PURGE_TX = 2;
 // Size of the serial-number and description buffers FT_GetDeviceInfo fills.
 constexpr int FT_INFO_BUFFER_SIZE = 64;
 
+// The library's calling convention: WINAPI (__stdcall) on Windows, as the vendor's header declares
+// every entry point. On 64-bit Windows there is only one convention and the keyword changes
+// nothing, but a 32-bit build calling through a cdecl pointer would unbalance the stack.
+#ifdef _WIN32
+#define FT_API __stdcall
+#else
+#define FT_API
+#endif
+
 extern "C" {
-using PFT_Open = FT_STATUS (*)(int DeviceNumber, FT_HANDLE* Handle);
-using PFT_ListDevices = FT_STATUS (*)(void* Arg1, void* Arg2, FT_DWORD Flags);
-using PFT_Close = FT_STATUS (*)(FT_HANDLE Handle);
-using PFT_Read = FT_STATUS (*)(FT_HANDLE Handle, void* Buffer, FT_DWORD BytesToRead,
-                               FT_DWORD* BytesReturned);
-using PFT_Write = FT_STATUS (*)(FT_HANDLE Handle, void* Buffer, FT_DWORD BytesToWrite,
-                                FT_DWORD* BytesWritten);
-using PFT_ResetDevice = FT_STATUS (*)(FT_HANDLE Handle);
-using PFT_Purge = FT_STATUS (*)(FT_HANDLE Handle, FT_DWORD Mask);
-using PFT_GetQueueStatus = FT_STATUS (*)(FT_HANDLE Handle, FT_DWORD* RxBytes);
-using PFT_GetStatus = FT_STATUS (*)(FT_HANDLE Handle, FT_DWORD* RxBytes, FT_DWORD* TxBytes,
-                                    FT_DWORD* EventStatus);
-using PFT_SetLatencyTimer = FT_STATUS (*)(FT_HANDLE Handle, FT_UCHAR Timer);
-using PFT_SetBitMode = FT_STATUS (*)(FT_HANDLE Handle, FT_UCHAR Mask, FT_UCHAR Enable);
-using PFT_GetBitMode = FT_STATUS (*)(FT_HANDLE Handle, FT_UCHAR* Mode);
-using PFT_SetUSBParameters = FT_STATUS (*)(FT_HANDLE Handle, FT_DWORD InTransferSize,
-                                           FT_DWORD OutTransferSize);
-using PFT_GetDeviceInfo = FT_STATUS (*)(FT_HANDLE Handle, FT_DWORD* Type, FT_DWORD* Id,
-                                        char* SerialNumber, char* Description, void* Dummy);
+using PFT_Open = FT_STATUS(FT_API*)(int DeviceNumber, FT_HANDLE* Handle);
+using PFT_ListDevices = FT_STATUS(FT_API*)(void* Arg1, void* Arg2, FT_DWORD Flags);
+using PFT_Close = FT_STATUS(FT_API*)(FT_HANDLE Handle);
+using PFT_Read = FT_STATUS(FT_API*)(FT_HANDLE Handle, void* Buffer, FT_DWORD BytesToRead,
+                                    FT_DWORD* BytesReturned);
+using PFT_Write = FT_STATUS(FT_API*)(FT_HANDLE Handle, void* Buffer, FT_DWORD BytesToWrite,
+                                     FT_DWORD* BytesWritten);
+using PFT_ResetDevice = FT_STATUS(FT_API*)(FT_HANDLE Handle);
+using PFT_Purge = FT_STATUS(FT_API*)(FT_HANDLE Handle, FT_DWORD Mask);
+using PFT_GetQueueStatus = FT_STATUS(FT_API*)(FT_HANDLE Handle, FT_DWORD* RxBytes);
+using PFT_GetStatus = FT_STATUS(FT_API*)(FT_HANDLE Handle, FT_DWORD* RxBytes, FT_DWORD* TxBytes,
+                                         FT_DWORD* EventStatus);
+using PFT_SetLatencyTimer = FT_STATUS(FT_API*)(FT_HANDLE Handle, FT_UCHAR Timer);
+using PFT_SetBitMode = FT_STATUS(FT_API*)(FT_HANDLE Handle, FT_UCHAR Mask, FT_UCHAR Enable);
+using PFT_GetBitMode = FT_STATUS(FT_API*)(FT_HANDLE Handle, FT_UCHAR* Mode);
+using PFT_SetUSBParameters = FT_STATUS(FT_API*)(FT_HANDLE Handle, FT_DWORD InTransferSize,
+                                                FT_DWORD OutTransferSize);
+using PFT_GetDeviceInfo = FT_STATUS(FT_API*)(FT_HANDLE Handle, FT_DWORD* Type, FT_DWORD* Id,
+                                             char* SerialNumber, char* Description, void* Dummy);
 }

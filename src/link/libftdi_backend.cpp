@@ -17,6 +17,7 @@
 #include <type_traits>
 
 #include "dynamic_library.h"
+#include "native_process.h"
 #include "usb_backend.h"
 
 namespace {
@@ -61,8 +62,8 @@ public:
     const char* Name() const override { return "libftdi1"; }
 
     std::string LibraryName() const override {
-        if (const char* Env = std::getenv("KORVEX_LIBFTDI"); Env && *Env)
-            return Env;
+        if (const auto Env = platform::EnvironmentValue("KORVEX_LIBFTDI"); Env && !Env->empty())
+            return *Env;
 #ifdef _WIN32
         return "libftdi1.dll";
 #else

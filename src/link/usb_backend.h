@@ -72,4 +72,12 @@ public:
 };
 
 std::unique_ptr<TUsbBackend> MakeD2xxBackend();
+// On Windows the programmer comes with FTDI's driver, and libftdi1 would first need the device
+// moved to another USB driver (WinUSB): there the automatic choice is D2XX alone, and libftdi1 is
+// used only when asked for by name.
+#ifdef _WIN32
+inline constexpr bool LibftdiInAutoChoice = false;
+#else
+inline constexpr bool LibftdiInAutoChoice = true;
+#endif
 std::unique_ptr<TUsbBackend> MakeLibftdiBackend();

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "native_process.h"
+
 namespace {
 
 char Upper(char C) {
@@ -101,15 +103,16 @@ bool TUsbDriver::LoadUSBDriver() {
         return true;
     FLoadError.clear();
     auto Named = [](const char* Variable) {
-        const char* Env = std::getenv(Variable);
-        return Env && *Env;
+        const auto Env = platform::EnvironmentValue(Variable);
+        return Env && !Env->empty();
     };
     std::vector<std::unique_ptr<TUsbBackend>> Candidates;
     if (Choice == TDriverChoice::D2xx ||
         (Choice == TDriverChoice::Auto && (Named("KORVEX_D2XX") || !Named("KORVEX_LIBFTDI"))))
         Candidates.push_back(MakeD2xxBackend());
     if (Choice == TDriverChoice::Libftdi ||
-        (Choice == TDriverChoice::Auto && !Named("KORVEX_D2XX")))
+        (Choice == TDriverChoice::Auto && !Named("KORVEX_D2XX") &&
+         (LibftdiInAutoChoice || Named("KORVEX_LIBFTDI"))))
         Candidates.push_back(MakeLibftdiBackend());
     for (auto& Candidate : Candidates) {
         std::string Error;

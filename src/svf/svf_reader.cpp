@@ -2,7 +2,6 @@
 // lines counted for error messages, comments removed and echoed, one statement assembled up to its
 // ";" and split into words.
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include <system_error>
 
 #include "line_exception.h"
+#include "native_file.h"
 #include "svf_file.h"
 
 namespace {
@@ -103,7 +103,7 @@ inline const char* BlankRunEnd(const char* P, const char* End) {
 } // namespace
 
 TSVFFile::TSVFFile(const std::string& FileName) : TJtagFile(FileName) {
-    FFileHandle = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
+    FFileHandle = platform::OpenForReading(FileName);
     if (FFileHandle < 0)
         throw std::runtime_error("Cannot open file " + FileName + " for read.");
     struct stat St {};
@@ -111,8 +111,6 @@ TSVFFile::TSVFFile(const std::string& FileName) : TJtagFile(FileName) {
         FileSize = St.st_size;
     // Only a regular file has a size to hold it to.
     FCheckFileSize = S_ISREG(St.st_mode);
-    // The file is read strictly forwards; let the kernel read ahead generously.
-    ::posix_fadvise(FFileHandle, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 TSVFFile::~TSVFFile() {

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "native_file.h"
 #include "tap_state.h"
 #include "xsvf_file.h"
 
@@ -95,7 +96,7 @@ TXSVFFile::~TXSVFFile() {
 }
 
 void TXSVFFile::OpenFile() {
-    FFile.reset(std::fopen(FFileName.c_str(), "rb"));
+    FFile.reset(platform::OpenStream(FFileName, "rb"));
     if (!FFile)
         throw std::runtime_error("Cannot open file " + FFileName + " for read.");
     // The size bounds every length the file declares: a value cannot hold more bytes than the

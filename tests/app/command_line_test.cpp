@@ -80,6 +80,7 @@ TEST(CommandLine, SettingsFileNames) {
         EXPECT_EQ(SettingsFileNameFor(R.Name), R.Ini) << R.Name;
 }
 
+#ifndef _WIN32 // XDG_CONFIG_HOME; Windows: Platform.SettingsFileBesideOrInUserFolder
 TEST(CommandLine, DefaultSettingsFileBesideOrInConfigFolder) {
     const TScratchFolder Scratch("command-line");
     const fs::path Tmp = Scratch.Path();
@@ -95,6 +96,7 @@ TEST(CommandLine, DefaultSettingsFileBesideOrInConfigFolder) {
               (Tmp / "cfg" / "korvex" / "korvex-player.ini").string());
     ::unsetenv("XDG_CONFIG_HOME");
 }
+#endif
 
 TEST(OpenDialogFilter, OneEntryPerTypeAndAllSupported) {
     TJtagFilesList Registry;

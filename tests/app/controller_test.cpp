@@ -422,12 +422,16 @@ TEST_F(Controller, NotARegularFileIsRefusedBeforeTheProgrammerIsOpened) {
     // Folders, FIFOs and devices named like vector files, SVF and XSVF alike.
     fs::create_directories(Dir / "folder.svf");
     fs::create_directories(Dir / "folder.xsvf");
+#ifdef _WIN32 // no FIFOs or device files in a Windows folder
+    for (const char* Name : {"folder.svf", "folder.xsvf"}) {
+#else
     ASSERT_EQ(::mkfifo((Dir / "pipe.svf").c_str(), 0600), 0);
     ASSERT_EQ(::mkfifo((Dir / "pipe.xsvf").c_str(), 0600), 0);
     fs::create_symlink("/dev/zero", Dir / "zero.svf");
     fs::create_symlink("/dev/null", Dir / "null.xsvf");
     for (const char* Name :
          {"folder.svf", "folder.xsvf", "pipe.svf", "pipe.xsvf", "zero.svf", "null.xsvf"}) {
+#endif
         SCOPED_TRACE(Name);
         Sim("");
         View.Events.clear();

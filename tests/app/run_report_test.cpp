@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "native_file.h"
 #include "run_report.h"
 #include "run_timer.h"
 #include "scratch.h"
@@ -63,12 +64,14 @@ TEST(Transcript, AppendsTimestampedLinesAcrossRuns) {
         T.Line("File processing completed successfully", sevInfo);
         T.End("passed, exit code 0");
     }
-    const std::string Expected = "2026-12-08T22:55:01Z ==== start: korvex-cli a.svf\n"
-                                 "2026-12-08T22:55:01Z  ERR Fatal error \"x\" near line 2\n"
-                                 "2026-12-08T22:55:01Z  ERR \"SDR 8;\"\n"
+    // Lines end as the system's text tools expect (CRLF on Windows).
+    const std::string Eol = platform::TextLineEnd();
+    const std::string Expected = "2026-12-08T22:55:01Z ==== start: korvex-cli a.svf" + Eol +
+                                 "2026-12-08T22:55:01Z  ERR Fatal error \"x\" near line 2" + Eol +
+                                 "2026-12-08T22:55:01Z  ERR \"SDR 8;\"" + Eol +
                                  "2026-12-08T22:55:01Z      File processing completed "
-                                 "successfully\n"
-                                 "2026-12-08T22:55:01Z ==== end: passed, exit code 0\n";
+                                 "successfully" +
+                                 Eol + "2026-12-08T22:55:01Z ==== end: passed, exit code 0" + Eol;
     EXPECT_EQ(ReadAll(Path), Expected + Expected);
     EXPECT_FALSE(TTranscript(SuiteScratch().File("no/such/folder/x.log")).Start("x"));
 }

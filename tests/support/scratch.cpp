@@ -7,20 +7,23 @@
 #include <stdexcept>
 
 #include "driver_env.h"
+#include "native_path.h"
 
 namespace fs = std::filesystem;
 
 TScratchFolder::TScratchFolder(const std::string& Tag) {
-    std::string Template = (fs::temp_directory_path() / ("korvex-" + Tag + "-XXXXXX")).string();
+    // UTF-8 like every name inside the program (a tag may be in any script).
+    std::string Template = platform::Utf8FromPath(
+        fs::temp_directory_path() / platform::PathFromUtf8("korvex-" + Tag + "-XXXXXX"));
     if (!::mkdtemp(Template.data()))
         throw std::runtime_error("cannot create a scratch folder in " +
-                                 fs::temp_directory_path().string());
+                                 platform::Utf8FromPath(fs::temp_directory_path()));
     FPath = Template;
 }
 
 TScratchFolder::~TScratchFolder() {
     std::error_code Ignored;
-    fs::remove_all(FPath, Ignored);
+    fs::remove_all(platform::PathFromUtf8(FPath), Ignored);
 }
 
 const TScratchFolder& SuiteScratch() {
@@ -29,12 +32,12 @@ const TScratchFolder& SuiteScratch() {
 }
 
 std::string TScratchFolder::File(const std::string& Name) const {
-    return (fs::path(FPath) / Name).string();
+    return platform::Utf8FromPath(platform::PathFromUtf8(FPath) / platform::PathFromUtf8(Name));
 }
 
 std::string TScratchFolder::Write(const std::string& Name, const std::string& Content) const {
     const std::string Path = File(Name);
-    std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
+    std::ofstream Out(platform::PathFromUtf8(Path), std::ios::binary | std::ios::trunc);
     Out.write(Content.data(), static_cast<std::streamsize>(Content.size()));
     if (!Out)
         throw std::runtime_error("cannot write " + Path);
@@ -42,7 +45,7 @@ std::string TScratchFolder::Write(const std::string& Name, const std::string& Co
 }
 
 std::string TScratchFolder::Read(const std::string& Name) const {
-    std::ifstream In(File(Name), std::ios::binary);
+    std::ifstream In(platform::PathFromUtf8(File(Name)), std::ios::binary);
     std::ostringstream Text;
     Text << In.rdbuf();
     return Text.str();

@@ -167,7 +167,8 @@ TEST(SvfPipeline, FreeingARunningPlayerReturns) {
 TEST(SvfPipeline, StartFailsCleanlyWhenTheFileIsGone) {
     const std::string Path = WriteTemp("gone.svf", "STATE RESET;");
     auto P = std::make_unique<TSVFFile>(Path);
-    std::remove(Path.c_str());
+    if (std::remove(Path.c_str()) != 0)
+        GTEST_SKIP() << "an open file cannot be deleted here (Windows)";
     EXPECT_THROW(P->Start(1000000), std::runtime_error);
     EXPECT_EQ(P->Status(), 0);
     P.reset();
