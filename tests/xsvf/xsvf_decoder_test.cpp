@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <functional>
 
+#ifdef __linux__
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include "jtag_files_list.h"
 #include "xsvf_file.h"
@@ -140,10 +142,22 @@ TEST(XsvfPreScan, RefusesAFileThatEndsEarly) {
     }
 }
 
+bool HostileLengthsAreRefused() {
+    return ErrorOf(MakeXsvf("huge.xsvf", "XSDRSIZE 0xFFFFFFFF\nBYTES 03 00\nXCOMPLETE\n")) ==
+               "Unexpected end of file inside command XSDR" &&
+           // A length no command uses is no error.
+           ErrorOf(MakeXsvf("unused.xsvf", "XSDRSIZE 0xFFFFFFFF\nXSDRSIZE 8\n"
+                                           "XSDR 5A\nXCOMPLETE\n")) == "" &&
+           // A length that fits the file but not its remaining bytes is a truncation.
+           ErrorOf(MakeXsvf("big.xsvf", "XSDRSIZE 256\nXCOMMENT " + std::string(40, 'c') +
+                                            "\nBYTES 09 00\n")) ==
+               "Unexpected end of file inside command XSDRTDO";
+}
+
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 // Run in a child whose address space can grow by 64 MiB at most: a pre-scan that allocated what a
 // length of 0xFFFFFFFF bits asks for (512 MiB a buffer) dies there instead of passing slowly.
-void WithAddressSpaceBoundBy64MiB(const std::function<bool()>& Body) {
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+[[noreturn]] void WithAddressSpaceBoundBy64MiB(const std::function<bool()>& Body) {
     long Pages = 0;
     if (std::FILE* Statm = std::fopen("/proc/self/statm", "r")) {
         if (std::fscanf(Statm, "%ld", &Pages) != 1)
@@ -154,28 +168,21 @@ void WithAddressSpaceBoundBy64MiB(const std::function<bool()>& Body) {
     const rlimit Bound{Limit, Limit};
     if (Pages == 0 || ::setrlimit(RLIMIT_AS, &Bound) != 0)
         std::_Exit(3);
-#endif
     std::_Exit(Body() ? 0 : 1);
 }
 
 TEST(XsvfPreScan, AHostileLengthFailsWithoutAllocating) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        WithAddressSpaceBoundBy64MiB([] {
-            return ErrorOf(
-                       MakeXsvf("huge.xsvf", "XSDRSIZE 0xFFFFFFFF\nBYTES 03 00\nXCOMPLETE\n")) ==
-                       "Unexpected end of file inside command XSDR" &&
-                   // A length no command uses is no error.
-                   ErrorOf(MakeXsvf("unused.xsvf", "XSDRSIZE 0xFFFFFFFF\nXSDRSIZE 8\n"
-                                                   "XSDR 5A\nXCOMPLETE\n")) == "" &&
-                   // A length that fits the file but not its remaining bytes is a
-                   // truncation.
-                   ErrorOf(MakeXsvf("big.xsvf", "XSDRSIZE 256\nXCOMMENT " + std::string(40, 'c') +
-                                                    "\nBYTES 09 00\n")) ==
-                       "Unexpected end of file inside command XSDRTDO";
-        }),
-        ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(WithAddressSpaceBoundBy64MiB(HostileLengthsAreRefused),
+                ::testing::ExitedWithCode(0), "");
 }
+#else
+// Without a bound on the address space (another system, or a sanitizer that reserves terabytes)
+// only the outcomes are checked.
+TEST(XsvfPreScan, AHostileLengthFailsWithoutAllocating) {
+    EXPECT_TRUE(HostileLengthsAreRefused());
+}
+#endif
 
 TEST(XsvfPreScan, CountsCommandsUpToXcompleteAndIgnoresWhatFollows) {
     EXPECT_EQ(TXSVFFile(MakeXsvf("one.xsvf", "XCOMPLETE")).ProgressMax(), 1);
