@@ -50,7 +50,8 @@ std::string DefaultSettingsFileName(const std::string& ExecutablePath,
         SettingsFileNameFor(BaseName.empty() ? platform::Utf8FromPath(Exe.filename()) : BaseName);
     const fs::path Beside = Folder / platform::PathFromUtf8(Own);
     std::error_code Ec;
-    if (fs::exists(Beside, Ec) || platform::FolderWritable(Folder))
+    if (fs::exists(Beside, Ec) ||
+        (!platform::SystemProgramFolder(Folder) && platform::FolderWritable(Folder)))
         return platform::Utf8FromPath(Beside);
     return platform::Utf8FromPath(platform::PathFromUtf8(platform::UserSettingsFolder()) /
                                   platform::PathFromUtf8(Own));

@@ -33,4 +33,9 @@ void ReplaceFileContent(const std::filesystem::path& Target, std::string_view Te
 // Windows an access list decides (Program Files is read-only to a user, whatever the attributes).
 bool FolderWritable(const std::filesystem::path& Folder);
 
+// True for the system's own program folders (/usr/bin, /bin, ...): a packaged program run by root
+// could write there, but its settings belong in the user's folder, not beside the package's files.
+// Always false on Windows, where a program keeps its settings beside itself when it may.
+bool SystemProgramFolder(const std::filesystem::path& Folder);
+
 } // namespace platform

@@ -101,4 +101,12 @@ bool FolderWritable(const std::filesystem::path& Folder) {
     return ::access(Folder.empty() ? "." : Folder.c_str(), W_OK) == 0;
 }
 
+bool SystemProgramFolder(const std::filesystem::path& Folder) {
+    const std::string F = Folder.lexically_normal().string();
+    for (const char* System : {"/usr", "/bin", "/sbin", "/lib"})
+        if (F == System || F.starts_with(std::string(System) + "/"))
+            return true;
+    return false;
+}
+
 } // namespace platform

@@ -108,4 +108,8 @@ bool FolderWritable(const std::filesystem::path& Folder) {
     return true;
 }
 
+bool SystemProgramFolder(const std::filesystem::path&) {
+    return false;
+}
+
 } // namespace platform

@@ -94,6 +94,11 @@ TEST(CommandLine, DefaultSettingsFileBesideOrInConfigFolder) {
     // A folder we cannot write to (here: one that does not exist) sends it to the config folder.
     EXPECT_EQ(DefaultSettingsFileName((Tmp / "nowhere" / "korvex-player").string()),
               (Tmp / "cfg" / "korvex" / "korvex-player.ini").string());
+    // The package's folder is never used, not even when root could write to it.
+    for (const char* Installed : {"/usr/bin/korvex-player", "/usr/local/bin/korvex-player"})
+        EXPECT_EQ(DefaultSettingsFileName(Installed),
+                  (Tmp / "cfg" / "korvex" / "korvex-player.ini").string())
+            << Installed;
     ::unsetenv("XDG_CONFIG_HOME");
 }
 #endif
