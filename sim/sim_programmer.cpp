@@ -128,9 +128,39 @@ void TProgrammer::Execute(const uint8_t* Bytes, size_t Count) {
     const bool Countable = !FConfig.ChainModel && !Tracing() && !FConfig.HasScript;
     size_t I = 0;
     while (I < Count) {
-        if (Countable && Bytes[I] < 0x80 && FStarted && FTck && NextState[FState][FTms] == FState) {
-            I = CountGroupShifts(Bytes, I, Count);
-            continue;
+        const uint8_t B = Bytes[I];
+        if (Countable && FStarted) {
+            if (B < 0x80 && FTck && NextState[FState][FTms] == FState) {
+                I = CountGroupShifts(Bytes, I, Count);
+                continue;
+            }
+            // The bit and pin commands of TAP walks and scan edges, without the visit
+            // bookkeeping only the trace and the scripts look at.
+            if ((B & 0xE0) == 0xC0) {
+                FTotals.DeviceTicks += TicksPerBitCommand;
+                FTdi = B & 1;
+                const uint8_t Sampled = FTdoPin;
+                const uint8_t Level = (B >> 2) & 1;
+                if (Level != FTck) {
+                    FTck = Level;
+                    if (Level) {
+                        ++FTotals.TckCycles;
+                        FState = NextState[FState][FTms];
+                    } else
+                        FTdoPin = FConfig.TdoConstant;
+                }
+                if (B & 0x10)
+                    Reply(static_cast<uint8_t>(Sampled << 3));
+                ++I;
+                continue;
+            }
+            if (B >= 0xE8 && !FConfig.VppTrst) {
+                FTotals.DeviceTicks += TicksPerBitCommand;
+                FTms = (B >> 2) & 1;
+                FPinState = B & 3;
+                ++I;
+                continue;
+            }
         }
         Command(Bytes[I++]);
     }
@@ -369,20 +399,23 @@ void TProgrammer::SpeedSelect(int64_t Hz, int64_t TicksPerClock) {
 
 size_t TProgrammer::CountGroupShifts(const uint8_t* Bytes, size_t From, size_t Count) {
     const uint8_t Level = FConfig.TdoConstant;
-    // Replies go straight into the buffer; at most one per byte.
-    const size_t Base = FReplies.size();
-    FReplies.resize(Base + (Count - From));
-    uint8_t* Out = FReplies.data() + Base;
+    // The run is measured first, so the reply buffer grows by what the run answers and no more:
+    // growing it by the whole write and cutting it back cleared kilobytes per statement.
     int64_t Clocks = 0;
     size_t I = From, Replies = 0;
     for (; I < Count && Bytes[I] < 0x80; ++I) {
         const uint8_t B = Bytes[I];
-        const unsigned N = ((B >> 4) & 3) + 1;
-        Clocks += N;
-        Out[Replies] = Level ? static_cast<uint8_t>((1u << N) - 1) : 0;
+        Clocks += ((B >> 4) & 3) + 1;
         Replies += (B >> 6) & 1;
     }
+    const size_t Base = FReplies.size();
     FReplies.resize(Base + Replies);
+    uint8_t* Out = FReplies.data() + Base;
+    for (size_t J = From; J < I; ++J) {
+        const uint8_t B = Bytes[J];
+        if (B & 0x40)
+            *Out++ = Level ? static_cast<uint8_t>((1u << (((B >> 4) & 3) + 1)) - 1) : 0;
+    }
     const int64_t Unread = static_cast<int64_t>(FReplies.size() - FReplyRead);
     if (Unread > FConfig.ReplyBuffer) {
         const int64_t Lost = std::min<int64_t>(Unread - FConfig.ReplyBuffer, Replies);
