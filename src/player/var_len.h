@@ -33,6 +33,8 @@ public:
     int64_t ByteCount() const { return BytesFor(FBitLength); }
     // Bytes really held (Data() points to them); at most ByteCount().
     int64_t StoredBytes() const { return static_cast<int64_t>(FBytes.size()); }
+    // Bytes of storage allocated, held or not (a reused value keeps what it had).
+    size_t CapacityBytes() const { return FBytes.capacity(); }
     // What the bytes from StoredBytes() to ByteCount() read as.
     uint8_t Fill() const { return FFill; }
     // Length Bits, the first min(Stored, ByteCount()) bytes held and zero, the rest reading as

@@ -156,13 +156,13 @@ long double ParseReal(std::string_view Text) {
 // A value "(hex digits)" of Bits bits: the rightmost two digits are byte 0. Digits beyond the
 // length are checked and dropped; the spare bits of the last byte are kept as given (they are
 // never shifted or compared).
-void ParseHex(std::string_view Word, int64_t Bits, TVarLen& Out, bool Store,
-              const std::function<void(const std::string&)>& LineError) {
+// False when the word is not in parentheses.
+bool ParseHex(std::string_view Word, int64_t Bits, TVarLen& Out) {
     if (Word.size() < 2 || Word.front() != '(' || Word.back() != ')')
-        LineError("Hexadecimal number is not enclosed in parentheses.");
+        return false;
     const std::string_view Digits = Word.substr(1, Word.size() - 2);
     // Only the bytes the digits spell out are held; the rest of the length reads as zeros.
-    uint8_t* Bytes = Out.Assign(Bits, Store ? static_cast<int64_t>(Digits.size() + 1) / 2 : 0);
+    uint8_t* Bytes = Out.Assign(Bits, static_cast<int64_t>(Digits.size() + 1) / 2);
     const int64_t Size = Out.StoredBytes();
     const char* P = Digits.data();
     int64_t End = static_cast<int64_t>(Digits.size());
@@ -184,6 +184,7 @@ void ParseHex(std::string_view Word, int64_t Bits, TVarLen& Out, bool Store,
         if (Index < Size)
             Bytes[Index] = Lo;
     }
+    return true;
 }
 
 } // namespace
@@ -211,14 +212,18 @@ const TVarLen* TSVFCommand::ParamVector(uint8_t Kind) const {
 }
 
 void TSVFFile::FreeParams(TSVFCommand& Command) {
+    // The values' storage is kept for the next statement's values: a file of short scans then
+    // parses without allocating.
+    for (TSVFParam& P : Command.Parameters)
+        if (P.Vector.CapacityBytes() != 0 && P.Vector.CapacityBytes() <= TSVFCommand::KeptBytes)
+            Command.Spare.push_back(std::move(P.Vector));
     Command.Parameters.clear();
 }
 
 void TSVFFile::ParseCommand(TSVFCommand& Command) {
     SplitWords(ReadStatement(), FWords);
     TWords W(FWords);
-    Command.Parameters.clear();
-    auto LineError = [this](const std::string& Message) { RaiseLineError(Message); };
+    FreeParams(Command);
 
     const std::string_view First = W.At(0);
     if (FStatementAtEnd && First == EndWord && W.Count() == 1) {
@@ -237,9 +242,13 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
     W.Take(0);
 
     auto Append = [&](uint8_t Kind) -> TSVFParam& {
-        Command.Parameters.emplace_back();
-        Command.Parameters.back().Kind = Kind;
-        return Command.Parameters.back();
+        TSVFParam& P = Command.Parameters.emplace_back();
+        P.Kind = Kind;
+        if (Kind >= pkTDI && Kind <= pkSMASK && !Command.Spare.empty()) {
+            P.Vector = std::move(Command.Spare.back());
+            Command.Spare.pop_back();
+        }
+        return P;
     };
 
     int64_t Length = 0;
@@ -277,11 +286,8 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
         case pkTDO:
         case pkMASK:
         case pkSMASK:
-            ParseHex(W.At(A + 1), Length, P.Vector,
-                     Match->Kind == pkTDI   ? FKeepTdi
-                     : Match->Kind == pkTDO ? FKeepTdo
-                                            : true,
-                     LineError);
+            if (!ParseHex(W.At(A + 1), Length, P.Vector))
+                RaiseLineError("Hexadecimal number is not enclosed in parentheses.");
             W.Take(A + 1);
             break;
         case pkSEC:
@@ -318,15 +324,15 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
     // A state the TAP cannot stay in is refused as well: clocks or a wait there would move the
     // device on while the player believes it stayed.
     const auto& Ps = Command.Parameters;
-    const std::string Name(CommandKeywords[Command.Command]);
+    const std::string_view Name = CommandKeywords[Command.Command];
     auto RequireStable = [&](uint8_t State) {
         if (!IsStableTapState(State))
-            RaiseLineError(Name + " " + std::string(TapStateName(State)) +
+            RaiseLineError(std::string(Name) + " " + std::string(TapStateName(State)) +
                            ": not a stable TAP state (RESET, IDLE, DRPAUSE or IRPAUSE)");
     };
     if (Command.Command == cmdENDDR || Command.Command == cmdENDIR) {
         if (Ps.empty() || !IsTapState(Ps.front().Kind))
-            RaiseLineError(Name + " without a TAP state");
+            RaiseLineError(std::string(Name) + " without a TAP state");
         RequireStable(Ps.front().Kind);
     } else if (Command.Command == cmdSTATE) {
         for (const TSVFParam& P : Ps)
@@ -353,12 +359,13 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
 namespace {
 
 // Dst = the first value of that kind in Command, moved out when Source (Command itself, as a
-// modifiable object) is given; false when the command has none.
+// modifiable object) is given (the command gets Dst's old storage to reuse); false when the
+// command has none.
 bool TakeValue(const TSVFCommand& Command, TSVFCommand* Source, uint8_t Kind, TVarLen& Dst) {
     for (size_t I = 0; I < Command.Parameters.size(); ++I)
         if (Command.Parameters[I].Kind == Kind) {
             if (Source)
-                Dst = std::move(Source->Parameters[I].Vector);
+                std::swap(Dst, Source->Parameters[I].Vector);
             else
                 Dst = Command.Parameters[I].Vector;
             return true;

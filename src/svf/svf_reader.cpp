@@ -205,7 +205,7 @@ std::string_view TSVFFile::ReadStatement() {
     // each input character adds at most two (a blank before or after a parenthesis and the
     // character), so room for twice the block is made once per block and the inner loop writes
     // through a pointer without any checks.
-    std::string& Statement = *FStatement;
+    std::string& Statement = FStatement;
     FStatementLength = 0;
     FComment.clear();
     bool InComment = false;
@@ -220,7 +220,7 @@ std::string_view TSVFFile::ReadStatement() {
         const size_t Need =
             FStatementLength + 2 * static_cast<size_t>(FBufferFill - FBufferPos) + 2;
         // Room is reserved twice as large at a time, but only what is written becomes resident
-        // memory: a bitstream statement is megabytes, and the copies share this buffer.
+        // memory: a bitstream statement is megabytes.
         if (Statement.size() < Need) {
             if (Statement.capacity() < Need)
                 Statement.reserve(std::max(Need, 2 * Statement.capacity()));
