@@ -134,31 +134,8 @@ void TProgrammer::Execute(const uint8_t* Bytes, size_t Count) {
                 I = CountGroupShifts(Bytes, I, Count);
                 continue;
             }
-            // The bit and pin commands of TAP walks and scan edges, without the visit
-            // bookkeeping only the trace and the scripts look at.
-            if ((B & 0xE0) == 0xC0) {
-                FTotals.DeviceTicks += TicksPerBitCommand;
-                FTdi = B & 1;
-                const uint8_t Sampled = FTdoPin;
-                const uint8_t Level = (B >> 2) & 1;
-                if (Level != FTck) {
-                    FTck = Level;
-                    if (Level) {
-                        ++FTotals.TckCycles;
-                        FState = NextState[FState][FTms];
-                    } else
-                        FTdoPin = FConfig.TdoConstant;
-                }
-                if (B & 0x10)
-                    Reply(static_cast<uint8_t>(Sampled << 3));
-                ++I;
-                continue;
-            }
-            if (B >= 0xE8 && !FConfig.VppTrst) {
-                FTotals.DeviceTicks += TicksPerBitCommand;
-                FTms = (B >> 2) & 1;
-                FPinState = B & 3;
-                ++I;
+            if ((B & 0xE0) == 0xC0 || (B >= 0xE8 && !FConfig.VppTrst)) {
+                I = CountBitCommands(Bytes, I, Count);
                 continue;
             }
         }
@@ -431,6 +408,53 @@ size_t TProgrammer::CountGroupShifts(const uint8_t* Bytes, size_t From, size_t C
     FTotals.DeviceTicks += FTicksPerClock * Clocks;
     if (Replies)
         FLastReplyExec = FTotals.DeviceTicks;
+    return I;
+}
+
+size_t TProgrammer::CountBitCommands(const uint8_t* Bytes, size_t I, size_t Count) {
+    // The pin state lives in locals for the run: stores through the members would be reloaded
+    // after every byte, as the command bytes might alias them.
+    uint8_t Tck = FTck, Tms = FTms, Tdi = FTdi, Tdo = FTdoPin;
+    TState State = FState;
+    int Pin = FPinState;
+    int64_t Ticks = FTotals.DeviceTicks, Cycles = FTotals.TckCycles;
+    const uint8_t Constant = FConfig.TdoConstant;
+    const bool PinCommands = !FConfig.VppTrst;
+    for (; I < Count; ++I) {
+        const uint8_t B = Bytes[I];
+        if ((B & 0xE0) == 0xC0) {
+            Ticks += TicksPerBitCommand;
+            Tdi = B & 1;
+            // TDO is sampled while TCK is still at its old level, then the edge (if any) happens.
+            const uint8_t Sampled = Tdo;
+            const uint8_t Level = (B >> 2) & 1;
+            if (Level != Tck) {
+                Tck = Level;
+                if (Level) {
+                    ++Cycles;
+                    State = NextState[State][Tms];
+                } else
+                    Tdo = Constant;
+            }
+            if (B & 0x10) {
+                FTotals.DeviceTicks = Ticks;
+                Reply(static_cast<uint8_t>(Sampled << 3));
+            }
+        } else if (B >= 0xE8 && PinCommands) {
+            Ticks += TicksPerBitCommand;
+            Tms = (B >> 2) & 1;
+            Pin = B & 3;
+        } else
+            break;
+    }
+    FTck = Tck;
+    FTms = Tms;
+    FTdi = Tdi;
+    FTdoPin = Tdo;
+    FState = State;
+    FPinState = Pin;
+    FTotals.DeviceTicks = Ticks;
+    FTotals.TckCycles = Cycles;
     return I;
 }
 

@@ -201,6 +201,19 @@ bool TKorvexLink::OnReadCaptured(uint8_t* Tdo, const uint8_t* Capture, int64_t C
 
 void TKorvexLink::OnClockTms(uint8_t Tdi, uint8_t Tms) {
     const uint8_t D = Tdi ? 1 : 0;
+    if (FDivider <= 1 && FQueueLength + 4 <= QueueSize) {
+        // The common case, a TAP walk at full speed: the four bytes of one clock in one go.
+        FLastTms = Tms ? 1 : 0;
+        uint8_t* Q = FQueue.data() + FQueueLength;
+        Q[0] = static_cast<uint8_t>(CmdPin | (FLastTms << 2) | FPinState);
+        Q[1] = L(D);
+        Q[2] = H(D);
+        Q[3] = L(D);
+        FQueueLength += 4;
+        if (FQueueLength >= QueueSize)
+            FlushKorvex();
+        return;
+    }
     const int64_t Phase = std::max<int64_t>(FDivider, 1);
     QueuePin(Tms);
     WriteKorvexByte(L(D));

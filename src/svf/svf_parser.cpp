@@ -60,6 +60,40 @@ constexpr std::array<TKeyword, 30> ParamKeywords = {{
     {"MAXIMUM", pkMAXIMUM},
 }};
 
+// The parameter keywords by their first letter: the words are all different, so which of them a
+// word is does not depend on the order they are tried in, and only the few with its first letter
+// need a look. Entries are indexes into ParamKeywords, 0xFF ends a bucket.
+constexpr size_t BucketSize = 8;
+using TKeywordBuckets = std::array<std::array<uint8_t, BucketSize>, 26>;
+constexpr TKeywordBuckets MakeKeywordBuckets() {
+    TKeywordBuckets B{};
+    for (auto& Bucket : B)
+        for (auto& E : Bucket)
+            E = 0xFF;
+    for (size_t K = 0; K < ParamKeywords.size(); ++K) {
+        auto& Bucket = B[static_cast<size_t>(ParamKeywords[K].Word.front() - 'A')];
+        size_t I = 0;
+        while (Bucket[I] != 0xFF)
+            ++I;
+        Bucket[I] = static_cast<uint8_t>(K);
+    }
+    return B;
+}
+constexpr TKeywordBuckets KeywordBuckets = MakeKeywordBuckets();
+
+const TKeyword* FindParamKeyword(std::string_view Word) {
+    const unsigned First = static_cast<unsigned char>(Word.front()) - 'A';
+    if (First >= 26)
+        return nullptr;
+    for (uint8_t K : KeywordBuckets[First]) {
+        if (K == 0xFF)
+            break;
+        if (ParamKeywords[K].Word == Word)
+            return &ParamKeywords[K];
+    }
+    return nullptr;
+}
+
 bool IsScanCommand(uint8_t C) {
     return C >= cmdHDR && C <= cmdTIR;
 }
@@ -269,14 +303,9 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
         const std::string_view Word = W.At(A);
         if (Word.empty())
             continue;
-        // Values and numbers are most of the words; no keyword starts with "(" or a digit.
-        const TKeyword* Match = nullptr;
-        if (Word.front() != '(' && !(Word.front() >= '0' && Word.front() <= '9'))
-            for (const TKeyword& K : ParamKeywords)
-                if (K.Word.front() == Word.front() && K.Word == Word) {
-                    Match = &K;
-                    break;
-                }
+        // Values and numbers are most of the words; they start with no letter and are passed at
+        // once.
+        const TKeyword* Match = FindParamKeyword(Word);
         if (!Match)
             continue;
         W.Take(A);

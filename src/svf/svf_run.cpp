@@ -221,6 +221,8 @@ void TSVFFile::HandOver(uint8_t Command, int32_t LoopCount, TCheck& Check) {
         TScanData& Mine = FScans[ScanIndex(cmdHDR) + 2 * I + Side];
         TScanData& To = Check.Parts[I];
         To.Tdi.Assign(Mine.Tdi.BitLength(), 0); // only the length counts for the reader
+        if (Mine.Tdi.BitLength() == 0)
+            continue; // no bits (no header or trailer): nothing is compared
         if (I == 1) {
             // The scan's own TDO never carries over: it moves, and the writer keeps its length,
             // which says whether the scan captures.
@@ -244,6 +246,11 @@ void TSVFFile::TakeOver(TCheck& Check) {
     for (size_t I = 0; I < Check.Parts.size(); ++I) {
         TScanData& Mine = FScans[ScanIndex(cmdHDR) + 2 * I + Side];
         TScanData& From = Check.Parts[I];
+        if (From.Tdi.BitLength() == 0) {
+            // A part of no bits is never looked at: its values stay where they are.
+            Mine.Tdi.Assign(0, 0);
+            continue;
+        }
         std::swap(Mine.Tdi, From.Tdi);
         for (auto [Value, Old] :
              {std::pair{&Mine.Tdo, &From.Tdo}, std::pair{&Mine.Mask, &From.Mask}}) {
