@@ -77,6 +77,12 @@ private:
     bool WriterStep() {
         if (WC.Command == cmdEOF)
             return false;
+        // The read-back of a long scan is megabytes (a reply byte for every four captured bits).
+        // The next statement waits until the reader has checked it, so the host holds the
+        // replies of one such scan at a time, not of two; the wait is one USB round trip, next
+        // to the seconds a scan of that length takes to shift.
+        if (RDone <= LongScanAt)
+            return false;
         if (!WParsed) {
             TSVFFile::FreeParams(WC);
             W.ParseCommand(WC);
@@ -95,6 +101,9 @@ private:
         W.TakeSettings(WC);
         W.HandOver(WC.Command, WC.Command == cmdLOOP ? WC.ParamInt(pkInteger) : 0, PushCheck());
         W.ExecuteCommand(WC);
+        if ((WC.Command == cmdSDR || WC.Command == cmdSIR) &&
+            W.ScanLength(WC.Command == cmdSDR) > LongScanBits)
+            LongScanAt = WDone;
         W.EndStatement(WC);
         // The scan state holds its own copies of the values; a bitstream's are megabytes.
         if (WC.Command != cmdEOF)
@@ -178,12 +187,15 @@ private:
     TSVFFile& W;
     TSVFFile& R;
     TPlayerThread& T;
-    TSVFCommand WC, RC;        // both start with no statement (cmdNone)
-    bool WParsed = false;      // WC holds a statement parsed but not yet executed
-    int64_t WDone = 0;         // statements the writer has executed
-    int64_t RDone = 0;         // statements the reader has checked
-    int IdlePasses = 0;        // passes in a row that waited for read-back
-    TShiftEvent Shift;         // the writer's own OnShift
+    TSVFCommand WC, RC;   // both start with no statement (cmdNone)
+    bool WParsed = false; // WC holds a statement parsed but not yet executed
+    int64_t WDone = 0;    // statements the writer has executed
+    int64_t RDone = 0;    // statements the reader has checked
+    int IdlePasses = 0;   // passes in a row that waited for read-back
+    TShiftEvent Shift;    // the writer's own OnShift
+    // Scans longer than this are checked before the writer goes on (256 KiB of replies).
+    static constexpr int64_t LongScanBits = int64_t{1} << 20;
+    int64_t LongScanAt = -1;   // the statement number of the last such scan
     int64_t ShiftedInScan = 0; // bits of the writer's scan out so far while it is unfinished
     struct TLoop {
         int32_t Count = 0; // 0: not inside a loop
