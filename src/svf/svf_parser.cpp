@@ -278,23 +278,7 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
     auto Append = [&](uint8_t Kind) -> TSVFParam& {
         TSVFParam& P = Command.Parameters.emplace_back();
         P.Kind = Kind;
-        if (Kind < pkTDI || Kind > pkSMASK)
-            return P;
-        // A long value given again replaces the one in force, which is only dead weight from
-        // here on: its storage takes the new digits, so a bitstream's values are not held twice.
-        if (IsScanCommand(Command.Command)) {
-            TScanData& D = FScans[ScanIndex(Command.Command)];
-            TVarLen& Old = Kind == pkTDI    ? D.Tdi
-                           : Kind == pkTDO  ? D.Tdo
-                           : Kind == pkMASK ? D.Mask
-                                            : D.Smask;
-            if (Old.CapacityBytes() > TSVFCommand::KeptBytes) {
-                P.Vector = std::move(Old);
-                Old = TVarLen();
-                return P;
-            }
-        }
-        if (!Command.Spare.empty()) {
+        if (Kind >= pkTDI && Kind <= pkSMASK && !Command.Spare.empty()) {
             P.Vector = std::move(Command.Spare.back());
             Command.Spare.pop_back();
         }
@@ -331,6 +315,20 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
         case pkTDO:
         case pkMASK:
         case pkSMASK:
+            if (W.At(A + 1).size() / 2 > TSVFCommand::KeptBytes && IsScanCommand(Command.Command)) {
+                // A long value given again replaces the one in force, which is only dead weight
+                // from here on: its storage takes the new digits, so a bitstream's values are
+                // not held twice.
+                TScanData& D = FScans[ScanIndex(Command.Command)];
+                TVarLen& Old = Match->Kind == pkTDI    ? D.Tdi
+                               : Match->Kind == pkTDO  ? D.Tdo
+                               : Match->Kind == pkMASK ? D.Mask
+                                                       : D.Smask;
+                if (Old.CapacityBytes() > P.Vector.CapacityBytes()) {
+                    P.Vector = std::move(Old);
+                    Old = TVarLen();
+                }
+            }
             if (!ParseHex(W.At(A + 1), Length, P.Vector))
                 RaiseLineError("Hexadecimal number is not enclosed in parentheses.");
             W.Take(A + 1);
