@@ -58,15 +58,46 @@ struct TSVFParam {
     long double Real = 0; // SEC, HZ, MAXIMUM
 };
 
+// The parameters of a statement, used like a vector. Clearing keeps the elements, and with them
+// the storage of their values: the next statement's values are parsed into memory already there,
+// so a file of short statements parses without allocating.
+class TSVFParams {
+public:
+    size_t size() const { return FCount; }
+    bool empty() const { return FCount == 0; }
+    TSVFParam& operator[](size_t I) { return FItems[I]; }
+    const TSVFParam& operator[](size_t I) const { return FItems[I]; }
+    TSVFParam* data() { return FItems.data(); }
+    TSVFParam* begin() { return FItems.data(); }
+    TSVFParam* end() { return FItems.data() + FCount; }
+    const TSVFParam* begin() const { return FItems.data(); }
+    const TSVFParam* end() const { return FItems.data() + FCount; }
+    const TSVFParam& front() const { return FItems.front(); }
+    const TSVFParam& back() const { return FItems[FCount - 1]; }
+    void clear() { FCount = 0; }
+    // A new last parameter of that kind, its numbers zero and its value empty (storage kept).
+    TSVFParam& emplace_back(uint8_t Kind) {
+        if (FCount == FItems.size())
+            FItems.emplace_back();
+        TSVFParam& P = FItems[FCount++];
+        P.Kind = Kind;
+        P.Value = 0;
+        P.Real = 0;
+        if (P.Vector.BitLength() != 0)
+            P.Vector.Assign(0, 0);
+        return P;
+    }
+
+private:
+    std::vector<TSVFParam> FItems;
+    size_t FCount = 0;
+};
+
 // One parsed statement. The queries return the first parameter of a kind: a keyword given twice
 // is parsed twice, and the first one counts.
 struct TSVFCommand {
     uint8_t Command = cmdNone;
-    std::vector<TSVFParam> Parameters;
-    // Storage of earlier statements' values, reused by the next ones (only short values are
-    // kept: a bitstream's are megabytes).
-    std::vector<TVarLen> Spare;
-    static constexpr size_t KeptBytes = 4096;
+    TSVFParams Parameters;
 
     bool HasParam(uint8_t Kind) const { return Find(Kind) != nullptr; }
     int32_t ParamInt(uint8_t Kind) const;

@@ -94,6 +94,9 @@ const TKeyword* FindParamKeyword(std::string_view Word) {
     return nullptr;
 }
 
+// A value longer than this replaces the one in force in that one's storage.
+constexpr size_t KeptBytes = 4096;
+
 bool IsScanCommand(uint8_t C) {
     return C >= cmdHDR && C <= cmdTIR;
 }
@@ -246,11 +249,6 @@ const TVarLen* TSVFCommand::ParamVector(uint8_t Kind) const {
 }
 
 void TSVFFile::FreeParams(TSVFCommand& Command) {
-    // The values' storage is kept for the next statement's values: a file of short scans then
-    // parses without allocating.
-    for (TSVFParam& P : Command.Parameters)
-        if (P.Vector.CapacityBytes() != 0 && P.Vector.CapacityBytes() <= TSVFCommand::KeptBytes)
-            Command.Spare.push_back(std::move(P.Vector));
     Command.Parameters.clear();
 }
 
@@ -275,15 +273,7 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
     Command.Command = static_cast<uint8_t>(Code);
     W.Take(0);
 
-    auto Append = [&](uint8_t Kind) -> TSVFParam& {
-        TSVFParam& P = Command.Parameters.emplace_back();
-        P.Kind = Kind;
-        if (Kind >= pkTDI && Kind <= pkSMASK && !Command.Spare.empty()) {
-            P.Vector = std::move(Command.Spare.back());
-            Command.Spare.pop_back();
-        }
-        return P;
-    };
+    auto Append = [&](uint8_t Kind) -> TSVFParam& { return Command.Parameters.emplace_back(Kind); };
 
     int64_t Length = 0;
     if (IsScanCommand(Command.Command)) {
@@ -315,7 +305,7 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
         case pkTDO:
         case pkMASK:
         case pkSMASK:
-            if (W.At(A + 1).size() / 2 > TSVFCommand::KeptBytes && IsScanCommand(Command.Command)) {
+            if (W.At(A + 1).size() / 2 > KeptBytes && IsScanCommand(Command.Command)) {
                 // A long value given again replaces the one in force, which is only dead weight
                 // from here on: its storage takes the new digits, so a bitstream's values are
                 // not held twice.
@@ -399,25 +389,6 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
     }
 }
 
-namespace {
-
-// Dst = the first value of that kind in Command, moved out when Source (Command itself, as a
-// modifiable object) is given (the command gets Dst's old storage to reuse); false when the
-// command has none.
-bool TakeValue(const TSVFCommand& Command, TSVFCommand* Source, uint8_t Kind, TVarLen& Dst) {
-    for (size_t I = 0; I < Command.Parameters.size(); ++I)
-        if (Command.Parameters[I].Kind == Kind) {
-            if (Source)
-                std::swap(Dst, Source->Parameters[I].Vector);
-            else
-                Dst = Command.Parameters[I].Vector;
-            return true;
-        }
-    return false;
-}
-
-} // namespace
-
 void TSVFFile::ApplySettings(const TSVFCommand& Command) {
     ApplySettings(Command, nullptr);
 }
@@ -449,16 +420,31 @@ void TSVFFile::ApplySettings(const TSVFCommand& Command, TSVFCommand* Source) {
 
     TScanData& D = FScans[ScanIndex(Command.Command)];
     const int64_t Length = Command.ParamInt(pkInteger);
+    // The first value of each kind counts; one pass over the parameters finds them all. Values
+    // are moved out when Source (Command itself, as a modifiable object) is given, and the
+    // command gets the old storage to reuse.
+    std::array<TVarLen*, 4> Values = {&D.Tdi, &D.Tdo, &D.Mask, &D.Smask};
+    std::array<bool, 4> Given{};
+    for (size_t I = 0; I < Command.Parameters.size(); ++I) {
+        const unsigned K = Command.Parameters[I].Kind - pkTDI;
+        if (K >= Values.size() || Given[K])
+            continue;
+        Given[K] = true;
+        if (Source)
+            std::swap(*Values[K], Source->Parameters[I].Vector);
+        else
+            *Values[K] = Command.Parameters[I].Vector;
+    }
     // TDI carries over to the next command of the same kind, even when the length changes.
-    if (!TakeValue(Command, Source, pkTDI, D.Tdi))
+    if (!Given[0])
         D.Tdi.SetBitLength(Length);
     // TDO never carries over: without one nothing is compared.
-    if (!TakeValue(Command, Source, pkTDO, D.Tdo))
+    if (!Given[1])
         D.Tdo.SetBitLength(0);
     // MASK and SMASK carry over while the length stays; otherwise every bit counts.
-    for (auto [Kind, Mask] : {std::pair{pkMASK, &D.Mask}, std::pair{pkSMASK, &D.Smask}})
-        if (!TakeValue(Command, Source, Kind, *Mask) && Mask->BitLength() != Length)
-            Mask->Assign(Length, 0, 0xFF);
+    for (size_t K : {2, 3})
+        if (!Given[K] && Values[K]->BitLength() != Length)
+            Values[K]->Assign(Length, 0, 0xFF);
 }
 
 void TSVFFile::SetFrequency(const TSVFCommand& Command, bool Send) {
