@@ -75,16 +75,15 @@ public:
     const TSVFParam& front() const { return FItems.front(); }
     const TSVFParam& back() const { return FItems[FCount - 1]; }
     void clear() { FCount = 0; }
-    // A new last parameter of that kind, its numbers zero and its value empty (storage kept).
+    // A new last parameter of that kind, its numbers zero; its value keeps the storage (and the
+    // contents) of an earlier statement's until a value is parsed into it.
     TSVFParam& emplace_back(uint8_t Kind) {
         if (FCount == FItems.size())
             FItems.emplace_back();
         TSVFParam& P = FItems[FCount++];
         P.Kind = Kind;
         P.Value = 0;
-        P.Real = 0;
-        if (P.Vector.BitLength() != 0)
-            P.Vector.Assign(0, 0);
+        P.Real = 0; // the value is whatever the kind's parser assigns
         return P;
     }
 
