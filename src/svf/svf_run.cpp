@@ -105,7 +105,8 @@ private:
             W.ScanLength(WC.Command == cmdSDR) > LongScanBits)
             LongScanAt = WDone;
         W.EndStatement(WC);
-        // The scan state holds its own copies of the values; a bitstream's are megabytes.
+        // The scan state and the reader's record hold the values now; the parameters keep only
+        // storage for the next statement's.
         if (WC.Command != cmdEOF)
             TSVFFile::FreeParams(WC);
         WParsed = false;
