@@ -378,17 +378,21 @@ size_t TProgrammer::CountGroupShifts(const uint8_t* Bytes, size_t From, size_t C
     const uint8_t Level = FConfig.TdoConstant;
     // The run is measured first, so the reply buffer grows by what the run answers and no more:
     // growing it by the whole write and cutting it back cleared kilobytes per statement.
+    // The end of the run first, then the sums over it: loops without an early exit, which the
+    // compiler vectorises.
+    size_t I = From;
+    while (I < Count && Bytes[I] < 0x80)
+        ++I;
     int64_t Clocks = 0;
-    size_t I = From, Replies = 0;
-    for (; I < Count && Bytes[I] < 0x80; ++I) {
-        const uint8_t B = Bytes[I];
-        Clocks += ((B >> 4) & 3) + 1;
-        Replies += (B >> 6) & 1;
+    size_t Replies = 0;
+    for (size_t J = From; J < I; ++J) {
+        Clocks += ((Bytes[J] >> 4) & 3) + 1;
+        Replies += (Bytes[J] >> 6) & 1;
     }
     const size_t Base = FReplies.size();
     FReplies.resize(Base + Replies);
     uint8_t* Out = FReplies.data() + Base;
-    for (size_t J = From; J < I; ++J) {
+    for (size_t J = From; J < I && Replies != 0; ++J) {
         const uint8_t B = Bytes[J];
         if (B & 0x40)
             *Out++ = Level ? static_cast<uint8_t>((1u << (((B >> 4) & 3) + 1)) - 1) : 0;

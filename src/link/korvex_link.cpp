@@ -131,6 +131,7 @@ bool TKorvexLink::OpenKorvex() {
     FReplyWaitSince = {};
     FStopRequested.store(false, std::memory_order_relaxed);
     FMissWriteCount = -1;
+    FNeededFor = {};
     // Bytes left in the queue by a run that ended early belong to the old connection; sending
     // them ahead of the start byte would feed the new one garbage.
     FQueueLength = 0;

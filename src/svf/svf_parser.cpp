@@ -147,7 +147,7 @@ public:
     int Count() const { return static_cast<int>(FWords.size()); }
     std::string_view At(int Index) const {
         if (Index < 0 || Index >= Count())
-            throw std::out_of_range("List index out of bounds (" + std::to_string(Index) + ")");
+            OutOfBounds(Index);
         return FWords[static_cast<size_t>(Index)];
     }
     std::string_view Take(int Index) {
@@ -157,6 +157,10 @@ public:
     }
 
 private:
+    [[noreturn, gnu::cold, gnu::noinline]] static void OutOfBounds(int Index) {
+        throw std::out_of_range("List index out of bounds (" + std::to_string(Index) + ")");
+    }
+
     std::vector<std::string_view>& FWords;
 };
 
