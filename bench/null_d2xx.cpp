@@ -26,14 +26,6 @@ struct TNullDevice {
 TNullDevice Device;
 constexpr const char* Serial = "A6012345";
 
-// Replies per command byte, by the high nibble, as the programmer answers them.
-uint64_t CountReplies(const uint8_t* Bytes, FT_DWORD Count) {
-    uint64_t N = 0;
-    for (FT_DWORD I = 0; I < Count; ++I)
-        N += korvex::RepliesOf(Bytes[I]);
-    return N;
-}
-
 bool Valid(FT_HANDLE Handle) {
     return Handle == &Device && Device.Open;
 }
@@ -86,7 +78,8 @@ NULL_D2XX_EXPORT FT_STATUS FT_Write(FT_HANDLE Handle, void* Buffer, FT_DWORD Cou
                                     FT_DWORD* Written) {
     if (!Valid(Handle))
         return FT_INVALID_HANDLE;
-    Device.Pending += CountReplies(static_cast<const uint8_t*>(Buffer), Count);
+    Device.Pending +=
+        static_cast<uint64_t>(korvex::CountReplies(static_cast<const uint8_t*>(Buffer), Count));
     if (Written)
         *Written = Count;
     return FT_OK;

@@ -130,9 +130,16 @@ void TProgrammer::Execute(const uint8_t* Bytes, size_t Count) {
     const bool Countable = !FConfig.ChainModel && !Tracing() && !FConfig.HasScript;
     size_t I = 0;
     while (I < Count) {
-        if (Countable && Bytes[I] < 0x80 && FStarted && FTck && NextState[FState][FTms] == FState) {
-            I = CountGroupShifts(Bytes, I, Count);
-            continue;
+        const uint8_t B = Bytes[I];
+        if (Countable && FStarted) {
+            if (B < 0x80 && FTck && NextState[FState][FTms] == FState) {
+                I = CountGroupShifts(Bytes, I, Count);
+                continue;
+            }
+            if ((B & 0xE0) == 0xC0 || (B >= 0xE8 && !FConfig.VppTrst)) {
+                I = CountBitCommands(Bytes, I, Count);
+                continue;
+            }
         }
         Command(Bytes[I++]);
     }
@@ -371,20 +378,27 @@ void TProgrammer::SpeedSelect(int64_t Hz, int64_t TicksPerClock) {
 
 size_t TProgrammer::CountGroupShifts(const uint8_t* Bytes, size_t From, size_t Count) {
     const uint8_t Level = FConfig.TdoConstant;
-    // Replies go straight into the buffer; at most one per byte.
-    const size_t Base = FReplies.size();
-    FReplies.resize(Base + (Count - From));
-    uint8_t* Out = FReplies.data() + Base;
+    // The run is measured first, so the reply buffer grows by what the run answers and no more:
+    // growing it by the whole write and cutting it back cleared kilobytes per statement.
+    // The end of the run first, then the sums over it: loops without an early exit, which the
+    // compiler vectorises.
+    size_t I = From;
+    while (I < Count && Bytes[I] < 0x80)
+        ++I;
     int64_t Clocks = 0;
-    size_t I = From, Replies = 0;
-    for (; I < Count && Bytes[I] < 0x80; ++I) {
-        const uint8_t B = Bytes[I];
-        const unsigned N = ((B >> 4) & 3) + 1;
-        Clocks += N;
-        Out[Replies] = Level ? static_cast<uint8_t>((1u << N) - 1) : 0;
-        Replies += (B >> 6) & 1;
+    size_t Replies = 0;
+    for (size_t J = From; J < I; ++J) {
+        Clocks += ((Bytes[J] >> 4) & 3) + 1;
+        Replies += (Bytes[J] >> 6) & 1;
     }
+    const size_t Base = FReplies.size();
     FReplies.resize(Base + Replies);
+    uint8_t* Out = FReplies.data() + Base;
+    for (size_t J = From; J < I && Replies != 0; ++J) {
+        const uint8_t B = Bytes[J];
+        if (B & 0x40)
+            *Out++ = Level ? static_cast<uint8_t>((1u << (((B >> 4) & 3) + 1)) - 1) : 0;
+    }
     const int64_t Unread = static_cast<int64_t>(FReplies.size() - FReplyRead);
     if (Unread > FConfig.ReplyBuffer) {
         const int64_t Lost = std::min<int64_t>(Unread - FConfig.ReplyBuffer, Replies);
@@ -400,6 +414,53 @@ size_t TProgrammer::CountGroupShifts(const uint8_t* Bytes, size_t From, size_t C
     FTotals.DeviceTicks += FTicksPerClock * Clocks;
     if (Replies)
         FLastReplyExec = FTotals.DeviceTicks;
+    return I;
+}
+
+size_t TProgrammer::CountBitCommands(const uint8_t* Bytes, size_t I, size_t Count) {
+    // The pin state lives in locals for the run: stores through the members would be reloaded
+    // after every byte, as the command bytes might alias them.
+    uint8_t Tck = FTck, Tms = FTms, Tdi = FTdi, Tdo = FTdoPin;
+    TState State = FState;
+    int Pin = FPinState;
+    int64_t Ticks = FTotals.DeviceTicks, Cycles = FTotals.TckCycles;
+    const uint8_t Constant = FConfig.TdoConstant;
+    const bool PinCommands = !FConfig.VppTrst;
+    for (; I < Count; ++I) {
+        const uint8_t B = Bytes[I];
+        if ((B & 0xE0) == 0xC0) {
+            Ticks += TicksPerBitCommand;
+            Tdi = B & 1;
+            // TDO is sampled while TCK is still at its old level, then the edge (if any) happens.
+            const uint8_t Sampled = Tdo;
+            const uint8_t Level = (B >> 2) & 1;
+            if (Level != Tck) {
+                Tck = Level;
+                if (Level) {
+                    ++Cycles;
+                    State = NextState[State][Tms];
+                } else
+                    Tdo = Constant;
+            }
+            if (B & 0x10) {
+                FTotals.DeviceTicks = Ticks;
+                Reply(static_cast<uint8_t>(Sampled << 3));
+            }
+        } else if (B >= 0xE8 && PinCommands) {
+            Ticks += TicksPerBitCommand;
+            Tms = (B >> 2) & 1;
+            Pin = B & 3;
+        } else
+            break;
+    }
+    FTck = Tck;
+    FTms = Tms;
+    FTdi = Tdi;
+    FTdoPin = Tdo;
+    FState = State;
+    FPinState = Pin;
+    FTotals.DeviceTicks = Ticks;
+    FTotals.TckCycles = Cycles;
     return I;
 }
 

@@ -175,6 +175,7 @@ bool TKorvexLink::OpenKorvex() {
     FReplyWaitSince = {};
     FStopRequested.store(false, std::memory_order_relaxed);
     FMissWriteCount = -1;
+    FNeededFor = {};
     // Bytes left in the queue by a run that ended early belong to the old connection; sending
     // them ahead of the start byte would feed the new one garbage.
     FQueueLength = 0;
@@ -234,9 +235,7 @@ void TKorvexLink::FlushKorvex() {
     FQueueLength = 0;
     ThrowIfNotOpen();
 
-    uint32_t NewReplies = 0;
-    for (uint32_t I = 0; I < Length; ++I)
-        NewReplies += static_cast<uint32_t>(RepliesOf(FQueue[I]));
+    const auto NewReplies = static_cast<uint32_t>(CountReplies(FQueue.data(), Length));
 
     // The device holds a limited number of reply bytes. Rather than wait for a reader that may
     // be this very thread (a long scan, or a writer far ahead of its reader), move the replies

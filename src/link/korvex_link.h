@@ -178,4 +178,11 @@ private:
     int FMissesInARow = 0;
     // The connection's start byte has reached the device: closing bytes may follow.
     bool FStartSent = false;
+    // The scan whose read-back is awaited and the replies it needs (Capture null: none).
+    struct TNeeded {
+        const uint8_t* Capture = nullptr;
+        int64_t Count = 0;
+        int64_t Divider = 0;
+        int64_t Replies = 0;
+    } FNeededFor;
 };

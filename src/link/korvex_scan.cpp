@@ -38,7 +38,10 @@ inline unsigned GroupByte(const uint8_t* Tdi, const uint8_t* Capture, int64_t Co
 // Groups of four capture bits in V (the low 4 * Groups bits) that have a bit set.
 inline int64_t CapturingGroups(uint64_t V) {
     const uint64_t Any = (V | V >> 1 | V >> 2 | V >> 3) & 0x1111111111111111ull;
-    return std::popcount(Any);
+    // At most fourteen groups, one bit each in its own nibble: a multiplication adds them all up
+    // in the top nibble, where a processor without a population count instruction would call a
+    // library routine.
+    return static_cast<int64_t>((Any * 0x1111111111111111ull) >> 60);
 }
 
 } // namespace
@@ -153,11 +156,20 @@ int64_t TKorvexLink::CountScanReplies(const uint8_t* Capture, int64_t Count) con
 bool TKorvexLink::OnReadCaptured(uint8_t* Tdo, const uint8_t* Capture, int64_t Count) {
     if (Count <= 0)
         return true;
-    const int64_t Needed = CountScanReplies(Capture, Count);
-    if (Needed == 0)
+    // A read-back not there yet is asked for again with the same scan until it is: the replies
+    // it needs are counted once, not at every poll (a long scan has megabits of capture flags).
+    if (Capture != FNeededFor.Capture || Count != FNeededFor.Count ||
+        FDivider != FNeededFor.Divider) {
+        FNeededFor = {Capture, Count, FDivider, CountScanReplies(Capture, Count)};
+    }
+    const int64_t Needed = FNeededFor.Replies;
+    if (Needed == 0) {
+        FNeededFor = {};
         return true;
+    }
     if (!FetchReplies(Needed))
         return false;
+    FNeededFor = {};
 
     // Bits are ORed in below; the ones not captured stay 0.
     std::memset(Tdo, 0, static_cast<size_t>(TVarLen::BytesFor(Count)));
@@ -201,6 +213,19 @@ bool TKorvexLink::OnReadCaptured(uint8_t* Tdo, const uint8_t* Capture, int64_t C
 
 void TKorvexLink::OnClockTms(uint8_t Tdi, uint8_t Tms) {
     const uint8_t D = Tdi ? 1 : 0;
+    if (FDivider <= 1 && FQueueLength + 4 <= QueueSize) {
+        // The common case, a TAP walk at full speed: the four bytes of one clock in one go.
+        FLastTms = Tms ? 1 : 0;
+        uint8_t* Q = FQueue.data() + FQueueLength;
+        Q[0] = static_cast<uint8_t>(CmdPin | (FLastTms << 2) | FPinState);
+        Q[1] = L(D);
+        Q[2] = H(D);
+        Q[3] = L(D);
+        FQueueLength += 4;
+        if (FQueueLength >= QueueSize)
+            FlushKorvex();
+        return;
+    }
     const int64_t Phase = std::max<int64_t>(FDivider, 1);
     QueuePin(Tms);
     WriteKorvexByte(L(D));

@@ -9,20 +9,27 @@ constexpr std::array<std::string_view, TapStateCount> Names = {
     "RESET",    "IDLE",     "DRSELECT",  "DRCAPTURE", "DRSHIFT", "DREXIT1", "DRPAUSE", "DREXIT2",
     "DRUPDATE", "IRSELECT", "IRCAPTURE", "IRSHIFT",   "IREXIT1", "IRPAUSE", "IREXIT2", "IRUPDATE"};
 
-bool InDrColumn(uint8_t S) {
+constexpr bool InDrColumn(uint8_t S) {
     return S >= tsDRCAPTURE && S <= tsDRUPDATE;
 }
-bool InIrColumn(uint8_t S) {
+constexpr bool InIrColumn(uint8_t S) {
     return S >= tsIRCAPTURE && S <= tsIRUPDATE;
 }
 
-} // namespace
+constexpr TTapStep Step(uint8_t Current, uint8_t Target);
 
-std::string_view TapStateName(uint8_t State) {
-    return State < TapStateCount ? Names[State] : std::string_view("?");
+// Every step of the walk, looked up instead of decided: a file of short statements walks the TAP
+// a few clocks for each of them.
+using TStepTable = std::array<std::array<TTapStep, TapStateCount>, TapStateCount>;
+constexpr TStepTable MakeStepTable() {
+    TStepTable T{};
+    for (uint8_t C = 0; C < TapStateCount; ++C)
+        for (uint8_t G = 0; G < TapStateCount; ++G)
+            T[C][G] = Step(C, G);
+    return T;
 }
 
-TTapStep TapStep(uint8_t Current, uint8_t Target) {
+constexpr TTapStep Step(uint8_t Current, uint8_t Target) {
     switch (Current) {
     case tsRESET:
         return {0, tsIDLE};
@@ -64,6 +71,20 @@ TTapStep TapStep(uint8_t Current, uint8_t Target) {
     }
 }
 
+constexpr TStepTable StepTable = MakeStepTable();
+
+} // namespace
+
+std::string_view TapStateName(uint8_t State) {
+    return State < TapStateCount ? Names[State] : std::string_view("?");
+}
+
+TTapStep TapStep(uint8_t Current, uint8_t Target) {
+    if (IsTapState(Current) && IsTapState(Target))
+        return StepTable[Current][Target];
+    return Step(Current, Target);
+}
+
 void WalkTapState(uint8_t& Current, uint8_t Target, const TClockTmsEvent& OnClockTms,
                   const std::function<void()>& RaiseUnhandled) {
     auto Clock = [&](uint8_t Tms) {
@@ -83,7 +104,7 @@ void WalkTapState(uint8_t& Current, uint8_t Target, const TClockTmsEvent& OnCloc
     if (Target == Current && (Current == tsDRPAUSE || Current == tsIRPAUSE))
         WalkTapState(Current, tsDRSELECT, OnClockTms, RaiseUnhandled);
     while (Current != Target) {
-        const TTapStep Step = TapStep(Current, Target);
+        const TTapStep Step = StepTable[Current][Target];
         Clock(Step.Tms);
         Current = Step.Next;
     }

@@ -27,12 +27,8 @@ void TVarLen::SetBitLength(int64_t Bits) {
     FBitLength = Bits;
 }
 
-uint8_t* TVarLen::Assign(int64_t Bits, int64_t Stored, uint8_t Fill) {
-    CheckLength(Bits);
-    FBitLength = Bits;
-    FFill = Fill;
-    FBytes.assign(static_cast<size_t>(std::clamp<int64_t>(Stored, 0, ByteCount())), 0);
-    return FBytes.data();
+void TVarLen::ThrowTooLong(int64_t Bits) {
+    throw std::length_error("A value of " + std::to_string(Bits) + " bits is too long");
 }
 
 void TVarLen::SetAll(uint8_t Fill) {

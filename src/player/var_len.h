@@ -33,11 +33,21 @@ public:
     int64_t ByteCount() const { return BytesFor(FBitLength); }
     // Bytes really held (Data() points to them); at most ByteCount().
     int64_t StoredBytes() const { return static_cast<int64_t>(FBytes.size()); }
+    // Bytes of storage allocated, held or not (a reused value keeps what it had).
+    size_t CapacityBytes() const { return FBytes.capacity(); }
     // What the bytes from StoredBytes() to ByteCount() read as.
     uint8_t Fill() const { return FFill; }
     // Length Bits, the first min(Stored, ByteCount()) bytes held and zero, the rest reading as
     // Fill. Returns the held bytes for the caller to write.
-    uint8_t* Assign(int64_t Bits, int64_t Stored, uint8_t Fill = 0);
+    uint8_t* Assign(int64_t Bits, int64_t Stored, uint8_t Fill = 0) {
+        if (Bits > MaxBits)
+            ThrowTooLong(Bits);
+        FBitLength = Bits;
+        FFill = Fill;
+        const int64_t Bytes = ByteCount();
+        FBytes.assign(static_cast<size_t>(Stored < 0 ? 0 : Stored < Bytes ? Stored : Bytes), 0);
+        return FBytes.data();
+    }
 
     // 0 outside the length, the fill value beyond the held bytes.
     uint8_t GetByte(int64_t Index) const {
@@ -71,6 +81,7 @@ public:
 
 private:
     void SetAll(uint8_t Fill);
+    [[noreturn]] static void ThrowTooLong(int64_t Bits);
 
     std::vector<uint8_t> FBytes;
     int64_t FBitLength = 0;

@@ -58,11 +58,45 @@ struct TSVFParam {
     long double Real = 0; // SEC, HZ, MAXIMUM
 };
 
+// The parameters of a statement, used like a vector. Clearing keeps the elements, and with them
+// the storage of their values: the next statement's values are parsed into memory already there,
+// so a file of short statements parses without allocating.
+class TSVFParams {
+public:
+    size_t size() const { return FCount; }
+    bool empty() const { return FCount == 0; }
+    TSVFParam& operator[](size_t I) { return FItems[I]; }
+    const TSVFParam& operator[](size_t I) const { return FItems[I]; }
+    TSVFParam* data() { return FItems.data(); }
+    TSVFParam* begin() { return FItems.data(); }
+    TSVFParam* end() { return FItems.data() + FCount; }
+    const TSVFParam* begin() const { return FItems.data(); }
+    const TSVFParam* end() const { return FItems.data() + FCount; }
+    const TSVFParam& front() const { return FItems.front(); }
+    const TSVFParam& back() const { return FItems[FCount - 1]; }
+    void clear() { FCount = 0; }
+    // A new last parameter of that kind, its numbers zero; its value keeps the storage (and the
+    // contents) of an earlier statement's until a value is parsed into it.
+    TSVFParam& emplace_back(uint8_t Kind) {
+        if (FCount == FItems.size())
+            FItems.emplace_back();
+        TSVFParam& P = FItems[FCount++];
+        P.Kind = Kind;
+        P.Value = 0;
+        P.Real = 0; // the value is whatever the kind's parser assigns
+        return P;
+    }
+
+private:
+    std::vector<TSVFParam> FItems;
+    size_t FCount = 0;
+};
+
 // One parsed statement. The queries return the first parameter of a kind: a keyword given twice
 // is parsed twice, and the first one counts.
 struct TSVFCommand {
     uint8_t Command = cmdNone;
-    std::vector<TSVFParam> Parameters;
+    TSVFParams Parameters;
 
     bool HasParam(uint8_t Kind) const { return Find(Kind) != nullptr; }
     int32_t ParamInt(uint8_t Kind) const;
@@ -79,9 +113,10 @@ private:
 //   svf_executor.cpp  commands to events, scan composition, read-back comparison
 //   svf_run.cpp       Start, the writer/reader pipeline on the worker thread, registration
 //
-// During a run three objects read the same file, each with its own handle: the player the
+// During a run three objects hold the same file, each with its own handle: the player the
 // registry built (it only knows the size), a writer copy that parses and executes every statement
-// at once, and a reader copy that trails behind and checks the read-back of every scan.
+// at once, and a reader copy that trails behind and checks the read-back of every scan. The reader
+// takes the expected values from the writer (TCheck) and reads the file only for an error report.
 class TSVFFile : public TJtagFile {
 public:
     // Opens the file; "Cannot open file <name> for read." when that fails.
@@ -140,6 +175,25 @@ private:
     };
     // Index of a scan kind in FScans: the statement codes HDR to TIR in order.
     static size_t ScanIndex(uint8_t Command) { return static_cast<size_t>(Command - cmdHDR); }
+
+    // What the reader copy needs of one statement the writer executed: the reader never reads
+    // the file itself, so each statement is parsed once. For SDR and SIR the expected values of
+    // the header, the scan and the trailer (lengths, TDO and MASK; TDI is never compared).
+    // Records are reused, so their values keep their storage and a run of short scans does not
+    // allocate once it is under way.
+    struct TCheck {
+        uint8_t Command = cmdNone;
+        int32_t LoopCount = 0; // LOOP
+        int32_t Line = 0;      // the line the writer had read up to
+        int64_t Chars = 0;     // the characters the writer had read
+        std::array<TScanData, 3> Parts;
+    };
+    // The writer fills Check from the statement it has just folded into its state and is about
+    // to execute; the scan's own TDO moves over (it never carries over to the next statement).
+    void HandOver(uint8_t Command, int32_t LoopCount, TCheck& Check);
+    // The reader takes the statement over: the values change places with its own, and Check
+    // keeps the old ones' storage for a later statement.
+    void TakeOver(TCheck& Check);
 
     // --- Reader ---------------------------------------------------------------------------------
     char NextChar();
@@ -250,15 +304,8 @@ private:
     TProgressCounter FProgress;       // FCharsRead as the UI thread sees it
     TProgressCounter FStatementsDone; // statements the writer copy has executed
 
-    // Raw buffer of ReadStatement; FStatementLength characters used. The two copies of a run
-    // share it: each parses a statement as soon as it has read it, and a bitstream statement is
-    // megabytes of text.
-    std::shared_ptr<std::string> FStatement = std::make_shared<std::string>();
-    // Which scan values this copy holds. The writer shifts TDI and captures under MASK, and only
-    // needs to know whether a TDO was given; the reader compares TDO under MASK and needs no TDI.
-    // A value not held is still checked for its digits and keeps its length.
-    bool FKeepTdi = true;
-    bool FKeepTdo = true;
+    // Raw buffer of ReadStatement; FStatementLength characters used.
+    std::string FStatement;
     size_t FStatementLength = 0;
     bool FStatementAtEnd = false; // the statement's ";" came from the end marker
     std::string FComment;

@@ -60,6 +60,43 @@ constexpr std::array<TKeyword, 30> ParamKeywords = {{
     {"MAXIMUM", pkMAXIMUM},
 }};
 
+// The parameter keywords by their first letter: the words are all different, so which of them a
+// word is does not depend on the order they are tried in, and only the few with its first letter
+// need a look. Entries are indexes into ParamKeywords, 0xFF ends a bucket.
+constexpr size_t BucketSize = 8;
+using TKeywordBuckets = std::array<std::array<uint8_t, BucketSize>, 26>;
+constexpr TKeywordBuckets MakeKeywordBuckets() {
+    TKeywordBuckets B{};
+    for (auto& Bucket : B)
+        for (auto& E : Bucket)
+            E = 0xFF;
+    for (size_t K = 0; K < ParamKeywords.size(); ++K) {
+        auto& Bucket = B[static_cast<size_t>(ParamKeywords[K].Word.front() - 'A')];
+        size_t I = 0;
+        while (Bucket[I] != 0xFF)
+            ++I;
+        Bucket[I] = static_cast<uint8_t>(K);
+    }
+    return B;
+}
+constexpr TKeywordBuckets KeywordBuckets = MakeKeywordBuckets();
+
+const TKeyword* FindParamKeyword(std::string_view Word) {
+    const unsigned First = static_cast<unsigned char>(Word.front()) - 'A';
+    if (First >= 26)
+        return nullptr;
+    for (uint8_t K : KeywordBuckets[First]) {
+        if (K == 0xFF)
+            break;
+        if (ParamKeywords[K].Word == Word)
+            return &ParamKeywords[K];
+    }
+    return nullptr;
+}
+
+// A value longer than this replaces the one in force in that one's storage.
+constexpr size_t KeptBytes = 4096;
+
 bool IsScanCommand(uint8_t C) {
     return C >= cmdHDR && C <= cmdTIR;
 }
@@ -110,7 +147,7 @@ public:
     int Count() const { return static_cast<int>(FWords.size()); }
     std::string_view At(int Index) const {
         if (Index < 0 || Index >= Count())
-            throw std::out_of_range("List index out of bounds (" + std::to_string(Index) + ")");
+            OutOfBounds(Index);
         return FWords[static_cast<size_t>(Index)];
     }
     std::string_view Take(int Index) {
@@ -120,6 +157,10 @@ public:
     }
 
 private:
+    [[noreturn, gnu::cold, gnu::noinline]] static void OutOfBounds(int Index) {
+        throw std::out_of_range("List index out of bounds (" + std::to_string(Index) + ")");
+    }
+
     std::vector<std::string_view>& FWords;
 };
 
@@ -156,13 +197,13 @@ long double ParseReal(std::string_view Text) {
 // A value "(hex digits)" of Bits bits: the rightmost two digits are byte 0. Digits beyond the
 // length are checked and dropped; the spare bits of the last byte are kept as given (they are
 // never shifted or compared).
-void ParseHex(std::string_view Word, int64_t Bits, TVarLen& Out, bool Store,
-              const std::function<void(const std::string&)>& LineError) {
+// False when the word is not in parentheses.
+bool ParseHex(std::string_view Word, int64_t Bits, TVarLen& Out) {
     if (Word.size() < 2 || Word.front() != '(' || Word.back() != ')')
-        LineError("Hexadecimal number is not enclosed in parentheses.");
+        return false;
     const std::string_view Digits = Word.substr(1, Word.size() - 2);
     // Only the bytes the digits spell out are held; the rest of the length reads as zeros.
-    uint8_t* Bytes = Out.Assign(Bits, Store ? static_cast<int64_t>(Digits.size() + 1) / 2 : 0);
+    uint8_t* Bytes = Out.Assign(Bits, static_cast<int64_t>(Digits.size() + 1) / 2);
     const int64_t Size = Out.StoredBytes();
     const char* P = Digits.data();
     int64_t End = static_cast<int64_t>(Digits.size());
@@ -184,6 +225,7 @@ void ParseHex(std::string_view Word, int64_t Bits, TVarLen& Out, bool Store,
         if (Index < Size)
             Bytes[Index] = Lo;
     }
+    return true;
 }
 
 } // namespace
@@ -217,8 +259,7 @@ void TSVFFile::FreeParams(TSVFCommand& Command) {
 void TSVFFile::ParseCommand(TSVFCommand& Command) {
     SplitWords(ReadStatement(), FWords);
     TWords W(FWords);
-    Command.Parameters.clear();
-    auto LineError = [this](const std::string& Message) { RaiseLineError(Message); };
+    FreeParams(Command);
 
     const std::string_view First = W.At(0);
     if (FStatementAtEnd && First == EndWord && W.Count() == 1) {
@@ -236,11 +277,7 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
     Command.Command = static_cast<uint8_t>(Code);
     W.Take(0);
 
-    auto Append = [&](uint8_t Kind) -> TSVFParam& {
-        Command.Parameters.emplace_back();
-        Command.Parameters.back().Kind = Kind;
-        return Command.Parameters.back();
-    };
+    auto Append = [&](uint8_t Kind) -> TSVFParam& { return Command.Parameters.emplace_back(Kind); };
 
     int64_t Length = 0;
     if (IsScanCommand(Command.Command)) {
@@ -260,14 +297,9 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
         const std::string_view Word = W.At(A);
         if (Word.empty())
             continue;
-        // Values and numbers are most of the words; no keyword starts with "(" or a digit.
-        const TKeyword* Match = nullptr;
-        if (Word.front() != '(' && !(Word.front() >= '0' && Word.front() <= '9'))
-            for (const TKeyword& K : ParamKeywords)
-                if (K.Word.front() == Word.front() && K.Word == Word) {
-                    Match = &K;
-                    break;
-                }
+        // Values and numbers are most of the words; they start with no letter and are passed at
+        // once.
+        const TKeyword* Match = FindParamKeyword(Word);
         if (!Match)
             continue;
         W.Take(A);
@@ -277,11 +309,22 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
         case pkTDO:
         case pkMASK:
         case pkSMASK:
-            ParseHex(W.At(A + 1), Length, P.Vector,
-                     Match->Kind == pkTDI   ? FKeepTdi
-                     : Match->Kind == pkTDO ? FKeepTdo
-                                            : true,
-                     LineError);
+            if (W.At(A + 1).size() / 2 > KeptBytes && IsScanCommand(Command.Command)) {
+                // A long value given again replaces the one in force, which is only dead weight
+                // from here on: its storage takes the new digits, so a bitstream's values are
+                // not held twice.
+                TScanData& D = FScans[ScanIndex(Command.Command)];
+                TVarLen& Old = Match->Kind == pkTDI    ? D.Tdi
+                               : Match->Kind == pkTDO  ? D.Tdo
+                               : Match->Kind == pkMASK ? D.Mask
+                                                       : D.Smask;
+                if (Old.CapacityBytes() > P.Vector.CapacityBytes()) {
+                    P.Vector = std::move(Old);
+                    Old = TVarLen();
+                }
+            }
+            if (!ParseHex(W.At(A + 1), Length, P.Vector))
+                RaiseLineError("Hexadecimal number is not enclosed in parentheses.");
             W.Take(A + 1);
             break;
         case pkSEC:
@@ -318,15 +361,15 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
     // A state the TAP cannot stay in is refused as well: clocks or a wait there would move the
     // device on while the player believes it stayed.
     const auto& Ps = Command.Parameters;
-    const std::string Name(CommandKeywords[Command.Command]);
+    const std::string_view Name = CommandKeywords[Command.Command];
     auto RequireStable = [&](uint8_t State) {
         if (!IsStableTapState(State))
-            RaiseLineError(Name + " " + std::string(TapStateName(State)) +
+            RaiseLineError(std::string(Name) + " " + std::string(TapStateName(State)) +
                            ": not a stable TAP state (RESET, IDLE, DRPAUSE or IRPAUSE)");
     };
     if (Command.Command == cmdENDDR || Command.Command == cmdENDIR) {
         if (Ps.empty() || !IsTapState(Ps.front().Kind))
-            RaiseLineError(Name + " without a TAP state");
+            RaiseLineError(std::string(Name) + " without a TAP state");
         RequireStable(Ps.front().Kind);
     } else if (Command.Command == cmdSTATE) {
         for (const TSVFParam& P : Ps)
@@ -349,24 +392,6 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
             RaiseLineError("LOOP needs a count of at least 1");
     }
 }
-
-namespace {
-
-// Dst = the first value of that kind in Command, moved out when Source (Command itself, as a
-// modifiable object) is given; false when the command has none.
-bool TakeValue(const TSVFCommand& Command, TSVFCommand* Source, uint8_t Kind, TVarLen& Dst) {
-    for (size_t I = 0; I < Command.Parameters.size(); ++I)
-        if (Command.Parameters[I].Kind == Kind) {
-            if (Source)
-                Dst = std::move(Source->Parameters[I].Vector);
-            else
-                Dst = Command.Parameters[I].Vector;
-            return true;
-        }
-    return false;
-}
-
-} // namespace
 
 void TSVFFile::ApplySettings(const TSVFCommand& Command) {
     ApplySettings(Command, nullptr);
@@ -399,16 +424,31 @@ void TSVFFile::ApplySettings(const TSVFCommand& Command, TSVFCommand* Source) {
 
     TScanData& D = FScans[ScanIndex(Command.Command)];
     const int64_t Length = Command.ParamInt(pkInteger);
+    // The first value of each kind counts; one pass over the parameters finds them all. Values
+    // are moved out when Source (Command itself, as a modifiable object) is given, and the
+    // command gets the old storage to reuse.
+    std::array<TVarLen*, 4> Values = {&D.Tdi, &D.Tdo, &D.Mask, &D.Smask};
+    std::array<bool, 4> Given{};
+    for (size_t I = 0; I < Command.Parameters.size(); ++I) {
+        const unsigned K = Command.Parameters[I].Kind - pkTDI;
+        if (K >= Values.size() || Given[K])
+            continue;
+        Given[K] = true;
+        if (Source)
+            std::swap(*Values[K], Source->Parameters[I].Vector);
+        else
+            *Values[K] = Command.Parameters[I].Vector;
+    }
     // TDI carries over to the next command of the same kind, even when the length changes.
-    if (!TakeValue(Command, Source, pkTDI, D.Tdi))
+    if (!Given[0])
         D.Tdi.SetBitLength(Length);
     // TDO never carries over: without one nothing is compared.
-    if (!TakeValue(Command, Source, pkTDO, D.Tdo))
+    if (!Given[1])
         D.Tdo.SetBitLength(0);
     // MASK and SMASK carry over while the length stays; otherwise every bit counts.
-    for (auto [Kind, Mask] : {std::pair{pkMASK, &D.Mask}, std::pair{pkSMASK, &D.Smask}})
-        if (!TakeValue(Command, Source, Kind, *Mask) && Mask->BitLength() != Length)
-            Mask->Assign(Length, 0, 0xFF);
+    for (size_t K : {2, 3})
+        if (!Given[K] && Values[K]->BitLength() != Length)
+            Values[K]->Assign(Length, 0, 0xFF);
 }
 
 void TSVFFile::SetFrequency(const TSVFCommand& Command, bool Send) {

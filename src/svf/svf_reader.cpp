@@ -36,6 +36,8 @@ struct TCharTables {
     // statement builder copies runs of them in one go. Everything that changes the builder's
     // state (separators, parentheses, ";", comment starts) is excluded.
     std::array<bool, 256> Plain{};
+    // Separators that end no line.
+    std::array<bool, 256> Blank{};
     std::array<char, 256> Upper{};
 };
 
@@ -45,6 +47,7 @@ constexpr TCharTables MakeTables() {
         T.Separator[C] = IsSeparatorCode(C);
         T.Plain[C] =
             !IsSeparatorCode(C) && C != '(' && C != ')' && C != ';' && C != '!' && C != '/';
+        T.Blank[C] = IsSeparatorCode(C) && C != CR && C != LF;
         T.Upper[C] = static_cast<char>((C >= 'a' && C <= 'z') ? C - 'a' + 'A' : C);
     }
     return T;
@@ -203,7 +206,7 @@ std::string_view TSVFFile::ReadStatement() {
     // each input character adds at most two (a blank before or after a parenthesis and the
     // character), so room for twice the block is made once per block and the inner loop writes
     // through a pointer without any checks.
-    std::string& Statement = *FStatement;
+    std::string& Statement = FStatement;
     FStatementLength = 0;
     FComment.clear();
     bool InComment = false;
@@ -218,7 +221,7 @@ std::string_view TSVFFile::ReadStatement() {
         const size_t Need =
             FStatementLength + 2 * static_cast<size_t>(FBufferFill - FBufferPos) + 2;
         // Room is reserved twice as large at a time, but only what is written becomes resident
-        // memory: a bitstream statement is megabytes, and the copies share this buffer.
+        // memory: a bitstream statement is megabytes.
         if (Statement.size() < Need) {
             if (Statement.capacity() < Need)
                 Statement.reserve(std::max(Need, 2 * Statement.capacity()));
@@ -252,7 +255,14 @@ std::string_view TSVFFile::ReadStatement() {
                 }
             } else if (Tables.Plain[Code(Ch)]) {
                 // Hexadecimal digits and keywords in runs: copied and upper-cased in one go.
-                const int Q = static_cast<int>(PlainRunEnd(B + Pos + 1, B + Fill) - B);
+                // Keywords and short values are measured a character at a time; a run longer
+                // than that (a bitstream's digits) goes on sixteen at a time.
+                int Q = Pos + 1;
+                const int Short = std::min(Fill, Pos + 16);
+                while (Q < Short && Tables.Plain[Code(B[Q])])
+                    ++Q;
+                if (Q == Short && Q < Fill)
+                    Q = static_cast<int>(PlainRunEnd(B + Q, B + Fill) - B);
                 if (Out != Base && Out[-1] == ')')
                     *Out++ = ' ';
                 for (int I = Pos; I < Q; ++I) {
@@ -263,10 +273,12 @@ std::string_view TSVFFile::ReadStatement() {
                 FLastWasCR = false;
                 Pos = Q;
                 continue;
-            } else if (Tables.Separator[Code(Ch)] && Ch != CR && Ch != LF) {
+            } else if (Tables.Blank[Code(Ch)]) {
                 // Blanks, tabs and the other separators that end no line: one blank for the
                 // whole run (none inside parentheses or before the first word).
-                Pos = static_cast<int>(BlankRunEnd(B + Pos + 1, B + Fill) - B);
+                ++Pos;
+                if (Pos < Fill && Tables.Blank[Code(B[Pos])])
+                    Pos = static_cast<int>(BlankRunEnd(B + Pos + 1, B + Fill) - B);
                 if (Out != Base && Out[-1] != ' ' && !InParens)
                     *Out++ = ' ';
                 FLastWasCR = false;

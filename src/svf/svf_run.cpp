@@ -1,11 +1,11 @@
 // Run control of the SVF player: Start, the writer/reader pipeline on the worker thread, progress
 // and registration.
 //
-// Two copies of the player read the same file on one worker thread. The writer copy parses and
-// executes each statement at once and only queues programmer commands; the reader copy parses the
-// same statements behind it and, for every SDR and SIR, waits for that scan's captured TDO and
-// compares it. The writer never waits for the USB round trip; the reader catches up as the
-// read-back arrives.
+// Two copies of the player share one worker thread. The writer copy parses and executes each
+// statement at once and only queues programmer commands; it hands every statement on to the reader
+// copy (TCheck: for SDR and SIR the expected values), which trails behind and, for every scan,
+// waits for its captured TDO and compares it. The writer never waits for the USB round trip; the
+// reader catches up as the read-back arrives. The file is parsed once.
 //
 // LOOP n; ... ENDLOOP; (a polling loop, as vendors write one for a busy flag): the body runs, and
 // at ENDLOOP the writer waits until the reader has checked every scan of the pass. When all of
@@ -13,6 +13,7 @@
 // statement of the body, at most n passes in all. A mismatch in a pass that may still be repeated
 // is no error; in the n-th pass it fails the run as any mismatch does.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -76,6 +77,12 @@ private:
     bool WriterStep() {
         if (WC.Command == cmdEOF)
             return false;
+        // The read-back of a long scan is megabytes (a reply byte for every four captured bits).
+        // The next statement waits until the reader has checked it, so the host holds the
+        // replies of one such scan at a time, not of two; the wait is one USB round trip, next
+        // to the seconds a scan of that length takes to shift.
+        if (RDone <= LongScanAt)
+            return false;
         if (!WParsed) {
             TSVFFile::FreeParams(WC);
             W.ParseCommand(WC);
@@ -92,9 +99,14 @@ private:
                 return false;
         }
         W.TakeSettings(WC);
+        W.HandOver(WC.Command, WC.Command == cmdLOOP ? WC.ParamInt(pkInteger) : 0, PushCheck());
         W.ExecuteCommand(WC);
+        if ((WC.Command == cmdSDR || WC.Command == cmdSIR) &&
+            W.ScanLength(WC.Command == cmdSDR) > LongScanBits)
+            LongScanAt = WDone;
         W.EndStatement(WC);
-        // The scan state holds its own copies of the values; a bitstream's are megabytes.
+        // The scan state and the reader's record hold the values now; the parameters keep only
+        // storage for the next statement's.
         if (WC.Command != cmdEOF)
             TSVFFile::FreeParams(WC);
         WParsed = false;
@@ -125,10 +137,9 @@ private:
             Loop = {};
             return true;
         }
-        // Another pass: both copies read the body again. Its comments were shown once.
+        // Another pass: the writer reads the body again. Its comments were shown once.
         ++Loop.Pass;
         W.Rewind(Loop.Body);
-        R.Rewind(RLoopBody);
         R.FLoopMismatch = false;
         R.FLoopQuiet = Loop.Pass < Loop.Count;
         W.EchoComments = false;
@@ -142,28 +153,28 @@ private:
         if (RC.Command == cmdEOF || T.Failed.load())
             return false;
         if (RC.Command == cmdNone) {
-            // The reader never parses a statement the writer has not executed: it would ask
+            // The reader never takes up a statement the writer has not executed: it would ask
             // for read-back of a scan that was never shifted. Only the statement whose slices
             // are going out is taken up early, as far as they have gone (FCompareLimit).
             if (RDone >= WDone && !(RDone == WDone && ShiftedInScan > 0))
                 return false;
-            R.ParseCommand(RC);
-            R.TakeSettings(RC);
+            TSVFFile::TCheck& C = Checks[CheckHead];
+            R.TakeOver(C);
+            RC.Command = C.Command;
             if (RC.Command == cmdLOOP) {
-                RLoopBody = R.Mark();
                 R.FLoopMismatch = false;
-                R.FLoopQuiet = RC.ParamInt(pkInteger) > 1;
+                R.FLoopQuiet = C.LoopCount > 1;
             } else if (RC.Command == cmdENDLOOP)
                 R.FLoopQuiet = false;
+            CheckHead = (CheckHead + 1) % Checks.size();
+            --CheckCount;
         }
         R.FCompareLimit = RDone == WDone && ShiftedInScan > 0 ? ShiftedInScan : INT64_MAX;
         switch (R.CheckCommand(RC)) {
         case TCompareResult::Match:
             ++RDone;
-            if (!R.EndStatement(RC)) {
-                TSVFFile::FreeParams(RC);
+            if (!R.EndStatement(RC))
                 RC.Command = cmdNone;
-            }
             return true;
         case TCompareResult::Mismatch:
             T.Failed.store(true);
@@ -177,12 +188,15 @@ private:
     TSVFFile& W;
     TSVFFile& R;
     TPlayerThread& T;
-    TSVFCommand WC, RC;        // both start with no statement (cmdNone)
-    bool WParsed = false;      // WC holds a statement parsed but not yet executed
-    int64_t WDone = 0;         // statements the writer has executed
-    int64_t RDone = 0;         // statements the reader has checked
-    int IdlePasses = 0;        // passes in a row that waited for read-back
-    TShiftEvent Shift;         // the writer's own OnShift
+    TSVFCommand WC, RC;   // both start with no statement (cmdNone)
+    bool WParsed = false; // WC holds a statement parsed but not yet executed
+    int64_t WDone = 0;    // statements the writer has executed
+    int64_t RDone = 0;    // statements the reader has checked
+    int IdlePasses = 0;   // passes in a row that waited for read-back
+    TShiftEvent Shift;    // the writer's own OnShift
+    // Scans longer than this are checked before the writer goes on (256 KiB of replies).
+    static constexpr int64_t LongScanBits = int64_t{1} << 20;
+    int64_t LongScanAt = -1;   // the statement number of the last such scan
     int64_t ShiftedInScan = 0; // bits of the writer's scan out so far while it is unfinished
     struct TLoop {
         int32_t Count = 0; // 0: not inside a loop
@@ -190,8 +204,75 @@ private:
         TSVFFile::TReadMark Body{};
         bool Echo = true;
     } Loop;
-    TSVFFile::TReadMark RLoopBody{};
+    // Statements the writer has handed on and the reader has not taken up, oldest at
+    // CheckHead. The writer runs at most a USB queue's worth of statements ahead; the slots are
+    // reused, so their values keep their storage.
+    std::vector<TSVFFile::TCheck> Checks = std::vector<TSVFFile::TCheck>(16);
+    size_t CheckHead = 0;
+    size_t CheckCount = 0;
+
+    TSVFFile::TCheck& PushCheck() {
+        if (CheckCount == Checks.size()) {
+            std::rotate(Checks.begin(), Checks.begin() + static_cast<std::ptrdiff_t>(CheckHead),
+                        Checks.end());
+            CheckHead = 0;
+            Checks.resize(Checks.size() * 2);
+        }
+        return Checks[(CheckHead + CheckCount++) % Checks.size()];
+    }
 };
+
+void TSVFFile::HandOver(uint8_t Command, int32_t LoopCount, TCheck& Check) {
+    Check.Command = Command;
+    Check.LoopCount = LoopCount;
+    Check.Line = FLineIndex;
+    Check.Chars = FCharsRead;
+    if (Command != cmdSDR && Command != cmdSIR)
+        return;
+    const size_t Side = Command == cmdSDR ? 0 : 1;
+    for (size_t I = 0; I < Check.Parts.size(); ++I) {
+        TScanData& Mine = FScans[ScanIndex(cmdHDR) + 2 * I + Side];
+        TScanData& To = Check.Parts[I];
+        To.Tdi.Assign(Mine.Tdi.BitLength(), 0); // only the length counts for the reader
+        if (Mine.Tdi.BitLength() == 0)
+            continue; // no bits (no header or trailer): nothing is compared
+        if (I == 1) {
+            // The scan's own TDO never carries over: it moves, and the writer keeps its length,
+            // which says whether the scan captures.
+            std::swap(To.Tdo, Mine.Tdo);
+            Mine.Tdo.Assign(To.Tdo.BitLength(), 0);
+        } else
+            To.Tdo = Mine.Tdo; // a header's or trailer's TDO holds for the scans that follow
+        To.Mask = Mine.Mask;
+    }
+}
+
+void TSVFFile::TakeOver(TCheck& Check) {
+    FLineIndex = Check.Line;
+    FCharsRead = Check.Chars;
+    PublishProgress();
+    if (Check.Command != cmdSDR && Check.Command != cmdSIR)
+        return;
+    const size_t Side = Check.Command == cmdSDR ? 0 : 1;
+    // A bitstream's values are megabytes: a record only keeps the storage of short ones.
+    constexpr int64_t KeptBytes = 4096;
+    for (size_t I = 0; I < Check.Parts.size(); ++I) {
+        TScanData& Mine = FScans[ScanIndex(cmdHDR) + 2 * I + Side];
+        TScanData& From = Check.Parts[I];
+        if (From.Tdi.BitLength() == 0) {
+            // A part of no bits is never looked at: its values stay where they are.
+            Mine.Tdi.Assign(0, 0);
+            continue;
+        }
+        std::swap(Mine.Tdi, From.Tdi);
+        for (auto [Value, Old] :
+             {std::pair{&Mine.Tdo, &From.Tdo}, std::pair{&Mine.Mask, &From.Mask}}) {
+            std::swap(*Value, *Old);
+            if (Old->StoredBytes() > KeptBytes)
+                *Old = TVarLen();
+        }
+    }
+}
 
 void TSVFFile::Start(int64_t Frequency) {
     // If a copy cannot be built, the exception leaves Start and the unstarted thread object is
@@ -214,9 +295,6 @@ void TSVFFile::Start(int64_t Frequency) {
     Rd.Events.OnMessage = Events.OnMessage;
     Rd.Events.OnReadCaptured = Events.OnReadCaptured;
     Rd.CompareReadBack = CompareReadBack;
-    Wr.FKeepTdo = false;
-    Rd.FKeepTdi = false;
-    Rd.FStatement = Wr.FStatement;
 
     DefaultFrequency = Frequency;
     Wr.DefaultFrequency = Frequency;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <vector>
 
 #include "bit_pack.h"
 #include "korvex_link.h"
@@ -288,4 +289,22 @@ TEST(LinkDefaults, DefaultFrequencyForEachSetting) {
     EXPECT_EQ(TKorvexLink::DefaultFrequencyFor(1), 1500000);
     EXPECT_EQ(TKorvexLink::DefaultFrequencyFor(2), 750000);
     EXPECT_EQ(TKorvexLink::DefaultFrequencyFor(9), 750000);
+}
+
+// The reply count of a USB write classifies sixteen bytes at a time: every command byte, at every
+// position of a block and in the tail after the last whole block, counts as its row answers.
+TEST(LinkDefaults, ReplyCountOfAWriteMatchesEachCommand) {
+    std::vector<uint8_t> Bytes(256 + 37);
+    for (size_t I = 0; I < Bytes.size(); ++I)
+        Bytes[I] = static_cast<uint8_t>(I * 7 + 3); // every value, each at several offsets
+    for (size_t Count : {size_t{0}, size_t{1}, size_t{15}, size_t{16}, size_t{17}, Bytes.size()})
+        for (size_t From : {size_t{0}, size_t{5}}) {
+            if (From + Count > Bytes.size())
+                continue;
+            int64_t Expected = 0;
+            for (size_t I = From; I < From + Count; ++I)
+                Expected += korvex::RepliesOf(Bytes[I]);
+            EXPECT_EQ(korvex::CountReplies(Bytes.data() + From, Count), Expected)
+                << Count << " from " << From;
+        }
 }

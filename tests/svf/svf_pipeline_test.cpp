@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <thread>
 
 #include "jtag_files_list.h"
+#include "svf_hex.h"
 #include "svf_test_util.h"
 
 namespace {
@@ -243,5 +245,83 @@ TEST(SvfPipeline, LongScansAreCheckedSliceBySlice) {
                                        std::to_string(Row.ShownFrom + TSVFFile::ReportBits - 1) +
                                        " of " + std::to_string(2 * Slice) + " shown");
         }
+    }
+}
+
+// The reader copy compares with the values the writer hands over, never reading the file itself:
+// the expected bits and the mask it reports for the first failing scan are those the file says,
+// with what carries over from earlier statements (MASK while the length stays, header and trailer
+// values) and what does not (TDO, MASK after a length change). Read-back is all zeros unless a
+// row answers otherwise; uncompared bits are 0 in both lines.
+TEST(SvfPipeline, ReaderComparesWhatTheFileSays) {
+    struct TRow {
+        const char* Name;
+        const char* Text;
+        std::deque<std::string> Answers;
+        const char* Failing; // "" when the file passes
+        const char* Expected;
+        const char* Mask;
+    };
+    const std::vector<TRow> Rows = {
+        {"MASK carried over while the length stays",
+         "SDR 8 TDI (00) TDO (00) MASK (0F);\nSDR 8 TDI (00) TDO (FF);\n",
+         {},
+         "Failing SDR statement near line 2",
+         "0F",
+         "0F"},
+        {"MASK all ones after a length change",
+         "SDR 8 TDI (00) TDO (00) MASK (0F);\nSDR 12 TDI (000) TDO (FFF);\n",
+         {},
+         "Failing SDR statement near line 2",
+         "FFF",
+         "FFF"},
+        {"TDO not carried over: a scan without one compares nothing",
+         "SDR 8 TDI (00) TDO (FF) MASK (00);\nSDR 8 TDI (00);\nSDR 4 TDI (0) TDO (1);\n",
+         {},
+         "Failing SDR statement near line 3",
+         "1",
+         "F"},
+        {"DR header and trailer around the scan",
+         "HDR 2 TDI (0);\nTDR 3 TDI (0) TDO (5) MASK (7);\nSDR 4 TDI (0) TDO (A);\n",
+         {},
+         "Failing SDR statement near line 3",
+         "168",
+         "1FC"},
+        {"IR header with a mask, trailer without TDO",
+         "HIR 3 TDI (7) TDO (7) MASK (5);\nTIR 1 TDI (1);\nSIR 4 TDI (0) TDO (F) MASK (9);\n",
+         {},
+         "Failing SIR statement near line 3",
+         "4D",
+         "4D"},
+        {"a header's TDO holds for every later scan",
+         "HDR 2 TDI (0) TDO (3);\nSDR 2 TDI (0) TDO (0);\n\nSDR 2 TDI (0) TDO (0);\n",
+         {"1100", ""},
+         "Failing SDR statement near line 4",
+         "3",
+         "F"},
+        {"wrapped values over lines, lower case",
+         "sdr 16 tdi (0000)\n tdo (00\n ff) mask (0f\n0f);\n",
+         {},
+         "Failing SDR statement near line 4",
+         "000F",
+         "0F0F"},
+        {"matching read-back passes", "SIR 4 TDI (0) TDO (5) MASK (7);\n", {"1010"}, "", "", ""},
+    };
+    for (const TRow& Row : Rows) {
+        SCOPED_TRACE(Row.Name);
+        TRun R(Row.Text, Row.Answers);
+        const auto Texts = R.Texts();
+        auto Has = [&](const std::string& T) {
+            return std::find(Texts.begin(), Texts.end(), T) != Texts.end();
+        };
+        if (*Row.Failing == 0) {
+            EXPECT_EQ(R.Status, 2) << ::testing::PrintToString(Texts);
+            continue;
+        }
+        EXPECT_EQ(R.Status, 1);
+        EXPECT_TRUE(Has(Row.Failing)) << ::testing::PrintToString(Texts);
+        EXPECT_TRUE(Has(std::string(HexExpectedPrefix) + Row.Expected))
+            << ::testing::PrintToString(Texts);
+        EXPECT_TRUE(Has(std::string(HexMaskPrefix) + Row.Mask)) << ::testing::PrintToString(Texts);
     }
 }

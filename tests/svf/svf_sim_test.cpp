@@ -435,3 +435,37 @@ TEST(SvfOnSimulator, LoopUntilTheCompareMatches) {
 }
 
 } // namespace
+
+// With constant TDO and no trace the simulator counts runs of bit, pin and group-shift commands
+// instead of stepping each one; a run's totals (clocks, bytes, writes, replies, read round trips,
+// device time) must be those of the stepping model, in fast and in divider mode.
+TEST(SvfOnSimulator, CountedRunsGiveTheSteppedTotals) {
+    struct TRow {
+        const char* Name;
+        std::string Text;
+        int64_t Frequency;
+    };
+    const std::string Walks = "STATE RESET;\nSIR 8 TDI (A5) TDO (FF);\n"
+                              "SDR 37 TDI (123456789A) TDO (1FFFFFFFFF) MASK (0F0F0F0F0F);\n"
+                              "RUNTEST 100 TCK;\nENDDR DRPAUSE;\nSDR 5 TDI (1F);\nSTATE IDLE;\n"
+                              "RUNTEST IDLE 10 TCK 1E-3 SEC;\nENDIR IRPAUSE;\nSIR 4 TDI (3);\n"
+                              "STATE DRPAUSE;\nRUNTEST DRPAUSE 7 TCK;\nSTATE IDLE;\n";
+    const std::string Long = "SDR 5000 TDI (" + std::string(1250, 'C') + ") TDO (" +
+                             std::string(1250, 'F') + ") MASK (" + std::string(1250, '6') +
+                             ");\nSIR 8 TDI (00) TDO (FF);\n";
+    const std::vector<TRow> Rows = {{"walks, scans and clocks at 3 MHz", Walks, 3000000},
+                                    {"the same in divider mode", Walks, 750000},
+                                    {"a long captured scan", Long, 3000000}};
+    for (const TRow& Row : Rows) {
+        SCOPED_TRACE(Row.Name);
+        std::string Totals[2];
+        for (int Counted : {0, 1}) {
+            TSimHarness H(Counted ? "tdo_constant 1\ntrace -\n" : "tdo_constant 1\n");
+            const TSimRun R = PlayText(H, Row.Text, Row.Frequency);
+            EXPECT_EQ(R.Status, 2) << Joined(R.Lines);
+            Totals[Counted] = H.SummaryText();
+        }
+        EXPECT_NE(Totals[0].find("tck_cycles"), std::string::npos);
+        EXPECT_EQ(Totals[0], Totals[1]);
+    }
+}
