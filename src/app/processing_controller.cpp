@@ -281,16 +281,12 @@ void TProcessingController::Cancel() {
     FCancelled = true;
     AutoProcess = false;
     ExitCode = 1;
-    if (FLoading)
-        FLoadCancelled = true; // the start fails at once and closes the programmer
-    if (Player) {
-        Player->RequestTerminate(); // EndRun closes the programmer and asks the view to quit
-        // A wait of hours in progress is cut short too, as Stop does, or the worker would stay
-        // blocked behind it and the window with it.
-        Link.RequestStop();
-    } else {
+    // Whatever is under way stops as for the Stop command: a load, the player and a wait of hours
+    // in progress. A run's end closes the programmer and asks the view to quit; without a run the
+    // view quits at the next poll (a cancelled load closes the programmer at once).
+    Stop();
+    if (!Player)
         FQuitRequested = true;
-    }
 }
 
 void TProcessingController::Poll() {
