@@ -124,6 +124,11 @@ TJtagEvents TRunCounters::Wrap(const TJtagEvents& Events) {
         if (Inner)
             Inner(Tdi, Tms);
     };
+    if (Events.OnTmsPath)
+        E.OnTmsPath = [this, Inner = Events.OnTmsPath](uint32_t TmsBits, int Count) {
+            FTck += Count;
+            Inner(TmsBits, Count);
+        };
     E.OnRunClocks = [this, Inner = Events.OnRunClocks](bool Sck, int64_t Count, uint8_t Tms) {
         FTck += Count;
         if (Inner)

@@ -370,6 +370,7 @@ TJtagEvents TKorvexLink::Events() {
     };
     E.OnFlush = [this] { OnFlush(); };
     E.OnClockTms = [this](uint8_t Tdi, uint8_t Tms) { OnClockTms(Tdi, Tms); };
+    E.OnTmsPath = [this](uint32_t TmsBits, int Count) { OnTmsPath(TmsBits, Count); };
     E.OnWaitTime = [this](bool Sck, int64_t TimeUs, uint8_t Tms) { OnWaitTime(Sck, TimeUs, Tms); };
     E.OnRunClocks = [this](bool Sck, int64_t Count, uint8_t Tms) { OnRunClocks(Sck, Count, Tms); };
     E.OnSetTrst = [this](bool On, bool Drive) { return OnSetTrst(On, Drive); };

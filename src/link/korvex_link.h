@@ -79,6 +79,7 @@ public:
     bool OnReadCaptured(uint8_t* Tdo, const uint8_t* Capture, int64_t Count);
     void OnFlush();
     void OnClockTms(uint8_t Tdi, uint8_t Tms);
+    void OnTmsPath(uint32_t TmsBits, int Count);
     int64_t OnSetFrequency(int64_t FrequencyHz, bool Send);
     void OnWaitTime(bool Sck, int64_t TimeUs, uint8_t Tms);
     void OnRunClocks(bool Sck, int64_t Count, uint8_t Tms);
@@ -93,7 +94,7 @@ public:
     // Where the TRST warning goes (the message queue's QueueMessage).
     TMessageEvent QueueMessage;
 
-    // The nine events bound to this link's handlers, OnMessage bound to QueueMessage.
+    // The events bound to this link's handlers, OnMessage bound to QueueMessage.
     TJtagEvents Events();
 
     // The frequency DefFreq selects: 0 = 3 MHz, 1 = 1.5 MHz, anything else 750 kHz.

@@ -4,8 +4,10 @@
 #include <functional>
 #include <string>
 
-// The nine events through which a player drives the programmer. An empty std::function is an
+// The events through which a player drives the programmer. An empty std::function is an
 // unassigned event and is skipped, except OnReadCaptured, which every file that shifts data needs.
+// OnTmsPath is optional: a TAP walk uses it when it is assigned and OnClockTms a clock at a time
+// otherwise; both must leave the programmer in the same state.
 //
 // Bit arrays are packed, one bit per bit, least significant bit first: bit i of a scan is
 // (Array[i / 8] >> (i % 8)) & 1, and bit 0 is shifted first. An array of Count bits has
@@ -27,6 +29,10 @@ using TShiftEvent =
 using TReadCapturedEvent = std::function<bool(uint8_t* Tdo, const uint8_t* Capture, int64_t Count)>;
 using TFlushEvent = std::function<void()>;
 using TClockTmsEvent = std::function<void(uint8_t Tdi, uint8_t Tms)>;
+// A TAP walk in one call: Count clocks (1 to 32) with TDI low, the TMS level of the i-th clock in
+// bit i of TmsBits. A walk is a few clocks before and after every scan; one call for all of them
+// instead of one a clock is most of what a file of short statements costs the host.
+using TTmsPathEvent = std::function<void(uint32_t TmsBits, int Count)>;
 using TWaitTimeEvent = std::function<void(bool Sck, int64_t TimeUs, uint8_t Tms)>;
 // The longest wait a player asks for: 2^53 us, 285 years. A handler may scale it by a margin of
 // up to a thousand times and still count in 64 bits; a file asking for more is refused.
@@ -48,4 +54,5 @@ struct TJtagEvents {
     TRunClocksEvent OnRunClocks;
     TSetTrstEvent OnSetTrst;
     TSetFrequencyEvent OnSetFrequency;
+    TTmsPathEvent OnTmsPath;
 };

@@ -85,6 +85,70 @@ TTapStep TapStep(uint8_t Current, uint8_t Target) {
     return Step(Current, Target);
 }
 
+namespace {
+
+// Whole walks, looked up: the table of steps followed to the end, with the two rules of the walk
+// (RESET by six TMS-high clocks from anywhere, a pause state left and entered again).
+struct TPathTable {
+    std::array<std::array<TTapPath, TapStateCount>, TapStateCount> Paths{};
+};
+
+constexpr TTapPath FollowSteps(uint8_t Current, uint8_t Target, TTapPath Path) {
+    while (Current != Target) {
+        const TTapStep S = StepTable[Current][Target];
+        Path.TmsBits |= static_cast<uint32_t>(S.Tms) << Path.Count;
+        ++Path.Count;
+        Current = S.Next;
+    }
+    return Path;
+}
+
+constexpr TPathTable MakePathTable() {
+    TPathTable T;
+    for (uint8_t C = 0; C < TapStateCount; ++C)
+        for (uint8_t G = 0; G < TapStateCount; ++G) {
+            TTapPath P;
+            if (G == tsRESET)
+                P = {0x3F, 6};
+            else if (G == C && (C == tsDRPAUSE || C == tsIRPAUSE))
+                P = FollowSteps(tsDRSELECT, G, FollowSteps(C, tsDRSELECT, {}));
+            else
+                P = FollowSteps(C, G, {});
+            T.Paths[C][G] = P;
+        }
+    return T;
+}
+
+constexpr TPathTable PathTable = MakePathTable();
+
+} // namespace
+
+TTapPath TapPath(uint8_t Current, uint8_t Target) {
+    if (!IsTapState(Current) || !IsTapState(Target))
+        throw std::logic_error(UnhandledTapStateMessage);
+    return PathTable.Paths[Current][Target];
+}
+
+void ClockTapPath(const TJtagEvents& Events, TTapPath Path) {
+    if (Path.Count == 0)
+        return;
+    if (Events.OnTmsPath) {
+        Events.OnTmsPath(Path.TmsBits, Path.Count);
+        return;
+    }
+    if (Events.OnClockTms)
+        for (int I = 0; I < Path.Count; ++I)
+            Events.OnClockTms(0, static_cast<uint8_t>((Path.TmsBits >> I) & 1));
+}
+
+bool WalkTapState(uint8_t& Current, uint8_t Target, const TJtagEvents& Events) {
+    if (!IsTapState(Current) || !IsTapState(Target))
+        return false;
+    ClockTapPath(Events, PathTable.Paths[Current][Target]);
+    Current = Target;
+    return true;
+}
+
 void WalkTapState(uint8_t& Current, uint8_t Target, const TClockTmsEvent& OnClockTms,
                   const std::function<void()>& RaiseUnhandled) {
     auto Clock = [&](uint8_t Tms) {

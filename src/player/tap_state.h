@@ -51,6 +51,18 @@ struct TTapStep {
 // The step the walk takes from Current towards Target (Current != Target, Current a valid state).
 TTapStep TapStep(uint8_t Current, uint8_t Target);
 
+// The clocks of one walk from Current to Target, as WalkTapState takes them: Count clocks, the
+// TMS level of the i-th in bit i of TmsBits. Both states must be valid.
+struct TTapPath {
+    uint32_t TmsBits = 0;
+    uint8_t Count = 0;
+};
+TTapPath TapPath(uint8_t Current, uint8_t Target);
+
+// Clocks a path through the events: one OnTmsPath when it is assigned, one OnClockTms a clock
+// otherwise (skipped when unassigned).
+void ClockTapPath(const TJtagEvents& Events, TTapPath Path);
+
 // The walk both players use. Each player keeps its own current-state byte and passes it in; every
 // clock is one OnClockTms(0, tms) (skipped when unassigned, the state still advances).
 //  - Target RESET: six TMS-high clocks whatever the current state; a move to RESET is never walked.
@@ -61,6 +73,9 @@ TTapStep TapStep(uint8_t Current, uint8_t Target);
 // player raises a line error there, the XSVF player a plain one.
 void WalkTapState(uint8_t& Current, uint8_t Target, const TClockTmsEvent& OnClockTms,
                   const std::function<void()>& RaiseUnhandled);
+// The same walk through OnTmsPath when the events have it. Returns false, without a clock, when
+// a state is not one of the sixteen; the caller raises its own error.
+[[nodiscard]] bool WalkTapState(uint8_t& Current, uint8_t Target, const TJtagEvents& Events);
 
 // The message of an impossible walk.
 inline constexpr const char* UnhandledTapStateMessage = "Unhandled TAP State change";

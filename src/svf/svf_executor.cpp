@@ -53,10 +53,48 @@ int64_t TSVFFile::CheckedScanLength(bool Dr) {
     return N;
 }
 
+namespace {
+
+// Zeros for the capture flags of a slice that compares nothing. Never written, so its pages stay
+// the system's shared zero page and take no memory of their own.
+uint8_t NoCapture[TSVFFile::SliceBits / 8];
+
+// Bytes First .. First+Count-1 of a value when it holds them all, otherwise null.
+const uint8_t* HeldBytes(const TVarLen& Value, int64_t First, int64_t Count) {
+    return First + Count <= Value.StoredBytes() ? Value.Data() + First : nullptr;
+}
+
+} // namespace
+
 void TSVFFile::ComposeSlice(bool Dr, int64_t From, int64_t Count, bool WithTdi) {
+    FSliceTdi = FTdi.data();
+    FSliceCapture = FCapture.data();
     if (Count <= 0)
         return; // a scan of no bits: nothing to compose, and the arrays may have no storage
     const auto Bytes = static_cast<size_t>(TVarLen::BytesFor(Count));
+    // A slice that lies in one part and starts on a byte of it is that part's own bytes when the
+    // value holds them: handed on as they are, nothing copied. A bitstream's scan is such a
+    // slice, and so is a short scan without header and trailer.
+    int64_t PartStart = 0;
+    for (const TScanData* P : ScanParts(Dr)) {
+        const int64_t Len = P->Tdi.BitLength();
+        if (From >= PartStart && From + Count <= PartStart + Len) {
+            if (((From - PartStart) & 7) == 0) {
+                const int64_t First = (From - PartStart) >> 3;
+                const auto N = static_cast<int64_t>(Bytes);
+                const uint8_t* Tdi = WithTdi ? HeldBytes(P->Tdi, First, N) : nullptr;
+                const uint8_t* Capture =
+                    P->Tdo.BitLength() == 0 ? NoCapture : HeldBytes(P->Mask, First, N);
+                if ((Tdi || !WithTdi) && Capture) {
+                    FSliceTdi = Tdi;
+                    FSliceCapture = Capture;
+                    return;
+                }
+            }
+            break;
+        }
+        PartStart += Len;
+    }
     // The arrays only grow, and only as far as one slice: a scan longer than that is composed
     // piece by piece, so memory follows the slice, not the length the file asked for.
     if (FCapture.size() < Bytes)
@@ -67,7 +105,9 @@ void TSVFFile::ComposeSlice(bool Dr, int64_t From, int64_t Count, bool WithTdi) 
             FTdi.resize(Bytes);
         std::memset(FTdi.data(), 0, Bytes);
     }
-    int64_t PartStart = 0;
+    FSliceTdi = FTdi.data();
+    FSliceCapture = FCapture.data();
+    PartStart = 0;
     for (const TScanData* P : ScanParts(Dr)) {
         const int64_t Len = P->Tdi.BitLength();
         const int64_t A = std::max(From, PartStart);
@@ -84,8 +124,8 @@ void TSVFFile::ComposeSlice(bool Dr, int64_t From, int64_t Count, bool WithTdi) 
 }
 
 void TSVFFile::GotoState(uint8_t Target) {
-    WalkTapState(CurrentState, Target, Events.OnClockTms,
-                 [this] { RaiseLineError(UnhandledTapStateMessage); });
+    if (!WalkTapState(CurrentState, Target, Events))
+        RaiseLineError(UnhandledTapStateMessage);
 }
 
 void TSVFFile::ShiftScan(bool Dr) {
@@ -99,7 +139,7 @@ void TSVFFile::ShiftScan(bool Dr) {
     for (int64_t From = 0; From < N; From += SliceBits) {
         const int64_t Count = std::min(SliceBits, N - From);
         ComposeSlice(Dr, From, Count, true);
-        Events.OnShift(FTdi.data(), FCapture.data(), Count, From + Count == N);
+        Events.OnShift(FSliceTdi, FSliceCapture, Count, From + Count == N);
     }
 }
 
@@ -237,7 +277,7 @@ TCompareResult TSVFFile::CompareScan(bool Dr) {
             FSlicePrepared = true;
         }
         // Called even when nothing is compared: read-back is collected one per shift, in order.
-        if (!Events.OnReadCaptured(FCaptured.data(), FCapture.data(), Count))
+        if (!Events.OnReadCaptured(FCaptured.data(), FSliceCapture, Count))
             return TCompareResult::Pending;
         FSlicePrepared = false;
         FCompareFrom = From + Count;

@@ -237,8 +237,9 @@ private:
     int64_t ScanLength(bool Dr) const; // header, scan and trailer together
     // ScanLength, refused with the line when longer than MaxScanBits.
     int64_t CheckedScanLength(bool Dr);
-    // Fills FCapture with the compare flags of bits From .. From+Count-1 of the scan (and FTdi
-    // with those bits when WithTdi), packed.
+    // Points FSliceCapture at the compare flags of bits From .. From+Count-1 of the scan (and
+    // FSliceTdi at those bits when WithTdi), packed: into the value itself when one part holds
+    // them all from a byte boundary on, otherwise into FCapture and FTdi, composed there.
     void ComposeSlice(bool Dr, int64_t From, int64_t Count, bool WithTdi);
     void ReadBlock();
     // The frequency of a FREQUENCY statement: its HZ value rounded, or DefaultFrequency.
@@ -312,8 +313,11 @@ private:
     std::vector<std::string_view> FWords; // words of the statement being parsed
     // Packed bit arrays of one slice of a scan, reused between scans.
     std::vector<uint8_t> FTdi, FCapture, FCaptured;
+    // The slice ComposeSlice prepared; valid until the scan state changes.
+    const uint8_t* FSliceTdi = nullptr;
+    const uint8_t* FSliceCapture = nullptr;
     int64_t FCompareFrom = 0;    // the first bit of the scan whose read-back is still to check
-    bool FSlicePrepared = false; // FCapture holds the slice that starts at FCompareFrom
+    bool FSlicePrepared = false; // FSliceCapture holds the slice that starts at FCompareFrom
     // Bits of the scan the writer has shifted, while the reader checks a scan still going out.
     int64_t FCompareLimit = INT64_MAX;
 };

@@ -6,6 +6,7 @@
 
 #include "bit_pack.h"
 #include "korvex_link.h"
+#include "tap_state.h"
 #include "usbplow.h"
 
 // Byte-exact command streams. Nothing here opens a device: every case stays below one queue's
@@ -116,6 +117,30 @@ TEST_F(Protocol, ClockTmsInBothModes) {
     ASSERT_EQ(Link.Divider(), 3);
     Link.OnClockTms(0, 1);
     EXPECT_THAT(Take(), ElementsAre(0xEC, 0xCA, 0xCE, 0xCE, 0xCE, 0xCA, 0xCA, 0xCA));
+}
+
+// A walk in one OnTmsPath queues what its clocks one at a time queue: every walk between the
+// sixteen states, at full speed and with a divider, and across a queue that fills mid-walk.
+TEST_F(Protocol, TmsPathQueuesWhatItsClocksQueue) {
+    for (int64_t Hz : {3000000, 333334})
+        for (uint8_t From = 0; From < TapStateCount; ++From)
+            for (uint8_t To = 0; To < TapStateCount; ++To) {
+                Link.OnSetFrequency(Hz, false);
+                const TTapPath Path = TapPath(From, To);
+                for (int I = 0; I < Path.Count; ++I)
+                    Link.OnClockTms(0, (Path.TmsBits >> I) & 1);
+                const Bytes ByClock = Take();
+                Link.OnTmsPath(Path.TmsBits, Path.Count);
+                EXPECT_EQ(Take(), ByClock)
+                    << Hz << " Hz, " << TapStateName(From) << " to " << TapStateName(To);
+            }
+    // Both ways end with the same TMS level, which TRST keeps.
+    Link.OnTmsPath(0b011, 3);
+    Link.OnSetTrst(true, true);
+    const Bytes ByPath = Take();
+    Link.OnClockTms(0, 1), Link.OnClockTms(0, 1), Link.OnClockTms(0, 0);
+    Link.OnSetTrst(true, true);
+    EXPECT_EQ(Take(), ByPath);
 }
 
 TEST_F(Protocol, FrequencySelection) {

@@ -130,3 +130,29 @@ TEST(TapState, InvalidCurrentStateRaisesThroughTheCaller) {
                  std::invalid_argument);
     EXPECT_EQ(Clocks, 0);
 }
+
+// The looked-up paths are the walks clock for clock, and the walk through the events ends where
+// the clocked one does; a state outside the sixteen clocks nothing.
+TEST(TapState, PathsAreTheWalks) {
+    for (uint8_t From = 0; From < TapStateCount; ++From)
+        for (uint8_t To = 0; To < TapStateCount; ++To) {
+            uint8_t End = 0;
+            const std::string ByStep = Walk(From, To, &End);
+            std::string ByPath;
+            TJtagEvents E;
+            E.OnTmsPath = [&](uint32_t Bits, int Count) {
+                for (int I = 0; I < Count; ++I)
+                    ByPath += static_cast<char>('0' + ((Bits >> I) & 1));
+            };
+            uint8_t Current = From;
+            ASSERT_TRUE(WalkTapState(Current, To, E));
+            EXPECT_EQ(ByPath, ByStep) << TapStateName(From) << " to " << TapStateName(To);
+            EXPECT_EQ(Current, End);
+        }
+    TJtagEvents E;
+    int Clocks = 0;
+    E.OnClockTms = [&](uint8_t, uint8_t) { ++Clocks; };
+    uint8_t Bad = 16;
+    EXPECT_FALSE(WalkTapState(Bad, tsIDLE, E));
+    EXPECT_EQ(Clocks, 0);
+}
