@@ -428,6 +428,25 @@ size_t TProgrammer::CountBitCommands(const uint8_t* Bytes, size_t I, size_t Coun
     const bool PinCommands = !FConfig.VppTrst;
     for (; I < Count; ++I) {
         const uint8_t B = Bytes[I];
+        if (B >= 0xE8 && PinCommands && I + 4 <= Count) {
+            // A clock of a TAP walk as the host sends one: the pin command with TMS, then TCK
+            // low, high and low with one TDI level. Taken in one step: the same edges as the
+            // bytes one at a time (no reply, TDO driven anew on the falling edges).
+            const uint8_t D = Bytes[I + 1] & 1;
+            if (Bytes[I + 1] == (0xCA | D) && Bytes[I + 2] == (0xCE | D) &&
+                Bytes[I + 3] == (0xCA | D)) {
+                Ticks += 4 * TicksPerBitCommand;
+                Tms = (B >> 2) & 1;
+                Pin = B & 3;
+                Tdi = D;
+                ++Cycles;
+                State = NextState[State][Tms];
+                Tdo = Constant;
+                Tck = 0;
+                I += 3;
+                continue;
+            }
+        }
         if ((B & 0xE0) == 0xC0) {
             Ticks += TicksPerBitCommand;
             Tdi = B & 1;

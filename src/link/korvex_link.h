@@ -130,11 +130,17 @@ public:
 
 private:
     std::string FOpenProblem;
+    // Scans of up to this many bits take the short path of OnShift, which writes at most
+    // ShortScanBytes bytes.
+    static constexpr int64_t ShortScanBits = 57;
+    static constexpr uint32_t ShortScanBytes = 24;
     // Replies a scan of Count bits with these capture flags produces (grouped as OnShift does).
     int64_t CountScanReplies(const uint8_t* Capture, int64_t Count) const;
     // Makes sure Needed replies are in the host-side reply buffer; false when they have not all
     // arrived yet. Throws when they cannot come or stay away too long.
     bool FetchReplies(int64_t Needed);
+    // The first Count replies of the host-side buffer have been used.
+    void ConsumeReplies(int64_t Count);
     // Moves whatever replies the device holds into the host-side buffer; returns the count moved.
     int64_t DrainReplies();
     void ThrowIfNotOpen() const;

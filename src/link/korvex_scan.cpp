@@ -44,12 +44,57 @@ inline int64_t CapturingGroups(uint64_t V) {
     return static_cast<int64_t>((Any * 0x1111111111111111ull) >> 60);
 }
 
+// Up to 64 bits of a packed array as one word (bits beyond them read as 0).
+inline uint64_t LoadShort(const uint8_t* P, int64_t Count) {
+    uint64_t V = 0;
+    std::memcpy(&V, P, static_cast<size_t>(TVarLen::BytesFor(Count)));
+    return V;
+}
+
 } // namespace
 
 void TKorvexLink::OnShift(const uint8_t* Tdi, const uint8_t* Capture, int64_t Count, bool Exit) {
     if (Count <= 0)
         return;
     const int64_t D = FDivider;
+    if (D == 0 && Count <= ShortScanBits && FQueueLength + ShortScanBytes <= QueueSize) {
+        // A short scan at full speed, the bulk of a CPLD file: its bits in two words and its
+        // bytes written straight into the queue, the same bytes as below.
+        const uint64_t T = LoadShort(Tdi, Count);
+        const uint64_t C = LoadShort(Capture, Count);
+        uint8_t* const Q0 = FQueue.data() + FQueueLength;
+        uint8_t* Q = Q0;
+        const auto Pin = [&](bool High) {
+            FLastTms = High ? 1 : 0;
+            *Q++ = static_cast<uint8_t>(CmdPin | (FLastTms << 2) | FPinState);
+        };
+        const auto T0 = static_cast<uint8_t>(T & 1);
+        if (Count == 1)
+            Pin(Exit);
+        *Q++ = L(T0);
+        *Q++ = (C & 1) ? R(T0) : H(T0);
+        if (Count > 1) {
+            const int64_t Last = Count - 1;
+            int64_t I = 1;
+            for (; Last - I >= 4; I += 4)
+                *Q++ = static_cast<uint8_t>(0x30 | ((T >> I) & 0x0F) |
+                                            (((C >> I) & 0x0F) ? CmdReadBack : 0));
+            if (const int64_t K = Last - I; K > 0) {
+                const uint64_t Keep = (uint64_t{1} << K) - 1;
+                *Q++ = Group(static_cast<unsigned>(K), static_cast<unsigned>((T >> I) & Keep),
+                             ((C >> I) & Keep) != 0);
+            }
+            const auto TL = static_cast<uint8_t>((T >> Last) & 1);
+            *Q++ = L(TL);
+            Pin(Exit);
+            *Q++ = ((C >> Last) & 1) ? R(TL) : H(TL);
+            *Q++ = L(0);
+        }
+        FQueueLength += static_cast<uint32_t>(Q - Q0);
+        if (FQueueLength >= QueueSize)
+            FlushKorvex();
+        return;
+    }
     // The high phase of one bit: the rising edge, held for the divider, TDO sampled last.
     auto High = [&](uint8_t Level, bool Read) {
         for (int64_t K = 1; K < D; ++K)
@@ -126,6 +171,13 @@ void TKorvexLink::OnShift(const uint8_t* Tdi, const uint8_t* Capture, int64_t Co
 int64_t TKorvexLink::CountScanReplies(const uint8_t* Capture, int64_t Count) const {
     if (Count <= 0)
         return 0;
+    if (FDivider == 0 && Count <= ShortScanBits && Count > 1) {
+        // First and last bit one reply each, the groups of four between them one each.
+        const uint64_t C = LoadShort(Capture, Count);
+        const int64_t Last = Count - 1;
+        const uint64_t Middle = (C >> 1) & ((uint64_t{1} << (Last - 1)) - 1);
+        return static_cast<int64_t>((C & 1) + ((C >> Last) & 1)) + CapturingGroups(Middle);
+    }
     int64_t Replies = BitAt(Capture, 0);
     if (Count == 1)
         return Replies;
@@ -171,6 +223,29 @@ bool TKorvexLink::OnReadCaptured(uint8_t* Tdo, const uint8_t* Capture, int64_t C
         return false;
     FNeededFor = {};
 
+    const uint8_t* Reply = FReplies.data() + FReplyPos;
+    if (FDivider == 0 && Count <= ShortScanBits) {
+        // A short scan: its bits gathered in one word, as OnShift grouped them.
+        const uint64_t C = LoadShort(Capture, Count);
+        uint64_t V = (C & 1) && (*Reply++ & BitReplyMask) ? 1 : 0;
+        if (Count >= 2) {
+            const int64_t Last = Count - 1;
+            int64_t I = 1;
+            for (; Last - I >= 4; I += 4)
+                if ((C >> I) & 0x0F)
+                    V |= static_cast<uint64_t>(*Reply++ & 0x0F) << I;
+            if (const int64_t K = Last - I; K > 0) {
+                const uint64_t Keep = (uint64_t{1} << K) - 1;
+                if ((C >> I) & Keep)
+                    V |= (*Reply++ & Keep) << I;
+            }
+            if ((C >> Last) & 1)
+                V |= static_cast<uint64_t>((*Reply++ & BitReplyMask) ? 1 : 0) << Last;
+        }
+        std::memcpy(Tdo, &V, static_cast<size_t>(TVarLen::BytesFor(Count)));
+        ConsumeReplies(Needed);
+        return true;
+    }
     // Bits are ORed in below; the ones not captured stay 0.
     std::memset(Tdo, 0, static_cast<size_t>(TVarLen::BytesFor(Count)));
     // Bits (at most eight) placed from bit Pos on.
@@ -180,7 +255,6 @@ bool TKorvexLink::OnReadCaptured(uint8_t* Tdo, const uint8_t* Capture, int64_t C
         if (V >> 8)
             Tdo[(Pos >> 3) + 1] |= static_cast<uint8_t>(V >> 8);
     };
-    const uint8_t* Reply = FReplies.data() + FReplyPos;
     if (BitAt(Capture, 0))
         Put(0, (*Reply++ & BitReplyMask) ? 1 : 0);
     if (Count >= 2) {
@@ -203,12 +277,16 @@ bool TKorvexLink::OnReadCaptured(uint8_t* Tdo, const uint8_t* Capture, int64_t C
         if (BitAt(Capture, Last))
             Put(Last, (*Reply++ & BitReplyMask) ? 1 : 0);
     }
-    FReplyPos += static_cast<size_t>(Needed);
+    ConsumeReplies(Needed);
+    return true;
+}
+
+void TKorvexLink::ConsumeReplies(int64_t Count) {
+    FReplyPos += static_cast<size_t>(Count);
     if (FReplyPos == FReplies.size()) {
         FReplies.clear();
         FReplyPos = 0;
     }
-    return true;
 }
 
 void TKorvexLink::OnClockTms(uint8_t Tdi, uint8_t Tms) {

@@ -58,7 +58,27 @@ inline bool DiffersUnderMask(const uint8_t* Got, int64_t GotBits, int64_t GotBit
                              const TVarLen& Expected, const TVarLen* Mask, int64_t ValueBit,
                              int64_t Count) {
     const bool Aligned = ((GotBit | ValueBit) & 7) == 0;
-    for (int64_t K = 0; K < Count; K += 8) {
+    int64_t K = 0;
+    if (Aligned) {
+        // Where the values hold their bytes, eight bytes are compared at a time.
+        const int64_t V0 = ValueBit >> 3;
+        int64_t Held = std::clamp<int64_t>(Expected.StoredBytes() - V0, 0, Count / 8);
+        if (Mask)
+            Held = std::min(Held, std::max<int64_t>(Mask->StoredBytes() - V0, 0));
+        const uint8_t* G = Got + (GotBit >> 3);
+        const uint8_t* E = Expected.Data() + V0;
+        const uint8_t* M = Mask ? Mask->Data() + V0 : nullptr;
+        for (int64_t B = 0; B + 8 <= Held; B += 8, K += 64) {
+            uint64_t Gw, Ew, Mw = ~uint64_t{0};
+            std::memcpy(&Gw, G + B, 8);
+            std::memcpy(&Ew, E + B, 8);
+            if (M)
+                std::memcpy(&Mw, M + B, 8);
+            if ((Gw ^ Ew) & Mw)
+                return true;
+        }
+    }
+    for (; K < Count; K += 8) {
         const int64_t N = std::min<int64_t>(8, Count - K);
         unsigned M = (1u << N) - 1;
         if (Mask)
