@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -99,13 +100,15 @@ constexpr size_t SlotOf(uint64_t Key) {
 
 struct TKeywordTable {
     std::array<uint8_t, 128> Slot{}; // index into Keywords + 1; 0 is free
+    std::array<uint64_t, Keywords.size()> Key{};
     bool Collides = false;
 };
 constexpr TKeywordTable MakeKeywordTable() {
     TKeywordTable T;
     for (size_t I = 0; I < Keywords.size(); ++I) {
         const std::string_view W = Keywords[I].Word;
-        uint8_t& S = T.Slot[SlotOf(KeyOf(W.data(), W.size()))];
+        T.Key[I] = KeyOf(W.data(), W.size());
+        uint8_t& S = T.Slot[SlotOf(T.Key[I])];
         T.Collides = T.Collides || S != 0;
         S = static_cast<uint8_t>(I + 1);
     }
@@ -114,14 +117,29 @@ constexpr TKeywordTable MakeKeywordTable() {
 constexpr TKeywordTable KeywordTable = MakeKeywordTable();
 static_assert(!KeywordTable.Collides, "two keywords share a slot");
 
-const TKeyword* FindKeyword(const char* P, size_t N) {
+// The first eight characters of a word and its length as KeyOf makes them; the caller's
+// buffer has room for eight characters whatever the length.
+inline uint64_t LoadKey(const char* P, size_t N) {
+    if constexpr (std::endian::native != std::endian::little)
+        return KeyOf(P, N);
+    uint64_t K;
+    std::memcpy(&K, P, 8);
+    if (N < 8)
+        K &= (uint64_t{1} << (8 * N)) - 1;
+    return K ^ (uint64_t{N} << 59);
+}
+
+inline const TKeyword* FindKeyword(const char* P, size_t N) {
     if (N == 0 || N > LongestKeyword)
         return nullptr;
-    const uint8_t S = KeywordTable.Slot[SlotOf(KeyOf(P, N))];
+    const uint64_t Key = LoadKey(P, N);
+    const uint8_t S = KeywordTable.Slot[SlotOf(Key)];
     if (S == 0)
         return nullptr;
     const TKeyword& K = Keywords[S - 1];
-    return K.Word.size() == N && std::memcmp(K.Word.data(), P, N) == 0 ? &K : nullptr;
+    if (KeywordTable.Key[S - 1] != Key || (N > 8 && K.Word[8] != P[8]))
+        return nullptr;
+    return &K;
 }
 
 // A value longer than this replaces the one in force in that one's storage.
@@ -189,6 +207,21 @@ std::string OutOfBounds(int32_t Index) {
 
 // Decimal 32-bit integers; the number text never depends on the user's locale.
 bool ParseInteger(std::string_view Text, int32_t& Value) {
+    // Lengths and counts are a few plain digits.
+    if (!Text.empty() && Text.size() <= 9) {
+        int32_t V = 0;
+        size_t I = 0;
+        for (; I < Text.size(); ++I) {
+            const unsigned D = static_cast<unsigned char>(Text[I]) - unsigned{'0'};
+            if (D > 9)
+                break;
+            V = V * 10 + static_cast<int32_t>(D);
+        }
+        if (I == Text.size()) {
+            Value = V;
+            return true;
+        }
+    }
     std::string_view Digits = Text;
     if (!Digits.empty() && Digits.front() == '+')
         Digits.remove_prefix(1);
@@ -391,11 +424,17 @@ void TSVFFile::BeginValue() {
         }
     }
     FValue = &P.Vector;
-    // The bytes of the length and one more hold the digits a value normally has; a few bytes
-    // are enough to start with, as a value may be much shorter than its length.
-    FValueNeed = TVarLen::BytesFor(FLength) + 1;
-    FValueRoom = std::min<int64_t>(FValueNeed, 64);
-    FValueBytes = FValue->Assign(8 * FValueRoom, FValueRoom);
+    // The value takes the bytes of its length; a few are enough to start with, as a value may
+    // be much shorter than its length. A value of the same length as the one the storage held
+    // before is written over as it is.
+    const int64_t Bytes = TVarLen::BytesFor(FLength);
+    FValueNeed = Bytes + 1;
+    FValueRoom = std::min<int64_t>(Bytes, 64);
+    if (FValue->BitLength() == FLength && FValue->StoredBytes() == FValueRoom &&
+        FValue->Fill() == 0)
+        FValueBytes = FValue->Data();
+    else
+        FValueBytes = FValue->Assign(FLength, FValueRoom);
     FValueUsed = 0;
     FDigits = 0;
     FBadAt = -1;
@@ -404,20 +443,19 @@ void TSVFFile::BeginValue() {
 }
 
 void TSVFFile::GrowValue() {
-    if (FValueRoom < FValueNeed) {
+    const int64_t Bytes = FValueNeed - 1;
+    if (FValueRoom < Bytes) {
         // Up to the length's bytes, doubling; the last step goes all the way, as the storage
-        // would otherwise double once more for the one byte beyond.
-        const int64_t Room = 4 * FValueRoom > FValueNeed ? FValueNeed : 2 * FValueRoom;
-        FValue->SetBitLength(8 * Room);
-        FValue->SetByte(Room - 1, 0);
-        FValueRoom = Room;
+        // would otherwise double once more for the few bytes beyond.
+        FValueRoom = 4 * FValueRoom > Bytes ? Bytes : std::max<int64_t>(2 * FValueRoom, 64);
+        FValue->SetByte(FValueRoom - 1, 0);
     } else if (FValueRoom < 2 * FValueNeed + 64) {
-        // More digits than the length: room for as many again, after which the oldest are
-        // dropped in whole bytes (the count of digits keeps its parity).
-        const int64_t Room = 2 * FValueNeed + 64;
-        FValue->SetBitLength(8 * Room);
-        FValue->SetByte(Room - 1, 0);
-        FValueRoom = Room;
+        // More digits than the length (or an odd count filling it): room for as many again,
+        // after which the oldest are dropped in whole bytes (the count of digits keeps its
+        // parity). The value is longer than its length until its end.
+        FValueRoom = 2 * FValueNeed + 64;
+        FValue->SetBitLength(8 * FValueRoom);
+        FValue->SetByte(FValueRoom - 1, 0);
     } else {
         std::memmove(FValueBytes, FValueBytes + FValueUsed - FValueNeed,
                      static_cast<size_t>(FValueNeed));
@@ -510,8 +548,10 @@ void TSVFFile::EndValue(bool Closed) {
     // Only the bytes the digits spell out are held, and none beyond the length; the spare bits
     // of the last byte stay as given (they are never shifted or compared).
     const int64_t Held = std::min((FDigits + 1) / 2, TVarLen::BytesFor(FLength));
-    FValue->SetBitLength(8 * Held);
-    FValue->SetBitLength(FLength);
+    if (FValue->StoredBytes() != Held || FValue->BitLength() != FLength) {
+        FValue->SetBitLength(8 * Held);
+        FValue->SetBitLength(FLength);
+    }
     FValue = nullptr;
     FRole = wrKeyword;
 }

@@ -201,7 +201,7 @@ void TSVFFile::EchoComment(std::string& Comment) {
     Comment.clear();
 }
 
-void TSVFFile::OpenWord(char First) {
+inline void TSVFFile::OpenWord(char First) {
     FWordOpen = true;
     FWordLength = 0;
     FWordIsValue = FRole == wrValue && First == '(';
@@ -223,7 +223,7 @@ void TSVFFile::OpenWord(char First) {
         FWordCap = SIZE_MAX;
 }
 
-void TSVFFile::AppendWord(const char* Text, size_t Count) {
+inline void TSVFFile::AppendWord(const char* Text, size_t Count) {
     const size_t N = std::min(Count, FWordCap - FWordLength);
     if (N == 0)
         return;
@@ -237,7 +237,7 @@ void TSVFFile::AppendWord(const char* Text, size_t Count) {
     FWordLength += N;
 }
 
-void TSVFFile::CloseWord(bool Closed) {
+inline void TSVFFile::CloseWord(bool Closed) {
     if (!FWordOpen)
         return;
     FWordOpen = false;
@@ -273,8 +273,10 @@ void TSVFFile::ReadStatement() {
             const char Ch = B[Pos];
             if (InComment) {
                 if (Marker) {
+                    // The marker's characters are read as any others.
                     EchoComment(FComment);
                     InComment = false;
+                    continue;
                 } else if (Ch != CR && Ch != LF) {
                     int Q = Pos + 1;
                     while (Q < Fill && B[Q] != CR && B[Q] != LF)
@@ -303,6 +305,35 @@ void TSVFFile::ReadStatement() {
                     Pos = Q;
                 }
                 FLastWasCR = false;
+                continue;
+            } else if (Ch == ' ') {
+                // The blank between two words.
+                ++Pos;
+                if (Pos < Fill && Tables.Blank[Code(B[Pos])])
+                    Pos = static_cast<int>(BlankRunEnd(B + Pos + 1, B + Fill) - B);
+                if (!InParens)
+                    CloseWord(false);
+                FLastWasCR = false;
+                continue;
+            } else if (Ch == '(' || Ch == ')') {
+                // Parentheses stand apart from their neighbours: TDI(0F)MASK(FF) reads as
+                // TDI (0F) MASK (FF).
+                ++Pos;
+                FLastWasCR = false;
+                if (Ch == '(') {
+                    CloseWord(false);
+                    InParens = true;
+                    OpenWord(Ch);
+                    if (!FWordIsValue)
+                        AppendWord(&Ch, 1);
+                } else {
+                    if (!FWordOpen)
+                        OpenWord(Ch);
+                    if (!FWordIsValue)
+                        AppendWord(&Ch, 1);
+                    CloseWord(true);
+                    InParens = false;
+                }
                 continue;
             } else if (Tables.Blank[Code(Ch)]) {
                 // Blanks, tabs and the other separators that end no line end a word (none
@@ -344,22 +375,7 @@ void TSVFFile::ReadStatement() {
             }
             if (InComment)
                 FComment.push_back(Ch);
-            else if (Ch == '(') {
-                // Parentheses stand apart from their neighbours: TDI(0F)MASK(FF) reads as
-                // TDI (0F) MASK (FF).
-                CloseWord(false);
-                InParens = true;
-                OpenWord(Ch);
-                if (!FWordIsValue)
-                    AppendWord(&Ch, 1);
-            } else if (Ch == ')') {
-                if (!FWordOpen)
-                    OpenWord(Ch);
-                if (!FWordIsValue)
-                    AppendWord(&Ch, 1);
-                CloseWord(true);
-                InParens = false;
-            } else if (Ch == ';') {
+            else if (Ch == ';') {
                 CloseWord(false);
                 Ended = true;
                 FStatementAtEnd = Marker;
