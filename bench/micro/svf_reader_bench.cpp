@@ -1,6 +1,6 @@
-// The SVF player's front half: statements read from the file, split into words, and parsed
-// (which is where the hexadecimal values become TVarLen). The parse figures include the reading;
-// the difference between the two is the word splitting and the hex conversion.
+// The SVF player's front half: statements read from the file and parsed in one pass (which is
+// where the hexadecimal values become TVarLen). The reader alone, delivering every word as
+// text, is measured for comparison.
 
 #include <benchmark/benchmark.h>
 
@@ -25,17 +25,19 @@ const TTempFile& File(int Which) {
     return Which == 0 ? SmallFile() : LongFile();
 }
 
-void BM_ReadStatement(benchmark::State& State) {
+// The reader alone: every word of every statement as text, values included.
+void BM_ReadWords(benchmark::State& State) {
     const TTempFile& F = File(static_cast<int>(State.range(0)));
     int64_t Statements = 0;
     for (auto _ : State) {
         TSVFFile File(F.Path());
         TSVFStepper Svf(File);
+        std::vector<std::string> Words;
         for (;;) {
-            const auto S = Svf.ReadStatement();
-            benchmark::DoNotOptimize(S.data());
+            Svf.ReadWords(Words);
+            benchmark::DoNotOptimize(Words.data());
             ++Statements;
-            if (S == "__EOF")
+            if (Words.size() == 1 && Words[0] == "__EOF")
                 break;
         }
     }
@@ -43,27 +45,10 @@ void BM_ReadStatement(benchmark::State& State) {
     State.counters["statements/s"] =
         benchmark::Counter(static_cast<double>(Statements), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_ReadStatement)->ArgName("long")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadWords)->ArgName("long")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
-void BM_ReadAndSplitWords(benchmark::State& State) {
-    const TTempFile& F = File(static_cast<int>(State.range(0)));
-    for (auto _ : State) {
-        TSVFFile File(F.Path());
-        TSVFStepper Svf(File);
-        std::vector<std::string_view> Words;
-        for (;;) {
-            const auto S = Svf.ReadStatement();
-            TSVFStepper::SplitWords(S, Words);
-            benchmark::DoNotOptimize(Words.data());
-            if (S == "__EOF")
-                break;
-        }
-    }
-    State.SetBytesProcessed(State.iterations() * F.Size());
-}
-BENCHMARK(BM_ReadAndSplitWords)->ArgName("long")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-
-// Reading, splitting and parsing: every hexadecimal value becomes a TVarLen.
+// The front end: statements read and parsed in one pass, every hexadecimal value decoded into
+// a TVarLen as its digits are read.
 void BM_ParseCommand(benchmark::State& State) {
     const TTempFile& F = File(static_cast<int>(State.range(0)));
     for (auto _ : State) {
@@ -95,18 +80,5 @@ void BM_ParseAndApply(benchmark::State& State) {
     State.SetBytesProcessed(State.iterations() * F.Size());
 }
 BENCHMARK(BM_ParseAndApply)->ArgName("long")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-
-// The word splitting alone, on the normalised text of a typical read-back statement.
-void BM_SplitWords(benchmark::State& State) {
-    const std::string S = "SDR 64 TDI (0123456789ABCDEF) TDO (FFFFFFFFFFFFFFFF) MASK "
-                          "(00000000FFFFFFFF)";
-    std::vector<std::string_view> Words;
-    for (auto _ : State) {
-        TSVFStepper::SplitWords(S, Words);
-        benchmark::DoNotOptimize(Words.data());
-    }
-    State.SetBytesProcessed(State.iterations() * static_cast<int64_t>(S.size()));
-}
-BENCHMARK(BM_SplitWords);
 
 } // namespace

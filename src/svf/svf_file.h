@@ -199,17 +199,40 @@ private:
     char NextChar();
     char PeekChar();
     void FillBuffer();
-    // The next statement: comments removed (and echoed), separators collapsed to single blanks,
-    // blanks around parentheses, upper case, without its ";". The view stays valid until the
-    // next call.
-    std::string_view ReadStatement();
-    // The words of a normalised statement; the views point into Statement.
-    static void SplitWords(std::string_view Statement, std::vector<std::string_view>& Words);
+    // Reads the next statement up to its ";" in one pass and hands each word to the parser as
+    // it ends: comments removed (and echoed), separators ending words (inside parentheses they
+    // vanish, as a value may be wrapped over lines), parentheses standing apart from their
+    // neighbours, upper case. The statement text is never kept as a whole.
+    void ReadStatement();
+    // The words of the next statement as text, values included: the reader alone, without the
+    // parser's interpretation (for the tests and the micro-benchmarks).
+    void ReadWords(std::vector<std::string>& Words);
     // The raw text of the line with that 0-based index. Rewinds the file: only for error reports.
     std::string ReadLineText(int32_t LineIndex);
 
+    // A word as the reader builds it. A value the parser expects is decoded as its digits
+    // arrive; any other word is collected as upper-case text, up to Cap characters.
+    void OpenWord(char First);
+    void AppendWord(const char* Text, size_t Count);
+    void CloseWord(bool Closed);
+
     // --- Parser ---------------------------------------------------------------------------------
     void ParseCommand(TSVFCommand& Command);
+    // What the parser makes of the word just ended (FWord, FWordLength characters).
+    void TakeWord();
+    // A value "(digits)": its storage is prepared at the "(", the digits are decoded as they are
+    // read (FeedHex returns where the digits stop), and EndValue checks it at its end.
+    void BeginValue();
+    const char* FeedHex(const char* P, const char* End);
+    void AddDigit(char C); // one character of a value, slowly
+    void EndValue(bool Closed);
+    void GrowValue();
+    // The checks that need the whole statement, once its ";" has been read.
+    void FinishStatement();
+    // The first error of a statement is kept and raised once the statement has been read, so
+    // that it names the line of the ";"; the words after it are only read.
+    enum TFrontError : uint8_t { feNone, feLine, feArgument, feRange };
+    void Fail(TFrontError Kind, std::string Text);
     void ApplySettings(const TSVFCommand& Command);
     // The same, the scan values moved out of Command instead of copied (a bitstream's are
     // megabytes); the run's copies use it, as they never look at a command's values again.
@@ -305,12 +328,58 @@ private:
     TProgressCounter FProgress;       // FCharsRead as the UI thread sees it
     TProgressCounter FStatementsDone; // statements the writer copy has executed
 
-    // Raw buffer of ReadStatement; FStatementLength characters used.
-    std::string FStatement;
-    size_t FStatementLength = 0;
     bool FStatementAtEnd = false; // the statement's ";" came from the end marker
     std::string FComment;
-    std::vector<std::string_view> FWords; // words of the statement being parsed
+
+    // The word being read.
+    enum TWordRole : uint8_t {
+        wrCommand, // the statement's keyword
+        wrLength,  // the length of a scan statement
+        wrKeyword, // a parameter keyword, or a number belonging to the next or to none
+        wrValue,   // the value of TDI, TDO, MASK or SMASK
+        wrMaxReal, // the time after MAXIMUM
+        wrMaxSec,  // the SEC after that time
+        wrSkip,    // the statement has failed: its words are only read
+        wrCollect, // ReadWords: every word as text
+    };
+    bool FWordOpen = false;
+    bool FWordIsValue = false;
+    std::string FWord; // upper-case text, FWordLength characters used
+    size_t FWordLength = 0;
+    size_t FWordCap = 0;
+    std::vector<std::string>* FCollected = nullptr; // ReadWords
+
+    // The statement being parsed.
+    TSVFCommand* FCommand = nullptr;
+    TWordRole FRole = wrCommand;
+    int32_t FWordCount = 0;
+    int64_t FLength = 0;    // the scan length, 0 outside scan statements
+    size_t FValueParam = 0; // the parameter the value or the MAXIMUM time belongs to
+    bool FEndWord = false;  // the first word is the end marker's
+    bool FPrevFree = false; // the previous word belongs to no keyword yet (FPrevWord)
+    std::string FPrevWord;  // which a SEC or HZ after it takes as its time
+    int FFreeCount = 0;     // words no keyword took, in FFreeWords the first two of them
+    std::array<std::string, 2> FFreeWords;
+    TFrontError FError = feNone;
+    std::string FErrorText;
+
+    // The value being decoded: digit pairs in reading order into the parameter's storage; at
+    // the ")" reversed in place (and moved by half a byte for an odd count), so the rightmost
+    // digits become byte 0. Only the bytes the length can use are held: a value with more
+    // digits keeps the last ones.
+    TVarLen* FValue = nullptr;
+    uint8_t* FValueBytes = nullptr;
+    int64_t FValueUsed = 0;  // bytes written
+    int64_t FValueRoom = 0;  // bytes writable
+    int64_t FValueNeed = 0;  // the bytes of the length, and one for an odd digit
+    int64_t FDigits = 0;     // digits read
+    uint8_t FHighNibble = 0; // the digit waiting for its partner (odd FDigits)
+    // The rightmost character that is no digit, and its neighbours, for the message.
+    int64_t FBadAt = -1;
+    char FBadBefore = 0, FBadChar = 0, FBadAfter = 0;
+    bool FBadNeedsAfter = false;
+    char FLastDigit = 0;
+
     // Packed bit arrays of one slice of a scan, reused between scans.
     std::vector<uint8_t> FTdi, FCapture, FCaptured;
     // The slice ComposeSlice prepared; valid until the scan state changes.

@@ -2,11 +2,14 @@
 // the persistent state (end states, run state, and the TDI/TDO/MASK values of the header, trailer
 // and scan commands with the rules on what carries over to the next command).
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <stdexcept>
 #include <utility>
@@ -21,77 +24,122 @@ constexpr std::array<std::string_view, 15> CommandKeywords = {
     "ENDDR", "ENDIR", "FREQUENCY", "HDR",   "HIR", "SDR",  "SIR",    "TDR",
     "TIR",   "TRST",  "RUNTEST",   "STATE", "",    "LOOP", "ENDLOOP"};
 
+// Every word the parser knows, with what it is as a statement's keyword and as a parameter.
+constexpr uint8_t NotOne = 0xFF;
+constexpr uint8_t cmdPIO = 0xFE; // PIO and PIOMAP: known, not supported
+constexpr uint8_t cmdEndWord = 0xFD;
+
 struct TKeyword {
     std::string_view Word;
+    uint8_t Command;
     uint8_t Kind;
 };
 
-// In the order the keywords are tested at each word.
-constexpr std::array<TKeyword, 30> ParamKeywords = {{
-    {"RESET", 0},
-    {"IDLE", 1},
-    {"DRSELECT", 2},
-    {"DRCAPTURE", 3},
-    {"DRSHIFT", 4},
-    {"DREXIT1", 5},
-    {"DRPAUSE", 6},
-    {"DREXIT2", 7},
-    {"DRUPDATE", 8},
-    {"IRSELECT", 9},
-    {"IRCAPTURE", 10},
-    {"IRSHIFT", 11},
-    {"IREXIT1", 12},
-    {"IRPAUSE", 13},
-    {"IREXIT2", 14},
-    {"IRUPDATE", 15},
-    {"TDI", pkTDI},
-    {"TDO", pkTDO},
-    {"MASK", pkMASK},
-    {"SMASK", pkSMASK},
-    {"SEC", pkSEC},
-    {"HZ", pkHZ},
-    {"ENDSTATE", pkENDSTATE},
-    {"ON", pkON},
-    {"OFF", pkOFF},
-    {"Z", pkZ},
-    {"ABSENT", pkABSENT},
-    {"TCK", pkTCK},
-    {"SCK", pkSCK},
-    {"MAXIMUM", pkMAXIMUM},
+constexpr std::array<TKeyword, 47> Keywords = {{
+    {"ENDDR", cmdENDDR, NotOne},
+    {"ENDIR", cmdENDIR, NotOne},
+    {"FREQUENCY", cmdFREQUENCY, NotOne},
+    {"HDR", cmdHDR, NotOne},
+    {"HIR", cmdHIR, NotOne},
+    {"SDR", cmdSDR, NotOne},
+    {"SIR", cmdSIR, NotOne},
+    {"TDR", cmdTDR, NotOne},
+    {"TIR", cmdTIR, NotOne},
+    {"TRST", cmdTRST, NotOne},
+    {"RUNTEST", cmdRUNTEST, NotOne},
+    {"STATE", cmdSTATE, NotOne},
+    {"LOOP", cmdLOOP, NotOne},
+    {"ENDLOOP", cmdENDLOOP, NotOne},
+    {"PIO", cmdPIO, NotOne},
+    {"PIOMAP", cmdPIO, NotOne},
+    {"__EOF", cmdEndWord, NotOne},
+    {"RESET", NotOne, 0},
+    {"IDLE", NotOne, 1},
+    {"DRSELECT", NotOne, 2},
+    {"DRCAPTURE", NotOne, 3},
+    {"DRSHIFT", NotOne, 4},
+    {"DREXIT1", NotOne, 5},
+    {"DRPAUSE", NotOne, 6},
+    {"DREXIT2", NotOne, 7},
+    {"DRUPDATE", NotOne, 8},
+    {"IRSELECT", NotOne, 9},
+    {"IRCAPTURE", NotOne, 10},
+    {"IRSHIFT", NotOne, 11},
+    {"IREXIT1", NotOne, 12},
+    {"IRPAUSE", NotOne, 13},
+    {"IREXIT2", NotOne, 14},
+    {"IRUPDATE", NotOne, 15},
+    {"TDI", NotOne, pkTDI},
+    {"TDO", NotOne, pkTDO},
+    {"MASK", NotOne, pkMASK},
+    {"SMASK", NotOne, pkSMASK},
+    {"SEC", NotOne, pkSEC},
+    {"HZ", NotOne, pkHZ},
+    {"ENDSTATE", NotOne, pkENDSTATE},
+    {"ON", NotOne, pkON},
+    {"OFF", NotOne, pkOFF},
+    {"Z", NotOne, pkZ},
+    {"ABSENT", NotOne, pkABSENT},
+    {"TCK", NotOne, pkTCK},
+    {"SCK", NotOne, pkSCK},
+    {"MAXIMUM", NotOne, pkMAXIMUM},
 }};
+constexpr size_t LongestKeyword = 9;
 
-// The parameter keywords by their first letter: the words are all different, so which of them a
-// word is does not depend on the order they are tried in, and only the few with its first letter
-// need a look. Entries are indexes into ParamKeywords, 0xFF ends a bucket.
-constexpr size_t BucketSize = 8;
-using TKeywordBuckets = std::array<std::array<uint8_t, BucketSize>, 26>;
-constexpr TKeywordBuckets MakeKeywordBuckets() {
-    TKeywordBuckets B{};
-    for (auto& Bucket : B)
-        for (auto& E : Bucket)
-            E = 0xFF;
-    for (size_t K = 0; K < ParamKeywords.size(); ++K) {
-        auto& Bucket = B[static_cast<size_t>(ParamKeywords[K].Word.front() - 'A')];
-        size_t I = 0;
-        while (Bucket[I] != 0xFF)
-            ++I;
-        Bucket[I] = static_cast<uint8_t>(K);
-    }
-    return B;
+// A word is found by a hash of its first eight characters and its length, which no two of the
+// words share, and one comparison.
+constexpr uint64_t KeyOf(const char* P, size_t N) {
+    uint64_t K = 0;
+    for (size_t I = 0; I < N && I < 8; ++I)
+        K |= uint64_t{static_cast<unsigned char>(P[I])} << (8 * I);
+    return K ^ (uint64_t{N} << 59);
 }
-constexpr TKeywordBuckets KeywordBuckets = MakeKeywordBuckets();
+constexpr size_t SlotOf(uint64_t Key) {
+    return static_cast<size_t>((Key * 0xad1d2cb9983f9a9bULL) >> 57);
+}
 
-const TKeyword* FindParamKeyword(std::string_view Word) {
-    const unsigned First = static_cast<unsigned char>(Word.front()) - 'A';
-    if (First >= 26)
-        return nullptr;
-    for (uint8_t K : KeywordBuckets[First]) {
-        if (K == 0xFF)
-            break;
-        if (ParamKeywords[K].Word == Word)
-            return &ParamKeywords[K];
+struct TKeywordTable {
+    std::array<uint8_t, 128> Slot{}; // index into Keywords + 1; 0 is free
+    std::array<uint64_t, Keywords.size()> Key{};
+    bool Collides = false;
+};
+constexpr TKeywordTable MakeKeywordTable() {
+    TKeywordTable T;
+    for (size_t I = 0; I < Keywords.size(); ++I) {
+        const std::string_view W = Keywords[I].Word;
+        T.Key[I] = KeyOf(W.data(), W.size());
+        uint8_t& S = T.Slot[SlotOf(T.Key[I])];
+        T.Collides = T.Collides || S != 0;
+        S = static_cast<uint8_t>(I + 1);
     }
-    return nullptr;
+    return T;
+}
+constexpr TKeywordTable KeywordTable = MakeKeywordTable();
+static_assert(!KeywordTable.Collides, "two keywords share a slot");
+
+// The first eight characters of a word and its length as KeyOf makes them; the caller's
+// buffer has room for eight characters whatever the length.
+inline uint64_t LoadKey(const char* P, size_t N) {
+    if constexpr (std::endian::native != std::endian::little)
+        return KeyOf(P, N);
+    uint64_t K;
+    std::memcpy(&K, P, 8);
+    if (N < 8)
+        K &= (uint64_t{1} << (8 * N)) - 1;
+    return K ^ (uint64_t{N} << 59);
+}
+
+inline const TKeyword* FindKeyword(const char* P, size_t N) {
+    if (N == 0 || N > LongestKeyword)
+        return nullptr;
+    const uint64_t Key = LoadKey(P, N);
+    const uint8_t S = KeywordTable.Slot[SlotOf(Key)];
+    if (S == 0)
+        return nullptr;
+    const TKeyword& K = Keywords[S - 1];
+    if (KeywordTable.Key[S - 1] != Key || (N > 8 && K.Word[8] != P[8]))
+        return nullptr;
+    return &K;
 }
 
 // A value longer than this replaces the one in force in that one's storage.
@@ -101,23 +149,33 @@ bool IsScanCommand(uint8_t C) {
     return C >= cmdHDR && C <= cmdTIR;
 }
 
-// Hexadecimal digit values; 0xFF marks a character that is not one.
+// What a character of a value is: a hexadecimal digit's value, NoDigit for any other character
+// the reader keeps in a word, and EndOfDigits for those it treats itself (separators,
+// parentheses, ";", comment starts).
+constexpr uint8_t NoDigit = 0x10;
+constexpr uint8_t EndOfDigits = 0xFF;
 constexpr std::array<uint8_t, 256> MakeHexTable() {
     std::array<uint8_t, 256> T{};
-    for (auto& V : T)
-        V = 0xFF;
-    for (int C = '0'; C <= '9'; ++C)
-        T[static_cast<size_t>(C)] = static_cast<uint8_t>(C - '0');
-    for (int C = 'A'; C <= 'F'; ++C)
-        T[static_cast<size_t>(C)] = static_cast<uint8_t>(C - 'A' + 10);
-    for (int C = 'a'; C <= 'f'; ++C)
-        T[static_cast<size_t>(C)] = static_cast<uint8_t>(C - 'a' + 10);
+    for (unsigned C = 0; C < 256; ++C)
+        T[C] = (C <= 32 || C == 255 || C == '(' || C == ')' || C == ';' || C == '!' || C == '/')
+                   ? EndOfDigits
+                   : NoDigit;
+    for (unsigned C = '0'; C <= '9'; ++C)
+        T[C] = static_cast<uint8_t>(C - '0');
+    for (unsigned C = 'A'; C <= 'F'; ++C)
+        T[C] = static_cast<uint8_t>(C - 'A' + 10);
+    for (unsigned C = 'a'; C <= 'f'; ++C)
+        T[C] = static_cast<uint8_t>(C - 'a' + 10);
     return T;
 }
 constexpr std::array<uint8_t, 256> HexValue = MakeHexTable();
 
 inline uint8_t HexOf(char C) {
     return HexValue[static_cast<unsigned char>(C)];
+}
+
+char UpperOf(char C) {
+    return static_cast<char>(C ^ ((static_cast<unsigned char>(C - 'a') < 26) << 5));
 }
 
 // A word as a message quotes it: a damaged file may hold megabytes without a blank, so a long
@@ -129,103 +187,61 @@ std::string Quoted(std::string_view Word) {
     return std::string(Word.substr(0, MaxQuoted)) + "...";
 }
 
-[[noreturn]] void InvalidInteger(std::string_view Text) {
-    throw std::invalid_argument("'" + Quoted(Text) + "' is not a valid integer value");
+std::string Invalid(std::string_view Text, const char* What) {
+    std::string Message(1, '\'');
+    Message.append(Quoted(Text)).append("' is not a valid ").append(What).append(" value");
+    return Message;
 }
 
-[[noreturn]] void InvalidFloat(std::string_view Text) {
-    throw std::invalid_argument("'" + Quoted(Text) + "' is not a valid floating point value");
+std::string InvalidInteger(std::string_view Text) {
+    return Invalid(Text, "integer");
 }
 
-// The word list of a statement. Consuming a word blanks it, and a blank word matches nothing.
-// A statement missing a word its keyword needs (SDR with no length, "TDI" as the last word)
-// asks for an index beyond the list: that fails with "List index out of bounds" and the index,
-// which the run reports as a fatal error.
-class TWords {
-public:
-    explicit TWords(std::vector<std::string_view>& W) : FWords(W) {}
-    int Count() const { return static_cast<int>(FWords.size()); }
-    std::string_view At(int Index) const {
-        if (Index < 0 || Index >= Count())
-            OutOfBounds(Index);
-        return FWords[static_cast<size_t>(Index)];
-    }
-    std::string_view Take(int Index) {
-        const std::string_view W = At(Index);
-        FWords[static_cast<size_t>(Index)] = {};
-        return W;
-    }
+std::string InvalidFloat(std::string_view Text) {
+    return Invalid(Text, "floating point");
+}
 
-private:
-    [[noreturn, gnu::cold, gnu::noinline]] static void OutOfBounds(int Index) {
-        throw std::out_of_range("List index out of bounds (" + std::to_string(Index) + ")");
-    }
-
-    std::vector<std::string_view>& FWords;
-};
+std::string OutOfBounds(int32_t Index) {
+    return "List index out of bounds (" + std::to_string(Index) + ")";
+}
 
 // Decimal 32-bit integers; the number text never depends on the user's locale.
-int32_t ParseInteger(std::string_view Text) {
+bool ParseInteger(std::string_view Text, int32_t& Value) {
+    // Lengths and counts are a few plain digits.
+    if (!Text.empty() && Text.size() <= 9) {
+        int32_t V = 0;
+        size_t I = 0;
+        for (; I < Text.size(); ++I) {
+            const unsigned D = static_cast<unsigned char>(Text[I]) - unsigned{'0'};
+            if (D > 9)
+                break;
+            V = V * 10 + static_cast<int32_t>(D);
+        }
+        if (I == Text.size()) {
+            Value = V;
+            return true;
+        }
+    }
     std::string_view Digits = Text;
     if (!Digits.empty() && Digits.front() == '+')
         Digits.remove_prefix(1);
     if (Digits.empty())
-        InvalidInteger(Text);
-    int32_t Value = 0;
+        return false;
     const auto [End, Err] = std::from_chars(Digits.data(), Digits.data() + Digits.size(), Value);
-    if (Err != std::errc() || End != Digits.data() + Digits.size())
-        InvalidInteger(Text);
-    return Value;
+    return Err == std::errc() && End == Digits.data() + Digits.size();
 }
 
 // Decimal reals with an optional fraction and exponent (1E6, 1.00e+006, 50021E-6), always with
 // "." as the decimal point.
-long double ParseReal(std::string_view Text) {
+bool ParseReal(std::string_view Text, long double& Value) {
     std::string_view Digits = Text;
     if (!Digits.empty() && Digits.front() == '+')
         Digits.remove_prefix(1);
     if (Digits.empty() || !(std::isdigit(static_cast<unsigned char>(Digits.front())) ||
                             Digits.front() == '.' || Digits.front() == '-'))
-        InvalidFloat(Text);
-    long double Value = 0;
-    const auto [End, Err] = std::from_chars(Digits.data(), Digits.data() + Digits.size(), Value);
-    if (Err != std::errc() || End != Digits.data() + Digits.size() || !std::isfinite(Value))
-        InvalidFloat(Text);
-    return Value;
-}
-
-// A value "(hex digits)" of Bits bits: the rightmost two digits are byte 0. Digits beyond the
-// length are checked and dropped; the spare bits of the last byte are kept as given (they are
-// never shifted or compared).
-// False when the word is not in parentheses.
-bool ParseHex(std::string_view Word, int64_t Bits, TVarLen& Out) {
-    if (Word.size() < 2 || Word.front() != '(' || Word.back() != ')')
         return false;
-    const std::string_view Digits = Word.substr(1, Word.size() - 2);
-    // Only the bytes the digits spell out are held; the rest of the length reads as zeros.
-    uint8_t* Bytes = Out.Assign(Bits, static_cast<int64_t>(Digits.size() + 1) / 2);
-    const int64_t Size = Out.StoredBytes();
-    const char* P = Digits.data();
-    int64_t End = static_cast<int64_t>(Digits.size());
-    int64_t Index = 0;
-    while (End >= 2) {
-        const uint8_t Hi = HexOf(P[End - 2]);
-        const uint8_t Lo = HexOf(P[End - 1]);
-        if ((Hi | Lo) & 0xF0)
-            InvalidInteger(std::string("$").append(P + End - 2, 2));
-        if (Index < Size)
-            Bytes[Index] = static_cast<uint8_t>(Hi << 4 | Lo);
-        ++Index;
-        End -= 2;
-    }
-    if (End == 1) {
-        const uint8_t Lo = HexOf(P[0]);
-        if (Lo & 0xF0)
-            InvalidInteger(std::string("$").append(P, 1));
-        if (Index < Size)
-            Bytes[Index] = Lo;
-    }
-    return true;
+    const auto [End, Err] = std::from_chars(Digits.data(), Digits.data() + Digits.size(), Value);
+    return Err == std::errc() && End == Digits.data() + Digits.size() && std::isfinite(Value);
 }
 
 } // namespace
@@ -257,104 +273,330 @@ void TSVFFile::FreeParams(TSVFCommand& Command) {
 }
 
 void TSVFFile::ParseCommand(TSVFCommand& Command) {
-    SplitWords(ReadStatement(), FWords);
-    TWords W(FWords);
     FreeParams(Command);
+    FCommand = &Command;
+    FRole = wrCommand;
+    FWordCount = 0;
+    FLength = 0;
+    FEndWord = false;
+    FPrevFree = false;
+    FFreeCount = 0;
+    FError = feNone;
+    ReadStatement();
+    FinishStatement();
+}
 
-    const std::string_view First = W.At(0);
-    if (FStatementAtEnd && First == EndWord && W.Count() == 1) {
-        Command.Command = cmdEOF;
+void TSVFFile::Fail(TFrontError Kind, std::string Text) {
+    FError = Kind;
+    FErrorText = std::move(Text);
+    FRole = wrSkip;
+}
+
+void TSVFFile::TakeWord() {
+    const std::string_view Word(FWord.data(), FWordLength);
+    TSVFCommand& Command = *FCommand;
+    switch (FRole) {
+    case wrCommand: {
+        const TKeyword* K = FindKeyword(Word.data(), Word.size());
+        const uint8_t Code = K ? K->Command : NotOne;
+        if (Code == cmdEndWord) {
+            // Only the reader's own end marker, alone in its statement, ends the file; that is
+            // known at the ";".
+            FEndWord = true;
+            FRole = wrSkip;
+        } else if (Code == cmdPIO)
+            Fail(feLine, "Unsupported SVF command " + std::string(Word) +
+                             ": parallel vectors: the KORVEX drives JTAG only");
+        else if (Code == NotOne)
+            Fail(feLine, "Unknown SVF command " + Quoted(Word));
+        else {
+            Command.Command = Code;
+            FRole = IsScanCommand(Code) ? wrLength : wrKeyword;
+        }
         return;
     }
-    size_t Code = 0;
-    while (Code < CommandKeywords.size() && CommandKeywords[Code] != First)
-        ++Code;
-    if (First == "PIO" || First == "PIOMAP")
-        RaiseLineError("Unsupported SVF command " + std::string(First) +
-                       ": parallel vectors: the KORVEX drives JTAG only");
-    if (Code == CommandKeywords.size() || First.empty())
-        RaiseLineError("Unknown SVF command " + Quoted(First));
-    Command.Command = static_cast<uint8_t>(Code);
-    W.Take(0);
-
-    auto Append = [&](uint8_t Kind) -> TSVFParam& { return Command.Parameters.emplace_back(Kind); };
-
-    int64_t Length = 0;
-    if (IsScanCommand(Command.Command)) {
-        const int32_t L = ParseInteger(W.At(1));
-        W.Take(1);
+    case wrLength: {
+        int32_t L = 0;
+        if (!ParseInteger(Word, L))
+            Fail(feArgument, InvalidInteger(Word));
         // A negative length has no meaning for a scan; refuse it before it reaches a vector.
-        if (L < 0)
-            RaiseLineError("Scan length " + std::to_string(L) + " is negative");
-        if (L > MaxScanBits)
-            RaiseLineError("Scan length " + std::to_string(L) + " is longer than " +
-                           std::to_string(MaxScanBits) + " bits");
-        Append(pkInteger).Value = L;
-        Length = L;
+        else if (L < 0)
+            Fail(feLine, "Scan length " + std::to_string(L) + " is negative");
+        else if (L > MaxScanBits)
+            Fail(feLine, "Scan length " + std::to_string(L) + " is longer than " +
+                             std::to_string(MaxScanBits) + " bits");
+        else {
+            Command.Parameters.emplace_back(pkInteger).Value = L;
+            FLength = L;
+            FRole = wrKeyword;
+        }
+        return;
+    }
+    case wrKeyword:
+        break;
+    case wrValue:
+        // A value must stand in parentheses; this word does not start with one.
+        Fail(feLine, "Hexadecimal number is not enclosed in parentheses.");
+        return;
+    case wrMaxReal: {
+        long double Real = 0;
+        if (!ParseReal(Word, Real))
+            Fail(feArgument, InvalidFloat(Word));
+        else {
+            Command.Parameters[FValueParam].Real = Real;
+            FRole = wrMaxSec;
+        }
+        return;
+    }
+    case wrMaxSec:
+        if (Word != "SEC")
+            Fail(feLine, "Keyword MAXIMUM without keyword SEC");
+        else
+            FRole = wrKeyword;
+        return;
+    case wrSkip:
+        return;
+    case wrCollect:
+        FCollected->emplace_back(Word);
+        return;
     }
 
-    for (int A = 1; A < W.Count(); ++A) {
-        const std::string_view Word = W.At(A);
-        if (Word.empty())
-            continue;
-        // Values and numbers are most of the words; they start with no letter and are passed at
-        // once.
-        const TKeyword* Match = FindParamKeyword(Word);
-        if (!Match)
-            continue;
-        W.Take(A);
-        TSVFParam& P = Append(Match->Kind);
-        switch (Match->Kind) {
-        case pkTDI:
-        case pkTDO:
-        case pkMASK:
-        case pkSMASK:
-            if (W.At(A + 1).size() / 2 > KeptBytes && IsScanCommand(Command.Command)) {
-                // A long value given again replaces the one in force, which is only dead weight
-                // from here on: its storage takes the new digits, so a bitstream's values are
-                // not held twice.
-                TScanData& D = FScans[ScanIndex(Command.Command)];
-                TVarLen& Old = Match->Kind == pkTDI    ? D.Tdi
-                               : Match->Kind == pkTDO  ? D.Tdo
-                               : Match->Kind == pkMASK ? D.Mask
-                                                       : D.Smask;
-                if (Old.CapacityBytes() > P.Vector.CapacityBytes()) {
-                    P.Vector = std::move(Old);
-                    Old = TVarLen();
-                }
-            }
-            if (!ParseHex(W.At(A + 1), Length, P.Vector))
-                RaiseLineError("Hexadecimal number is not enclosed in parentheses.");
-            W.Take(A + 1);
-            break;
-        case pkSEC:
-        case pkHZ:
-            // The value stands before its keyword: 1.0E-3 SEC, 1E6 HZ.
-            P.Real = ParseReal(W.At(A - 1));
-            W.Take(A - 1);
-            break;
-        case pkMAXIMUM:
-            P.Real = ParseReal(W.At(A + 1));
-            W.Take(A + 1);
-            if (W.At(A + 2) != "SEC")
-                RaiseLineError("Keyword MAXIMUM without keyword SEC");
-            W.Take(A + 2);
-            break;
-        default:
-            break;
+    // A parameter keyword, or a word no keyword has taken yet: a time the next SEC or HZ takes,
+    // the run count of RUNTEST or LOOP, or an unknown keyword.
+    const TKeyword* K = FindKeyword(Word.data(), Word.size());
+    const uint8_t Kind = K ? K->Kind : NotOne;
+    if (Kind == NotOne) {
+        if (FPrevFree && FFreeCount < static_cast<int>(FFreeWords.size()))
+            FFreeWords[static_cast<size_t>(FFreeCount++)].swap(FPrevWord);
+        FPrevWord.assign(Word);
+        FPrevFree = true;
+        return;
+    }
+    TSVFParam& P = Command.Parameters.emplace_back(Kind);
+    switch (Kind) {
+    case pkTDI:
+    case pkTDO:
+    case pkMASK:
+    case pkSMASK:
+        FValueParam = Command.Parameters.size() - 1;
+        FRole = wrValue;
+        break;
+    case pkSEC:
+    case pkHZ: {
+        // The value stands before its keyword: 1.0E-3 SEC, 1E6 HZ. A word some other keyword
+        // took reads as empty.
+        const std::string_view Time = FPrevFree ? std::string_view(FPrevWord) : std::string_view();
+        FPrevFree = false;
+        long double Real = 0;
+        if (!ParseReal(Time, Real))
+            Fail(feArgument, InvalidFloat(Time));
+        else
+            P.Real = Real;
+        return;
+    }
+    case pkMAXIMUM:
+        FValueParam = Command.Parameters.size() - 1;
+        FRole = wrMaxReal;
+        break;
+    default:
+        break;
+    }
+    if (FPrevFree && FFreeCount < static_cast<int>(FFreeWords.size()))
+        FFreeWords[static_cast<size_t>(FFreeCount++)].swap(FPrevWord);
+    FPrevFree = false;
+}
+
+void TSVFFile::BeginValue() {
+    TSVFParam& P = FCommand->Parameters[FValueParam];
+    if (static_cast<size_t>(TVarLen::BytesFor(FLength)) > KeptBytes &&
+        IsScanCommand(FCommand->Command)) {
+        // A long value given again replaces the one in force, which is only dead weight from
+        // here on: its storage takes the new digits, so a bitstream's values are not held
+        // twice.
+        TScanData& D = FScans[ScanIndex(FCommand->Command)];
+        TVarLen& Old = P.Kind == pkTDI    ? D.Tdi
+                       : P.Kind == pkTDO  ? D.Tdo
+                       : P.Kind == pkMASK ? D.Mask
+                                          : D.Smask;
+        if (Old.CapacityBytes() > P.Vector.CapacityBytes()) {
+            P.Vector = std::move(Old);
+            Old = TVarLen();
         }
     }
+    FValue = &P.Vector;
+    // The value takes the bytes of its length; a few are enough to start with, as a value may
+    // be much shorter than its length. A value of the same length as the one the storage held
+    // before is written over as it is.
+    const int64_t Bytes = TVarLen::BytesFor(FLength);
+    FValueNeed = Bytes + 1;
+    FValueRoom = std::min<int64_t>(Bytes, 64);
+    if (FValue->BitLength() == FLength && FValue->StoredBytes() == FValueRoom &&
+        FValue->Fill() == 0)
+        FValueBytes = FValue->Data();
+    else
+        FValueBytes = FValue->Assign(FLength, FValueRoom);
+    FValueUsed = 0;
+    FDigits = 0;
+    FBadAt = -1;
+    FBadNeedsAfter = false;
+    FLastDigit = 0;
+}
 
-    if (Command.Command == cmdRUNTEST || Command.Command == cmdLOOP)
-        for (int A = 1; A < W.Count(); ++A)
-            if (!W.At(A).empty()) {
-                Append(pkInteger).Value = ParseInteger(W.Take(A));
-                break;
+void TSVFFile::GrowValue() {
+    const int64_t Bytes = FValueNeed - 1;
+    if (FValueRoom < Bytes) {
+        // Up to the length's bytes, doubling; the last step goes all the way, as the storage
+        // would otherwise double once more for the few bytes beyond.
+        FValueRoom = 4 * FValueRoom > Bytes ? Bytes : std::max<int64_t>(2 * FValueRoom, 64);
+        FValue->SetByte(FValueRoom - 1, 0);
+    } else if (FValueRoom < 2 * FValueNeed + 64) {
+        // More digits than the length (or an odd count filling it): room for as many again,
+        // after which the oldest are dropped in whole bytes (the count of digits keeps its
+        // parity). The value is longer than its length until its end.
+        FValueRoom = 2 * FValueNeed + 64;
+        FValue->SetBitLength(8 * FValueRoom);
+        FValue->SetByte(FValueRoom - 1, 0);
+    } else {
+        std::memmove(FValueBytes, FValueBytes + FValueUsed - FValueNeed,
+                     static_cast<size_t>(FValueNeed));
+        FValueUsed = FValueNeed;
+    }
+    FValueBytes = FValue->Data();
+}
+
+void TSVFFile::AddDigit(char C) {
+    const uint8_t V = HexOf(C);
+    if (FBadNeedsAfter) {
+        FBadAfter = UpperOf(C);
+        FBadNeedsAfter = false;
+    }
+    if (V > 15) {
+        FBadAt = FDigits;
+        FBadBefore = FLastDigit;
+        FBadChar = UpperOf(C);
+        FBadNeedsAfter = true;
+    }
+    if (FDigits & 1) {
+        if (FValueUsed == FValueRoom)
+            GrowValue();
+        FValueBytes[FValueUsed++] = static_cast<uint8_t>(FHighNibble << 4 | (V & 15));
+    } else
+        FHighNibble = V & 15;
+    ++FDigits;
+    FLastDigit = UpperOf(C);
+}
+
+const char* TSVFFile::FeedHex(const char* P, const char* End) {
+    for (;;) {
+        // Pairs of digits while nothing else needs looking at.
+        if (!(FDigits & 1) && !FBadNeedsAfter) {
+            if (FValueUsed == FValueRoom && End - P >= 2)
+                GrowValue();
+            const int64_t Pairs = std::min<int64_t>((End - P) / 2, FValueRoom - FValueUsed);
+            uint8_t* Out = FValueBytes + FValueUsed;
+            int64_t I = 0;
+            for (; I < Pairs; ++I) {
+                const uint8_t Hi = HexOf(P[2 * I]);
+                const uint8_t Lo = HexOf(P[2 * I + 1]);
+                if ((Hi | Lo) > 15)
+                    break;
+                Out[I] = static_cast<uint8_t>(Hi << 4 | Lo);
             }
+            if (I > 0) {
+                FValueUsed += I;
+                FDigits += 2 * I;
+                P += 2 * I;
+                FLastDigit = UpperOf(P[-1]);
+            }
+        }
+        if (P == End || HexOf(*P) == EndOfDigits)
+            return P;
+        AddDigit(*P++);
+    }
+}
 
-    for (int A = 1; A < W.Count(); ++A)
-        if (!W.At(A).empty())
-            RaiseLineError("Unknown keyword " + Quoted(W.At(A)));
+void TSVFFile::EndValue(bool Closed) {
+    if (!Closed) {
+        Fail(feLine, "Hexadecimal number is not enclosed in parentheses.");
+        return;
+    }
+    if (FBadAt >= 0) {
+        // The digits pair up from the right: the message names the rightmost pair that is not
+        // a hexadecimal number, or the single leading digit of an odd count.
+        std::string Pair = "$";
+        if ((FDigits - FBadAt) % 2 == 0)
+            Pair.append({FBadChar, FBadAfter});
+        else if (FBadAt > 0)
+            Pair.append({FBadBefore, FBadChar});
+        else
+            Pair.push_back(FBadChar);
+        Fail(feArgument, InvalidInteger(Pair));
+        return;
+    }
+    if (FDigits & 1) {
+        // The odd digit is the lowest: move every digit half a byte further, so the first one
+        // stands alone in the top byte.
+        if (FValueUsed == FValueRoom)
+            GrowValue();
+        FValueBytes[FValueUsed++] = static_cast<uint8_t>(FHighNibble << 4);
+        uint8_t* const B = FValueBytes;
+        for (int64_t I = FValueUsed - 1; I > 0; --I)
+            B[I] = static_cast<uint8_t>(B[I - 1] << 4 | B[I] >> 4);
+        B[0] = static_cast<uint8_t>(B[0] >> 4);
+    }
+    std::reverse(FValueBytes, FValueBytes + FValueUsed);
+    // Only the bytes the digits spell out are held, and none beyond the length; the spare bits
+    // of the last byte stay as given (they are never shifted or compared).
+    const int64_t Held = std::min((FDigits + 1) / 2, TVarLen::BytesFor(FLength));
+    if (FValue->StoredBytes() != Held || FValue->BitLength() != FLength) {
+        FValue->SetBitLength(8 * Held);
+        FValue->SetBitLength(FLength);
+    }
+    FValue = nullptr;
+    FRole = wrKeyword;
+}
+
+void TSVFFile::FinishStatement() {
+    TSVFCommand& Command = *FCommand;
+    FCommand = nullptr;
+    switch (FError) {
+    case feNone:
+        break;
+    case feLine:
+        RaiseLineError(FErrorText);
+    case feArgument:
+        throw std::invalid_argument(FErrorText);
+    case feRange:
+        throw std::out_of_range(FErrorText);
+    }
+    if (FWordCount == 0)
+        throw std::out_of_range(OutOfBounds(0));
+    if (FEndWord) {
+        if (FStatementAtEnd && FWordCount == 1) {
+            Command.Command = cmdEOF;
+            return;
+        }
+        RaiseLineError("Unknown SVF command " + std::string(EndWord));
+    }
+    // A statement missing a word its keyword needs (SDR with no length, "TDI" as the last word)
+    // asks for a word beyond the last one: that fails with "List index out of bounds" and the
+    // index, which the run reports as a fatal error.
+    if (FRole != wrKeyword)
+        throw std::out_of_range(OutOfBounds(FWordCount));
+    if (FPrevFree && FFreeCount < static_cast<int>(FFreeWords.size()))
+        FFreeWords[static_cast<size_t>(FFreeCount++)].swap(FPrevWord);
+    FPrevFree = false;
+
+    int Free = 0;
+    if ((Command.Command == cmdRUNTEST || Command.Command == cmdLOOP) && FFreeCount > 0) {
+        int32_t Count = 0;
+        if (!ParseInteger(FFreeWords[0], Count))
+            throw std::invalid_argument(InvalidInteger(FFreeWords[0]));
+        Command.Parameters.emplace_back(pkInteger).Value = Count;
+        Free = 1;
+    }
+    if (Free < FFreeCount)
+        RaiseLineError("Unknown keyword " + Quoted(FFreeWords[static_cast<size_t>(Free)]));
 
     // Targets the TAP walk can never reach are refused here, with the statement's line, instead
     // of sending the device somewhere nobody asked for.

@@ -201,14 +201,56 @@ void TSVFFile::EchoComment(std::string& Comment) {
     Comment.clear();
 }
 
-std::string_view TSVFFile::ReadStatement() {
-    // The statement is built in FStatement used as a raw buffer of FStatementLength characters:
-    // each input character adds at most two (a blank before or after a parenthesis and the
-    // character), so room for twice the block is made once per block and the inner loop writes
-    // through a pointer without any checks.
-    std::string& Statement = FStatement;
-    FStatementLength = 0;
+inline void TSVFFile::OpenWord(char First) {
+    FWordOpen = true;
+    FWordLength = 0;
+    FWordIsValue = FRole == wrValue && First == '(';
+    if (FWordIsValue) {
+        BeginValue();
+        return;
+    }
+    // Only a number needs all of its text; any other word is at most quoted, by its first 80
+    // characters. Words of a failed statement, and a value without its parenthesis, are not
+    // looked at.
+    constexpr size_t Quoted = 81;
+    if (FRole == wrCollect)
+        FWordCap = SIZE_MAX;
+    else if (FRole == wrSkip || FRole == wrValue)
+        FWordCap = 0;
+    else if (First == '(' || FRole == wrCommand)
+        FWordCap = Quoted;
+    else
+        FWordCap = SIZE_MAX;
+}
+
+inline void TSVFFile::AppendWord(const char* Text, size_t Count) {
+    const size_t N = std::min(Count, FWordCap - FWordLength);
+    if (N == 0)
+        return;
+    if (FWord.size() < FWordLength + N)
+        FWord.resize(std::max(FWord.size() * 2, std::max<size_t>(FWordLength + N, 64)));
+    char* Out = FWord.data() + FWordLength;
+    for (size_t I = 0; I < N; ++I) {
+        const char C = Text[I];
+        Out[I] = static_cast<char>(C ^ ((static_cast<unsigned char>(C - 'a') < 26) << 5));
+    }
+    FWordLength += N;
+}
+
+inline void TSVFFile::CloseWord(bool Closed) {
+    if (!FWordOpen)
+        return;
+    FWordOpen = false;
+    if (FWordIsValue)
+        EndValue(Closed);
+    else
+        TakeWord();
+    ++FWordCount;
+}
+
+void TSVFFile::ReadStatement() {
     FComment.clear();
+    FWordOpen = false;
     bool InComment = false;
     bool InParens = false;
     bool Ended = false;
@@ -218,17 +260,6 @@ std::string_view TSVFFile::ReadStatement() {
             throw ERunCancelled();
         if (FBufferPos >= FBufferFill)
             FillBuffer();
-        const size_t Need =
-            FStatementLength + 2 * static_cast<size_t>(FBufferFill - FBufferPos) + 2;
-        // Room is reserved twice as large at a time, but only what is written becomes resident
-        // memory: a bitstream statement is megabytes.
-        if (Statement.size() < Need) {
-            if (Statement.capacity() < Need)
-                Statement.reserve(std::max(Need, 2 * Statement.capacity()));
-            Statement.resize(Need);
-        }
-        char* const Base = Statement.data();
-        char* Out = Base + FStatementLength;
         const char* const B = FBuffer.data();
         const int Fill = FBufferFill;
         int Pos = FBufferPos;
@@ -242,8 +273,10 @@ std::string_view TSVFFile::ReadStatement() {
             const char Ch = B[Pos];
             if (InComment) {
                 if (Marker) {
+                    // The marker's characters are read as any others.
                     EchoComment(FComment);
                     InComment = false;
+                    continue;
                 } else if (Ch != CR && Ch != LF) {
                     int Q = Pos + 1;
                     while (Q < Fill && B[Q] != CR && B[Q] != LF)
@@ -254,33 +287,62 @@ std::string_view TSVFFile::ReadStatement() {
                     continue;
                 }
             } else if (Tables.Plain[Code(Ch)]) {
-                // Hexadecimal digits and keywords in runs: copied and upper-cased in one go.
-                // Keywords and short values are measured a character at a time; a run longer
-                // than that (a bitstream's digits) goes on sixteen at a time.
-                int Q = Pos + 1;
-                const int Short = std::min(Fill, Pos + 16);
-                while (Q < Short && Tables.Plain[Code(B[Q])])
-                    ++Q;
-                if (Q == Short && Q < Fill)
-                    Q = static_cast<int>(PlainRunEnd(B + Q, B + Fill) - B);
-                if (Out != Base && Out[-1] == ')')
-                    *Out++ = ' ';
-                for (int I = Pos; I < Q; ++I) {
-                    const char C = B[I];
-                    *Out++ =
-                        static_cast<char>(C ^ ((static_cast<unsigned char>(C - 'a') < 26) << 5));
+                // Keywords, numbers and digits in runs. A value's digits are decoded as they
+                // come; other words are measured a character at a time, and a run longer than
+                // that goes on sixteen at a time.
+                if (!FWordOpen)
+                    OpenWord(Ch);
+                if (FWordIsValue) {
+                    Pos = static_cast<int>(FeedHex(B + Pos, B + Fill) - B);
+                } else {
+                    int Q = Pos + 1;
+                    const int Short = std::min(Fill, Pos + 16);
+                    while (Q < Short && Tables.Plain[Code(B[Q])])
+                        ++Q;
+                    if (Q == Short && Q < Fill)
+                        Q = static_cast<int>(PlainRunEnd(B + Q, B + Fill) - B);
+                    AppendWord(B + Pos, static_cast<size_t>(Q - Pos));
+                    Pos = Q;
                 }
                 FLastWasCR = false;
-                Pos = Q;
                 continue;
-            } else if (Tables.Blank[Code(Ch)]) {
-                // Blanks, tabs and the other separators that end no line: one blank for the
-                // whole run (none inside parentheses or before the first word).
+            } else if (Ch == ' ') {
+                // The blank between two words.
                 ++Pos;
                 if (Pos < Fill && Tables.Blank[Code(B[Pos])])
                     Pos = static_cast<int>(BlankRunEnd(B + Pos + 1, B + Fill) - B);
-                if (Out != Base && Out[-1] != ' ' && !InParens)
-                    *Out++ = ' ';
+                if (!InParens)
+                    CloseWord(false);
+                FLastWasCR = false;
+                continue;
+            } else if (Ch == '(' || Ch == ')') {
+                // Parentheses stand apart from their neighbours: TDI(0F)MASK(FF) reads as
+                // TDI (0F) MASK (FF).
+                ++Pos;
+                FLastWasCR = false;
+                if (Ch == '(') {
+                    CloseWord(false);
+                    InParens = true;
+                    OpenWord(Ch);
+                    if (!FWordIsValue)
+                        AppendWord(&Ch, 1);
+                } else {
+                    if (!FWordOpen)
+                        OpenWord(Ch);
+                    if (!FWordIsValue)
+                        AppendWord(&Ch, 1);
+                    CloseWord(true);
+                    InParens = false;
+                }
+                continue;
+            } else if (Tables.Blank[Code(Ch)]) {
+                // Blanks, tabs and the other separators that end no line end a word (none
+                // inside parentheses).
+                ++Pos;
+                if (Pos < Fill && Tables.Blank[Code(B[Pos])])
+                    Pos = static_cast<int>(BlankRunEnd(B + Pos + 1, B + Fill) - B);
+                if (!InParens)
+                    CloseWord(false);
                 FLastWasCR = false;
                 continue;
             }
@@ -313,25 +375,25 @@ std::string_view TSVFFile::ReadStatement() {
             }
             if (InComment)
                 FComment.push_back(Ch);
-            else if (Ch == '(' || Ch == ')' || !Tables.Separator[Code(Ch)]) {
-                InParens = Ch == '(' ? true : Ch == ')' ? false : InParens;
-                // Parentheses stand apart from their neighbours: TDI(0F)MASK(FF) reads as
-                // TDI (0F) MASK (FF).
-                if (Out != Base && Out[-1] != ' ' && (Ch == '(' || Out[-1] == ')'))
-                    *Out++ = ' ';
-                *Out++ = Tables.Upper[Code(Ch)];
-                if (Ch == ';') {
-                    Ended = true;
-                    FStatementAtEnd = Marker;
-                }
-            } else if (Out != Base && Out[-1] != ' ' && !InParens)
-                // Runs of separators become one blank; inside parentheses they vanish, since a
-                // hexadecimal value may be wrapped over many lines. Leading ones are dropped.
-                *Out++ = ' ';
+            else if (Ch == ';') {
+                CloseWord(false);
+                Ended = true;
+                FStatementAtEnd = Marker;
+            } else if (!Tables.Separator[Code(Ch)]) {
+                // A "/" that starts no comment is an ordinary character.
+                if (!FWordOpen)
+                    OpenWord(Ch);
+                if (FWordIsValue)
+                    AddDigit(Ch);
+                else
+                    AppendWord(&Ch, 1);
+            } else if (!InParens)
+                // Line ends separate words; inside parentheses they vanish, since a
+                // hexadecimal value may be wrapped over many lines.
+                CloseWord(false);
             if (Refilled || Ended)
                 break;
         }
-        FStatementLength = static_cast<size_t>(Out - Base);
         if (!Refilled) {
             FCharsRead += Pos - FBufferPos;
             FBufferPos = Pos;
@@ -341,24 +403,20 @@ std::string_view TSVFFile::ReadStatement() {
                 FillBuffer();
         }
     }
-    --FStatementLength; // the ";"
-    while (FStatementLength > 0 && Statement[FStatementLength - 1] == ' ')
-        --FStatementLength;
     PublishProgress();
-    return {Statement.data(), FStatementLength};
 }
 
-void TSVFFile::SplitWords(std::string_view Statement, std::vector<std::string_view>& Words) {
+void TSVFFile::ReadWords(std::vector<std::string>& Words) {
     Words.clear();
-    size_t Start = 0;
-    while (Start < Statement.size()) {
-        size_t End = Statement.find(' ', Start);
-        if (End == std::string_view::npos)
-            End = Statement.size();
-        if (End > Start)
-            Words.push_back(Statement.substr(Start, End - Start));
-        Start = End + 1;
+    FCollected = &Words;
+    FRole = wrCollect;
+    try {
+        ReadStatement();
+    } catch (...) {
+        FCollected = nullptr;
+        throw;
     }
+    FCollected = nullptr;
 }
 
 int64_t TSVFFile::FileSizeNow() const {

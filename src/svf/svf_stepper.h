@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -14,14 +15,20 @@ class TSVFStepper {
 public:
     explicit TSVFStepper(TSVFFile& File) : F(File) {}
 
-    std::string_view ReadStatement() { return F.ReadStatement(); }
-    static std::vector<std::string_view> SplitWords(std::string_view Statement) {
-        std::vector<std::string_view> Words;
-        TSVFFile::SplitWords(Statement, Words);
+    // The words of the next statement as the reader delivers them, values as text.
+    std::vector<std::string> ReadWords() {
+        std::vector<std::string> Words;
+        F.ReadWords(Words);
         return Words;
     }
-    static void SplitWords(std::string_view Statement, std::vector<std::string_view>& Words) {
-        TSVFFile::SplitWords(Statement, Words);
+    void ReadWords(std::vector<std::string>& Words) { F.ReadWords(Words); }
+    // The same joined by blanks: the statement without comments, in upper case, its separators
+    // collapsed, as the parser sees it.
+    std::string ReadStatement() {
+        std::string Text;
+        for (const std::string& W : ReadWords())
+            Text += (Text.empty() ? "" : " ") + W;
+        return Text;
     }
     void Parse(TSVFCommand& Command) { F.ParseCommand(Command); }
     void Apply(const TSVFCommand& Command) { F.ApplySettings(Command); }

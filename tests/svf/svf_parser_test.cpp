@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <sstream>
 
@@ -175,6 +177,89 @@ TEST(SvfParser, SettingsCarryOver) {
     EXPECT_EQ(F->Step.EndDR(), 6);
     EXPECT_EQ(F->Step.EndIR(), 13);
     EXPECT_EQ(F->Step.RunState(), 6);
+}
+
+// The value Digits spells for a scan of Bits bits, as Value shows it: the rightmost two digits
+// are byte 0, digits beyond the length dropped.
+std::string Expected(const std::string& Digits, int64_t Bits) {
+    const int64_t Bytes = (Bits + 7) / 8;
+    std::vector<unsigned> B(static_cast<size_t>(Bytes), 0);
+    int64_t I = 0;
+    for (int64_t End = static_cast<int64_t>(Digits.size()); End > 0 && I < Bytes; End -= 2, ++I) {
+        const std::string Pair = Digits.substr(static_cast<size_t>(std::max<int64_t>(End - 2, 0)),
+                                               static_cast<size_t>(std::min<int64_t>(End, 2)));
+        B[static_cast<size_t>(I)] = static_cast<unsigned>(std::stoul(Pair, nullptr, 16));
+    }
+    std::string S = std::to_string(Bits) + "/";
+    char Buf[3];
+    for (int64_t K = Bytes - 1; K >= 0; --K) {
+        std::snprintf(Buf, sizeof Buf, "%02X", B[static_cast<size_t>(K)]);
+        S += Buf;
+    }
+    return S;
+}
+
+// Digits of any count, wrapped over lines with comments between them, in either case, with far
+// more digits than the length (only the last ones are kept) or far fewer.
+TEST(SvfParser, ValuesDecodedAsTheyAreRead) {
+    struct TValueCase {
+        int64_t Bits;
+        size_t Digits;
+    };
+    const std::vector<TValueCase> Cases = {
+        {59, 15}, {64, 16}, {12, 3},     {12, 5001},      {8, 2},          {0, 7},
+        {4, 1},   {7, 0},   {4097, 999}, {100003, 25001}, {100000, 25000}, {40000, 99999},
+    };
+    for (const TValueCase& C : Cases) {
+        std::string Digits;
+        for (size_t I = 0; I < C.Digits; ++I)
+            Digits.push_back("0123456789ABCDEF"[(I * 7 + I / 5) % 16]);
+        std::string Wrapped;
+        for (size_t I = 0; I < Digits.size(); ++I) {
+            const char D = Digits[I];
+            Wrapped.push_back(I % 3 ? static_cast<char>(std::tolower(D)) : D);
+            if (I % 701 == 700)
+                Wrapped += I % 2 ? "\r\n ! note\r\n\t" : " // note\n";
+        }
+        const std::string Text = "SDR " + std::to_string(C.Bits) + " TDI (" + Wrapped + ") TDO(" +
+                                 Digits + ");\nSDR " + std::to_string(C.Bits) + " TDI (" + Digits +
+                                 ");";
+        auto F = Apply(Text);
+        const std::string Want = Expected(Digits, C.Bits);
+        EXPECT_EQ(Value(F->Step.Scan(cmdSDR).Tdi), Want) << C.Bits << " bits, " << C.Digits;
+        EXPECT_EQ(Value(F->Step.Scan(cmdSDR).Tdo), "0/") << C.Bits << " bits, " << C.Digits;
+    }
+}
+
+// The pairs are formed from the right: the message names the rightmost pair that is not a
+// hexadecimal number, wherever in a long value it stands.
+TEST(SvfParser, BadDigitNamedByItsPair) {
+    const std::string Long(9001, 'A');
+    const std::vector<std::pair<std::string, std::string>> Cases = {
+        {"0G", "$0G"},
+        {"G0", "$G0"},
+        {"G00", "$G"},
+        {"1G00", "$1G"},
+        {"x1", "$X1"},
+        {"1x2y", "$2Y"},
+        {"12 3 G", "$3G"},
+        {Long + "Z", "$AZ"},
+        {"Z" + Long, "$ZA"},
+        {"Z" + Long + "A", "$Z"},
+        {Long + "Q" + Long, "$QA"},
+        {"/1", "$/1"},
+    };
+    for (const auto& [Digits, Pair] : Cases) {
+        try {
+            TSVFFile F(WriteTemp("bad.svf", "SDR 8 TDI (" + Digits + ") TDO (0G);"));
+            TSVFCommand Cmd;
+            TSVFStepper(F).Parse(Cmd);
+            ADD_FAILURE() << Digits << ": accepted";
+        } catch (const std::invalid_argument& E) {
+            EXPECT_EQ(std::string(E.what()), "'" + Pair + "' is not a valid integer value")
+                << Digits.substr(0, 20);
+        }
+    }
 }
 
 } // namespace

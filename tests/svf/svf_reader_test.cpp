@@ -21,7 +21,7 @@ std::vector<std::string> Statements(const std::string& Text,
     std::vector<std::string> Out;
     for (int I = 0; I < 100; ++I) {
         std::string Joined;
-        for (std::string_view W : TSVFStepper::SplitWords(TSVFStepper(F).ReadStatement())) {
+        for (const std::string& W : TSVFStepper(F).ReadWords()) {
             if (!Joined.empty())
                 Joined += '|';
             Joined.append(W);
