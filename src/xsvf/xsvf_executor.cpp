@@ -26,8 +26,12 @@ void PackValue(const TVarLen& Value, int64_t Count, std::vector<uint8_t>& Out) {
 // --- Small helpers --------------------------------------------------------------------------
 
 void TXSVFFile::GotoState(uint8_t Target) {
-    WalkTapState(CurrentState, Target, Events.OnClockTms,
-                 [] { throw std::runtime_error(UnhandledTapStateMessage); });
+    // Made once: every command walks the TAP, and this is only called on a state the walk
+    // table does not know.
+    static const std::function<void()> Unhandled = [] {
+        throw std::runtime_error(UnhandledTapStateMessage);
+    };
+    WalkTapState(CurrentState, Target, Events.OnClockTms, Unhandled);
 }
 
 // A mask XTDOMASK loaded for the scan size in force is held whole and already packed: it is
@@ -58,7 +62,7 @@ const uint8_t* TXSVFFile::ZeroBits(int64_t Count) {
     return FZeros.data();
 }
 
-// LoadValue holds every byte of TdiValue, already in the packed order the events take.
+// ReadCommand holds every byte of TdiValue, already in the packed order the events take.
 void TXSVFFile::Shift(const uint8_t* Capture, bool Exit) {
     if (Events.OnShift)
         Events.OnShift(TdiValue.Data(), Capture, TdiValue.BitLength(), Exit);
@@ -122,34 +126,32 @@ void TXSVFFile::TrstCommand(uint8_t Mode) {
 }
 
 int TXSVFFile::IncrementSteps(const TXSVFCommand& Command) const {
-    return 1 + Command[1 + static_cast<size_t>(TdoMask.ByteCount())];
+    return 1 + Command.Pieces;
 }
 
-// XSDRINC, the XC9500's compressed programming: step 0 shifts the start address; each further
-// step adds the address mask to the address and puts the next data piece into the bits of the
-// data mask, lowest first.
-void TXSVFFile::LoadIncrementStep(const TXSVFCommand& Command, int Step) {
-    const int64_t Size = TdoMask.BitLength();
-    if (Step == 0) {
-        LoadValue(Command, 1, Size, TdiValue);
+// XSDRINC, the XC9500's compressed programming: step 0 shifts the start address (ReadCommand put
+// it into TdiValue); each further step adds the address mask to the address and puts the next
+// data piece into the bits of the data mask, lowest first.
+void TXSVFFile::LoadIncrementStep(int Step) {
+    if (Step == 0)
         return;
-    }
     int Carry = 0;
     for (int64_t I = 0; I < TdiValue.ByteCount(); ++I) {
         const int Sum = TdiValue.GetByte(I) + AddressMask.GetByte(I) + Carry;
         TdiValue.SetByte(I, static_cast<uint8_t>(Sum));
         Carry = Sum >> 8;
     }
-    const int64_t PieceBytes = (DataMaskBits + 7) / 8;
-    TVarLen Piece;
-    LoadValue(Command,
-              2 + static_cast<size_t>(TdoMask.ByteCount()) +
-                  static_cast<size_t>((Step - 1) * PieceBytes),
-              DataMaskBits, Piece);
+    // The piece as the file holds it: most significant byte first, so its bit K is in the K / 8th
+    // byte from its end.
+    const auto PieceBytes = static_cast<size_t>((DataMaskBits + 7) / 8);
+    const uint8_t* PieceEnd = FIncrementData.data() + static_cast<size_t>(Step) * PieceBytes;
+    const int64_t Size = TdoMask.BitLength();
     int64_t Next = 0;
     for (int64_t I = 0; I < Size; ++I)
-        if (DataMask.GetBit(I))
-            TdiValue.SetBit(I, Piece.GetBit(Next++));
+        if (DataMask.GetBit(I)) {
+            TdiValue.SetBit(I, (PieceEnd[-1 - (Next >> 3)] >> (Next & 7)) & 1);
+            ++Next;
+        }
 }
 
 // --- Writer ---------------------------------------------------------------------------------
@@ -157,20 +159,12 @@ void TXSVFFile::LoadIncrementStep(const TXSVFCommand& Command, int Step) {
 void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
     if (Command.empty())
         return;
+    // ReadCommand has loaded the command's values already.
     const int64_t Size = TdoMask.BitLength();
-    auto LoadTdi = [&] { LoadValue(Command, 1, Size, TdiValue); };
-    auto LoadBoth = [&] {
-        LoadTdi();
-        LoadValue(Command, 1 + static_cast<size_t>(TdoMask.ByteCount()), Size, TdoExpected);
-    };
     switch (Command[0]) {
     case XSIR:
     case XSIR2: {
         GotoState(tsIRSHIFT);
-        if (Command[0] == XSIR)
-            LoadValue(Command, 2, Command[1], TdiValue);
-        else
-            LoadValue(Command, 3, Command[1] << 8 | Command[2], TdiValue);
         Shift(ZeroBits(TdiValue.BitLength()), true);
         ExitedShift(tsIREXIT1);
         IrRunTestStep();
@@ -179,7 +173,7 @@ void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
     case XSDRINC:
         for (int Step = 0; Step < IncrementSteps(Command); ++Step) {
             GotoState(tsDRSHIFT);
-            LoadIncrementStep(Command, Step);
+            LoadIncrementStep(Step);
             Shift(MaskBits(), true);
             ExitedShift(tsDREXIT1);
             RunTestStep();
@@ -197,10 +191,6 @@ void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
     case XSDR:
     case XSDRTDO:
         GotoState(tsDRSHIFT);
-        if (Command[0] == XSDR)
-            LoadTdi();
-        else
-            LoadBoth();
         Shift(MaskBits(), true);
         ExitedShift(tsDREXIT1);
         RunTestStep();
@@ -210,11 +200,9 @@ void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
         [[fallthrough]];
     case XSDRC:
         // A long register written in pieces: the TAP stays in DRSHIFT between them.
-        LoadTdi();
         Shift(ZeroBits(Size), false);
         break;
     case XSDRE:
-        LoadTdi();
         Shift(ZeroBits(Size), true);
         ExitedShift(tsDREXIT1);
         GotoState(EndDR);
@@ -223,11 +211,9 @@ void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
         GotoState(tsDRSHIFT);
         [[fallthrough]];
     case XSDRTDOC:
-        LoadBoth();
         Shift(OnesBits(Size), false);
         break;
     case XSDRTDOE:
-        LoadBoth();
         Shift(OnesBits(Size), true);
         ExitedShift(tsDREXIT1);
         GotoState(EndDR);
@@ -248,7 +234,33 @@ void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
 // expectation.
 bool TXSVFFile::ReadBackDiffers(const TVarLen* Mask, int64_t Count) const {
     const int64_t Compared = std::min(Count, TdoExpected.BitLength());
-    return DiffersUnderMask(FTdoBits.data(), Count, 0, TdoExpected, Mask, 0, Compared);
+    const int64_t Bytes = TVarLen::BytesFor(Compared);
+    if (TdoExpected.StoredBytes() < Bytes || (Mask && Mask->StoredBytes() < Bytes))
+        return DiffersUnderMask(FTdoBits.data(), Count, 0, TdoExpected, Mask, 0, Compared);
+    // Every value held in full, as a file's XSDRTDO and XTDOMASK always are: eight bytes at a
+    // time, the last partial byte under a mask of its valid bits.
+    const uint8_t* Got = FTdoBits.data();
+    const uint8_t* Expected = TdoExpected.Data();
+    const uint8_t* M = Mask ? Mask->Data() : nullptr;
+    const int64_t Whole = Compared / 8;
+    int64_t I = 0;
+    for (; I + 8 <= Whole; I += 8) {
+        uint64_t G, E, K = ~uint64_t{0};
+        std::memcpy(&G, Got + I, 8);
+        std::memcpy(&E, Expected + I, 8);
+        if (M)
+            std::memcpy(&K, M + I, 8);
+        if ((G ^ E) & K)
+            return true;
+    }
+    for (; I < Bytes; ++I) {
+        unsigned K = I < Whole ? 0xFFu : (1u << (Compared & 7)) - 1;
+        if (M)
+            K &= M[I];
+        if ((Got[I] ^ Expected[I]) & K)
+            return true;
+    }
+    return false;
 }
 
 TCompareResult TXSVFFile::ReadBackAndCompare(bool Full) {
@@ -292,11 +304,6 @@ TCompareResult TXSVFFile::ExecuteRead(const TXSVFCommand& Command) {
     }
     if (Op != XSDR && Op != XSDRTDO && Op != XSDRTDOB && Op != XSDRTDOC && Op != XSDRTDOE)
         return TCompareResult::Match;
-    if (!FReadPrepared) {
-        LoadValue(Command, 1, Size, TdiValue);
-        if (Op != XSDR)
-            LoadValue(Command, 1 + static_cast<size_t>(TdoMask.ByteCount()), Size, TdoExpected);
-    }
     const bool Full = Op != XSDR && Op != XSDRTDO;
     const TCompareResult Result = ReadBackAndCompare(Full);
     if (Result == TCompareResult::Mismatch)
@@ -376,9 +383,8 @@ bool TXSVFFile::RetryProcedure() {
 bool TXSVFFile::ExecuteReadWrite(const TXSVFCommand& Command) {
     if (Command.empty())
         return true;
-    const int64_t Size = TdoMask.BitLength();
     if (Command[0] == LSDR)
-        return LsdrProcedure(Command);
+        return LsdrProcedure();
     if (!XC9500Method)
         return CheckedWrite(Command);
     switch (Command[0]) {
@@ -393,7 +399,7 @@ bool TXSVFFile::ExecuteReadWrite(const TXSVFCommand& Command) {
         // Each step programs one row: the XC9500 retry rule applies to each.
         bool Ok = true;
         for (int Step = 0; Ok && Step < IncrementSteps(Command); ++Step) {
-            LoadIncrementStep(Command, Step);
+            LoadIncrementStep(Step);
             GotoState(tsDRSHIFT);
             Ok = RetryProcedure();
             RunTestStep();
@@ -407,9 +413,6 @@ bool TXSVFFile::ExecuteReadWrite(const TXSVFCommand& Command) {
     case XSDR:
     case XSDRTDO: {
         const bool IsTdo = Command[0] == XSDRTDO;
-        LoadValue(Command, 1, Size, TdiValue);
-        if (IsTdo)
-            LoadValue(Command, 1 + static_cast<size_t>(TdoMask.ByteCount()), Size, TdoExpected);
         GotoState(tsDRSHIFT);
         const bool Ok = RetryProcedure();
         if (!Ok && Events.OnMessage) {
@@ -455,10 +458,7 @@ bool TXSVFFile::CheckedWrite(const TXSVFCommand& Command) {
 
 // LSDR: shift and compare; while TDO differs, wait as LDELAY says and shift again, at most
 // LCOUNT tries in all (a device polled until it reports ready).
-bool TXSVFFile::LsdrProcedure(const TXSVFCommand& Command) {
-    const int64_t Size = TdoMask.BitLength();
-    LoadValue(Command, 1, Size, TdiValue);
-    LoadValue(Command, 1 + static_cast<size_t>(TdoMask.ByteCount()), Size, TdoExpected);
+bool TXSVFFile::LsdrProcedure() {
     const uint32_t Tries = std::max<uint32_t>(LoopCount, 1);
     for (uint32_t K = 1;; ++K) {
         GotoState(tsDRSHIFT);
@@ -505,9 +505,13 @@ void TXSVFFile::Start(int64_t DefaultFrequency) {
         T->Reader.reset(new TXSVFFile(FFileName, TPlain{}));
         T->Reader->Events.OnReadCaptured = Events.OnReadCaptured;
         T->Reader->Events.OnMessage = Events.OnMessage; // a failed compare is reported
+        // Each copy holds only what it uses: the writer shifts TDI under the mask, the reader
+        // compares with the expected TDO under the mask. A bitstream's values are held once.
+        T->Reader->Kept = {false, true, true};
         T->Writer.reset(new TXSVFFile(FFileName, TPlain{}));
         T->Writer->Events = Events;
         T->Writer->Events.OnReadCaptured = nullptr;
+        T->Writer->Kept = {true, false, true};
     }
     T->Writer->XC9500Method = XC9500Method;
     T->Writer->CompareReadBack = CompareReadBack;

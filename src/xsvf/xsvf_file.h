@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -12,9 +14,26 @@
 #include "tap_state.h"
 #include "var_len.h"
 
-// One XSVF command exactly as it stands in the file: the opcode at index 0, then its argument
-// bytes. Empty means "no command yet".
-using TXSVFCommand = std::vector<uint8_t>;
+// One XSVF command as read from the file: the opcode at index 0, then its short arguments (sizes,
+// states, times). Scan values do not pass through here: the reading copy loads them straight into
+// the values it keeps (TdiValue, TdoExpected, TdoMask, ...), so a command of megabytes is held
+// once.
+struct TXSVFCommand {
+    // XWAITSTATE is the longest: opcode, two states, clocks and microseconds.
+    static constexpr size_t MaxHead = 11;
+    std::array<uint8_t, MaxHead> Head{};
+    uint8_t HeadSize = 0;  // 0: no command yet
+    uint8_t Pieces = 0;    // XSDRINC: the data pieces after the start address
+    int64_t FileBytes = 0; // the whole command in the file, opcode and values included
+
+    bool empty() const { return HeadSize == 0; }
+    void clear() {
+        HeadSize = 0;
+        Pieces = 0;
+        FileBytes = 0;
+    }
+    uint8_t operator[](size_t Index) const { return Head[Index]; }
+};
 
 // The XSVF opcodes this player knows: the Xilinx command set and the waiting, looping and reset
 // extensions (XWAITSTATE to XTRST). The codes not listed here (0x05, 0x06 and everything from
@@ -85,14 +104,19 @@ public:
     int64_t StatementsExecuted() const override;
 
     // --- Reading and decoding (every copy reads the file through its own handle) -------------
-    // The next byte of the file; throws when the file has no more.
-    uint8_t NextByte();
-    // Replaces Command with the next command of the file.
+    // Which values a copy loads from the file; the others are skipped and only their lengths
+    // kept. The writer of a pipelined run shifts TDI under the mask, the reader compares the
+    // read-back with the expected TDO under the mask, the pre-scan only counts.
+    struct TKeptValues {
+        bool Tdi = true;
+        bool Expected = true;
+        bool Mask = true;
+    };
+    TKeptValues Kept;
+    // Replaces Command with the next command of the file, and loads its values into TdiValue,
+    // TdoExpected, TdoMask, AddressMask and DataMask (the XSDRINC pieces are kept aside) as far
+    // as Kept asks for them.
     void ReadCommand(TXSVFCommand& Command);
-    // Destination gets Bits bits from the value that starts at Offset (most significant byte first
-    // in the file, so the value's last byte becomes storage byte 0).
-    void LoadValue(const TXSVFCommand& Command, size_t Offset, int64_t Bits,
-                   TVarLen& Destination) const;
     // Applies the commands that only set parameters (sizes, masks, end states, XRUNTEST, XREPEAT).
     void Decode(const TXSVFCommand& Command);
     // True for XCOMPLETE; then also sends everything queued, every time it is asked.
@@ -139,6 +163,18 @@ private:
     void OpenFile();
     void PreScan(const TKeepLoading& KeepLoading);
     bool Refill();
+    size_t ReadFromSystem(uint8_t* Destination, size_t Count);
+    void CheckLeft(uint64_t Count, uint8_t Opcode) const;
+    void TakeBytes(uint8_t* Destination, size_t Count);
+    void SkipBytes(uint64_t Count);
+    // The next value of Bits bits (most significant byte first in the file) into Destination,
+    // storage byte 0 holding bits 0 to 7; skipped when Keep is false (Destination then only
+    // takes the length).
+    void ReadValue(int64_t Bits, TVarLen& Destination, bool Keep);
+    void ReadComment(TXSVFCommand& Command);
+    static uint8_t* ValueStorage(TVarLen& Destination, int64_t Bits);
+    static void ValueFromBlock(const uint8_t* From, int64_t Bits, TVarLen& Destination, bool Keep);
+    bool CommandFromBlock(TXSVFCommand& Command, uint8_t Kind, uint8_t Fixed);
     [[noreturn]] void ThrowTruncated(uint8_t Opcode, bool InsideCommand) const;
 
     // Run-time helpers.
@@ -146,13 +182,15 @@ private:
     void RunTestStep();
     void IrRunTestStep();
     void FitMaskToSize();
+    void CountDataMaskBits();
+    void EnterXC9500Method();
     void WaitIn(uint8_t State, uint32_t Clocks, uint32_t Microseconds, uint8_t EndState);
     void TrstCommand(uint8_t Mode);
     // XSDRINC: the TDI value of step Step (0 the start address, then each data piece).
-    void LoadIncrementStep(const TXSVFCommand& Command, int Step);
+    void LoadIncrementStep(int Step);
     int IncrementSteps(const TXSVFCommand& Command) const;
     bool CheckedWrite(const TXSVFCommand& Command);
-    bool LsdrProcedure(const TXSVFCommand& Command);
+    bool LsdrProcedure();
     // FTdoBits, the read-back of a scan of Count bits, differs from TdoExpected under Mask
     // (every bit when null).
     bool ReadBackDiffers(const TVarLen* Mask, int64_t Count) const;
@@ -182,8 +220,9 @@ private:
     int64_t FFileOffset = 0;     // bytes handed out by the reader so far
     int64_t FFileBytesRead = 0;  // from the system so far
     bool FCheckFileSize = false; // a regular file: its size must stay what it was
-    static constexpr size_t BufferSize = 512;
-    uint8_t FBuffer[BufferSize] = {};
+    // Short commands are taken from this block without a call per byte; long values bypass it.
+    static constexpr size_t BufferSize = 32768;
+    std::unique_ptr<uint8_t[]> FBuffer;
     size_t FBufferFill = 0;
     size_t FBufferPos = 0;
 
@@ -193,6 +232,8 @@ private:
     std::vector<uint8_t> FTdoBits;
     std::vector<uint8_t> FOnes;  // capture every bit
     std::vector<uint8_t> FZeros; // capture no bit
+    // XSDRINC: the data pieces as the file holds them, most significant byte first.
+    std::vector<uint8_t> FIncrementData;
     bool FMaskBitsValid = false; // FMaskBits holds TdoMask as it is now
     bool FReadPrepared = false;  // the reader's arrays already hold the current command's capture
     int FIncrementStep = 0;      // the reader's next XSDRINC step to check

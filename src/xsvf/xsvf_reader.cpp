@@ -8,6 +8,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <system_error>
 
@@ -69,6 +70,24 @@ constexpr std::array<TOpcodeInfo, 256> MakeOpcodeTable() {
 
 constexpr std::array<TOpcodeInfo, 256> OpcodeTable = MakeOpcodeTable();
 
+// Reverses N bytes in place, eight at a time from both ends: a bitstream's values are megabytes.
+void ReverseBytes(uint8_t* Bytes, size_t N) {
+    size_t I = 0;
+    size_t J = N;
+    while (J - I >= 16) {
+        uint64_t Low, High;
+        std::memcpy(&Low, Bytes + I, 8);
+        std::memcpy(&High, Bytes + J - 8, 8);
+        Low = __builtin_bswap64(Low);
+        High = __builtin_bswap64(High);
+        std::memcpy(Bytes + I, &High, 8);
+        std::memcpy(Bytes + J - 8, &Low, 8);
+        I += 8;
+        J -= 8;
+    }
+    std::reverse(Bytes + I, Bytes + J);
+}
+
 std::string Hex2(uint8_t V) {
     static const char Digits[] = "0123456789ABCDEF";
     return {Digits[V >> 4], Digits[V & 15]};
@@ -99,6 +118,7 @@ void TXSVFFile::OpenFile() {
     FFile.reset(platform::OpenStream(FFileName, "rb"));
     if (!FFile)
         throw std::runtime_error("Cannot open file " + FFileName + " for read.");
+    FBuffer = std::make_unique<uint8_t[]>(BufferSize);
     // The size bounds every length the file declares: a value cannot hold more bytes than the
     // file, so a corrupt XSDRSIZE is refused instead of allocating gigabytes.
     if (std::fseek(FFile.get(), 0, SEEK_END) == 0) {
@@ -113,6 +133,8 @@ void TXSVFFile::OpenFile() {
 
 void TXSVFFile::PreScan(const TKeepLoading& KeepLoading) {
     TXSVFFile Scanner(FFileName, TPlain{});
+    // Counting needs no scan value: they are skipped, not read.
+    Scanner.Kept = {false, false, false};
     FProgress.Set(0);
     FProgressMax = 1;
     TXSVFCommand Command;
@@ -129,18 +151,16 @@ void TXSVFFile::PreScan(const TKeepLoading& KeepLoading) {
     XC9500Method = Scanner.XC9500Method;
 }
 
-bool TXSVFFile::Refill() {
-    if (FBufferPos < FBufferFill)
-        return true;
-    FBufferPos = 0;
-    FBufferFill = std::fread(FBuffer, 1, BufferSize, FFile.get());
+// Up to Count bytes from the system into Destination; 0 only at the end of the file.
+size_t TXSVFFile::ReadFromSystem(uint8_t* Destination, size_t Count) {
+    const size_t Got = std::fread(Destination, 1, Count, FFile.get());
     // A read error (a folder, a failing disk) must not pass for the end of the file.
-    if (FBufferFill == 0 && std::ferror(FFile.get())) {
+    if (Got == 0 && std::ferror(FFile.get())) {
         const int Err = errno;
         throw std::runtime_error("Cannot read file " + FFileName + ": " +
                                  std::generic_category().message(Err));
     }
-    FFileBytesRead += static_cast<int64_t>(FBufferFill);
+    FFileBytesRead += static_cast<int64_t>(Got);
     // A file cut or extended while it plays would otherwise end early with a puzzling message,
     // or run on into bytes the pre-scan never saw. At the end the size is asked for as well: a
     // cut behind what was already read shows only there.
@@ -150,11 +170,19 @@ bool TXSVFFile::Refill() {
             return ::fstat(::fileno(FFile.get()), &St) == 0 ? St.st_size : -1;
         };
         if (FFileBytesRead > FFileSize ||
-            (FBufferFill == 0 && (FFileBytesRead < FFileSize || SizeNow() != FFileSize)))
+            (Got == 0 && (FFileBytesRead < FFileSize || SizeNow() != FFileSize)))
             throw std::runtime_error("File " + FFileName + " changed while it was played: it had " +
                                      std::to_string(FFileSize) + " bytes, now " +
                                      std::to_string(SizeNow()));
     }
+    return Got;
+}
+
+bool TXSVFFile::Refill() {
+    if (FBufferPos < FBufferFill)
+        return true;
+    FBufferPos = 0;
+    FBufferFill = ReadFromSystem(FBuffer.get(), BufferSize);
     return FBufferFill > 0;
 }
 
@@ -165,14 +193,203 @@ void TXSVFFile::ThrowTruncated(uint8_t Opcode, bool InsideCommand) const {
     throw std::runtime_error("Unexpected end of file: the file has no XCOMPLETE command");
 }
 
-uint8_t TXSVFFile::NextByte() {
-    if (FBufferPos >= FBufferFill && !Refill())
-        throw std::runtime_error("Unexpected end of file");
-    const uint8_t B = FBuffer[FBufferPos++];
-    ++FFileOffset;
+// Count bytes of the command Opcode must still be in the file: checked before anything is
+// allocated or read for them, so a hostile length fails at once.
+void TXSVFFile::CheckLeft(uint64_t Count, uint8_t Opcode) const {
+    if (Count > static_cast<uint64_t>(std::max<int64_t>(FFileSize - FFileOffset, 0)))
+        ThrowTruncated(Opcode, true);
+}
+
+// The next Count bytes of the file. Whatever the block holds is copied from it; a long rest goes
+// from the system straight to Destination. The block is refilled as soon as it is empty, so the
+// end of the file (and a file changed behind the player's back) shows right after the last byte.
+void TXSVFFile::TakeBytes(uint8_t* Destination, size_t Count) {
+    const size_t FromBlock = std::min(Count, FBufferFill - FBufferPos);
+    if (FromBlock > 0)
+        std::memcpy(Destination, FBuffer.get() + FBufferPos, FromBlock);
+    FBufferPos += FromBlock;
+    Destination += FromBlock;
+    size_t Rest = Count - FromBlock;
+    while (Rest >= BufferSize) {
+        const size_t Got = ReadFromSystem(Destination, Rest);
+        if (Got == 0)
+            throw std::runtime_error("Unexpected end of file");
+        Destination += Got;
+        Rest -= Got;
+    }
+    while (Rest > 0) {
+        if (!Refill())
+            throw std::runtime_error("Unexpected end of file");
+        const size_t N = std::min(Rest, FBufferFill - FBufferPos);
+        std::memcpy(Destination, FBuffer.get() + FBufferPos, N);
+        FBufferPos += N;
+        Destination += N;
+        Rest -= N;
+    }
+    FFileOffset += static_cast<int64_t>(Count);
+    if (FBufferPos >= FBufferFill)
+        Refill();
+}
+
+// Past the next Count bytes. In a regular file a long stretch is passed by seeking (the reader
+// copy passes every TDI value of a bitstream this way); elsewhere it is read and dropped.
+void TXSVFFile::SkipBytes(uint64_t Count) {
+    const uint64_t FromBlock = std::min<uint64_t>(Count, FBufferFill - FBufferPos);
+    FBufferPos += static_cast<size_t>(FromBlock);
+    uint64_t Rest = Count - FromBlock;
+    if (FCheckFileSize && Rest > BufferSize &&
+        Rest <= static_cast<uint64_t>(std::numeric_limits<long>::max()) &&
+        std::fseek(FFile.get(), static_cast<long>(Rest), SEEK_CUR) == 0) {
+        FFileBytesRead += static_cast<int64_t>(Rest);
+        Rest = 0;
+    }
+    while (Rest > 0) {
+        if (!Refill())
+            throw std::runtime_error("Unexpected end of file");
+        const uint64_t N = std::min<uint64_t>(Rest, FBufferFill - FBufferPos);
+        FBufferPos += static_cast<size_t>(N);
+        Rest -= N;
+    }
+    FFileOffset += static_cast<int64_t>(Count);
+    if (FBufferPos >= FBufferFill)
+        Refill();
+}
+
+// Storage for all Bits bits of Destination, every byte to be written by the caller. A value of
+// the same length is written over as it is (no clearing first); a long value's old storage goes
+// before the new one is taken, so two of them are never held at once.
+uint8_t* TXSVFFile::ValueStorage(TVarLen& Destination, int64_t Bits) {
+    const int64_t N = TVarLen::BytesFor(Bits);
+    if (Destination.BitLength() == Bits && Destination.StoredBytes() == N)
+        return Destination.Data();
+    if (static_cast<size_t>(N) > Destination.CapacityBytes())
+        Destination.SetAllZeros();
+    return Destination.Assign(Bits, N);
+}
+
+void TXSVFFile::ReadValue(int64_t Bits, TVarLen& Destination, bool Keep) {
+    const int64_t N = TVarLen::BytesFor(Bits);
+    if (!Keep) {
+        if (Destination.BitLength() != Bits || Destination.StoredBytes() != 0)
+            Destination.Assign(Bits, 0);
+        SkipBytes(static_cast<uint64_t>(N));
+        return;
+    }
+    uint8_t* Bytes = ValueStorage(Destination, Bits);
+    TakeBytes(Bytes, static_cast<size_t>(N));
+    // The file holds the most significant byte first; storage byte 0 holds bits 0 to 7.
+    ReverseBytes(Bytes, static_cast<size_t>(N));
+}
+
+// The same for a value that is in the block already: copied in reverse straight from it.
+void TXSVFFile::ValueFromBlock(const uint8_t* From, int64_t Bits, TVarLen& Destination, bool Keep) {
+    if (!Keep) {
+        if (Destination.BitLength() != Bits || Destination.StoredBytes() != 0)
+            Destination.Assign(Bits, 0);
+        return;
+    }
+    const int64_t N = TVarLen::BytesFor(Bits);
+    uint8_t* Bytes = ValueStorage(Destination, Bits);
+    for (int64_t I = 0; I < N; ++I)
+        Bytes[I] = From[N - 1 - I];
+}
+
+// A command that lies whole in the block (the short XSIR, XSDR, XSDRTDO and XRUNTEST that make up
+// most files) is taken from there in one piece. False leaves everything to the general path: a
+// command across the block's end, a long value, XSDRINC and XCOMMENT.
+bool TXSVFFile::CommandFromBlock(TXSVFCommand& Command, uint8_t Kind, uint8_t Fixed) {
+    const uint8_t* P = FBuffer.get() + FBufferPos;
+    const size_t Avail = FBufferFill - FBufferPos;
+    const int64_t Size = SdrSize;
+    const int64_t ValueBytes = TVarLen::BytesFor(Size);
+    int64_t Total = 0;
+    switch (Kind) {
+    case akFixed:
+        Total = 1 + Fixed;
+        break;
+    case akValue:
+        Total = 1 + ValueBytes;
+        break;
+    case akTwoValues:
+        Total = 1 + 2 * ValueBytes;
+        break;
+    case akSir:
+        Total = Avail >= 2 ? 2 + TVarLen::BytesFor(P[1]) : 0;
+        break;
+    case akSir2:
+        Total = Avail >= 3 ? 3 + TVarLen::BytesFor(int64_t{P[1]} << 8 | P[2]) : 0;
+        break;
+    default:
+        return false;
+    }
+    if (Total == 0 || static_cast<uint64_t>(Total) > Avail || Total > FFileSize - FFileOffset)
+        return false;
+    const uint8_t Opcode = P[0];
+    Command.FileBytes = Total;
+    switch (Kind) {
+    case akFixed:
+        std::memcpy(Command.Head.data(), P, static_cast<size_t>(Total));
+        Command.HeadSize = static_cast<uint8_t>(Total);
+        break;
+    case akValue:
+        if (Opcode == XTDOMASK) {
+            ValueFromBlock(P + 1, Size, TdoMask, Kept.Mask);
+            FMaskBitsValid = false;
+        } else {
+            ValueFromBlock(P + 1, Size, TdiValue, Kept.Tdi);
+        }
+        break;
+    case akTwoValues:
+        if (Opcode == XSETSDRMASKS) {
+            ValueFromBlock(P + 1, Size, AddressMask, true);
+            ValueFromBlock(P + 1 + ValueBytes, Size, DataMask, true);
+        } else {
+            ValueFromBlock(P + 1, Size, TdiValue, Kept.Tdi);
+            ValueFromBlock(P + 1 + ValueBytes, Size, TdoExpected, Kept.Expected);
+        }
+        break;
+    case akSir:
+        Command.Head[1] = P[1];
+        Command.HeadSize = 2;
+        ValueFromBlock(P + 2, P[1], TdiValue, Kept.Tdi);
+        break;
+    case akSir2:
+        Command.Head[1] = P[1];
+        Command.Head[2] = P[2];
+        Command.HeadSize = 3;
+        ValueFromBlock(P + 3, int64_t{P[1]} << 8 | P[2], TdiValue, Kept.Tdi);
+        break;
+    default:
+        break;
+    }
+    Command.Head[0] = Opcode;
+    if (Command.HeadSize == 0)
+        Command.HeadSize = 1;
+    FBufferPos += static_cast<size_t>(Total);
+    FFileOffset += Total;
     if (FBufferPos >= FBufferFill)
         Refill(); // read ahead; the end of the file is only an error when a byte is wanted
-    return B;
+    return true;
+}
+
+// XCOMMENT: bytes up to and including a 0, passed over.
+void TXSVFFile::ReadComment(TXSVFCommand& Command) {
+    for (;;) {
+        if (FBufferPos >= FBufferFill && !Refill())
+            ThrowTruncated(XCOMMENT, true);
+        const uint8_t* From = FBuffer.get() + FBufferPos;
+        const size_t Left = FBufferFill - FBufferPos;
+        const auto* End = static_cast<const uint8_t*>(std::memchr(From, 0, Left));
+        const size_t N = End ? static_cast<size_t>(End - From) + 1 : Left;
+        FBufferPos += N;
+        FFileOffset += static_cast<int64_t>(N);
+        Command.FileBytes += static_cast<int64_t>(N);
+        if (End) {
+            if (FBufferPos >= FBufferFill)
+                Refill();
+            return;
+        }
+    }
 }
 
 void TXSVFFile::ReadCommand(TXSVFCommand& Command) {
@@ -180,80 +397,91 @@ void TXSVFFile::ReadCommand(TXSVFCommand& Command) {
     FReadPrepared = false;
     if (FBufferPos >= FBufferFill && !Refill())
         ThrowTruncated(XCOMPLETE, false);
-    const uint8_t Opcode = NextByte();
+    const uint8_t Opcode = FBuffer[FBufferPos];
     const TOpcodeInfo& Info = OpcodeTable[Opcode];
     if (Info.Kind == akUnknown)
         throw std::runtime_error("Unknown command " + Hex2(Opcode));
-    Command.push_back(Opcode);
-
-    // Appends Count argument bytes straight from the buffer. The count is checked against what is
-    // left of the file first, so a hostile length fails without allocating.
-    auto ReadArguments = [&](uint64_t Count) {
-        if (Count > static_cast<uint64_t>(std::max<int64_t>(FFileSize - FFileOffset, 0)))
-            ThrowTruncated(Opcode, true);
-        size_t At = Command.size();
-        Command.resize(At + Count);
-        while (Count > 0) {
-            if (FBufferPos >= FBufferFill && !Refill())
-                ThrowTruncated(Opcode, true);
-            const size_t N = std::min<uint64_t>(Count, FBufferFill - FBufferPos);
-            std::memcpy(Command.data() + At, FBuffer + FBufferPos, N);
-            FBufferPos += N;
-            FFileOffset += static_cast<int64_t>(N);
-            At += N;
-            Count -= N;
-        }
-        if (FBufferPos >= FBufferFill)
-            Refill();
+    if (CommandFromBlock(Command, Info.Kind, Info.Fixed))
+        return;
+    Command.Head[0] = Opcode;
+    Command.HeadSize = 1;
+    Command.FileBytes = 1;
+    // Opcode and short arguments: mostly all in the block already, taken in one copy.
+    auto TakeHead = [&](size_t Count) {
+        CheckLeft(Count, Opcode);
+        TakeBytes(Command.Head.data() + Command.HeadSize, Count);
+        Command.HeadSize = static_cast<uint8_t>(Command.HeadSize + Count);
+        Command.FileBytes += static_cast<int64_t>(Count);
     };
+    ++FBufferPos;
+    ++FFileOffset;
+    if (FBufferPos >= FBufferFill)
+        Refill(); // read ahead; the end of the file is only an error when a byte is wanted
 
-    const uint64_t ValueBytes = (uint64_t{SdrSize} + 7) / 8;
+    const int64_t Size = SdrSize;
+    const uint64_t ValueBytes = static_cast<uint64_t>(TVarLen::BytesFor(Size));
+    auto Value = [&](int64_t Bits, TVarLen& Destination, bool Keep) {
+        ReadValue(Bits, Destination, Keep);
+        Command.FileBytes += TVarLen::BytesFor(Bits);
+    };
     switch (Info.Kind) {
     case akFixed:
-        ReadArguments(Info.Fixed);
+        TakeHead(Info.Fixed);
         break;
     case akValue:
-        ReadArguments(ValueBytes);
+        CheckLeft(ValueBytes, Opcode);
+        if (Opcode == XTDOMASK) {
+            Value(Size, TdoMask, Kept.Mask);
+            FMaskBitsValid = false;
+        } else {
+            Value(Size, TdiValue, Kept.Tdi);
+        }
         break;
     case akTwoValues:
-        ReadArguments(2 * ValueBytes);
+        CheckLeft(2 * ValueBytes, Opcode);
+        if (Opcode == XSETSDRMASKS) {
+            Value(Size, AddressMask, true);
+            Value(Size, DataMask, true);
+        } else {
+            Value(Size, TdiValue, Kept.Tdi);
+            Value(Size, TdoExpected, Kept.Expected);
+        }
         break;
     case akSir:
-        ReadArguments(1);
-        ReadArguments((Command[1] + 7u) / 8u);
+        TakeHead(1);
+        CheckLeft(TVarLen::BytesFor(Command[1]), Opcode);
+        Value(Command[1], TdiValue, Kept.Tdi);
         break;
-    case akSir2:
-        ReadArguments(2);
-        ReadArguments(((uint32_t{Command[1]} << 8 | Command[2]) + 7u) / 8u);
+    case akSir2: {
+        TakeHead(2);
+        const int64_t Bits = int64_t{Command[1]} << 8 | Command[2];
+        CheckLeft(static_cast<uint64_t>(TVarLen::BytesFor(Bits)), Opcode);
+        Value(Bits, TdiValue, Kept.Tdi);
         break;
-    case akIncrement:
-        ReadArguments(ValueBytes + 1);
-        ReadArguments(uint64_t{Command.back()} * static_cast<uint64_t>((DataMaskBits + 7) / 8));
-        break;
-    case akComment:
-        for (;;) {
-            if (FBufferPos >= FBufferFill && !Refill())
-                ThrowTruncated(Opcode, true);
-            const uint8_t B = NextByte();
-            Command.push_back(B);
-            if (B == 0)
-                break;
+    }
+    case akIncrement: {
+        CheckLeft(ValueBytes + 1, Opcode);
+        Value(Size, TdiValue, Kept.Tdi); // the start address
+        TakeBytes(&Command.Pieces, 1);
+        ++Command.FileBytes;
+        const uint64_t PieceBytes =
+            uint64_t{Command.Pieces} * static_cast<uint64_t>((DataMaskBits + 7) / 8);
+        CheckLeft(PieceBytes, Opcode);
+        if (Kept.Tdi) {
+            FIncrementData.resize(static_cast<size_t>(PieceBytes));
+            TakeBytes(FIncrementData.data(), static_cast<size_t>(PieceBytes));
+        } else {
+            SkipBytes(PieceBytes);
         }
+        Command.FileBytes += static_cast<int64_t>(PieceBytes);
+        break;
+    }
+    case akComment:
+        ReadComment(Command);
         break;
     case akUnknown:
         break;
     }
-}
-
-void TXSVFFile::LoadValue(const TXSVFCommand& Command, size_t Offset, int64_t Bits,
-                          TVarLen& Destination) const {
-    const auto N = static_cast<size_t>(TVarLen::BytesFor(Bits));
-    if (Offset > Command.size() || N > Command.size() - Offset)
-        throw std::runtime_error("Internal error LoadValue: value beyond the command");
-    // The file holds the most significant byte first; storage byte 0 holds bits 0 to 7.
-    std::reverse_copy(Command.begin() + static_cast<std::ptrdiff_t>(Offset),
-                      Command.begin() + static_cast<std::ptrdiff_t>(Offset + N),
-                      Destination.Assign(Bits, static_cast<int64_t>(N)));
 }
 
 void TXSVFFile::FitMaskToSize() {
@@ -261,6 +489,22 @@ void TXSVFFile::FitMaskToSize() {
         TdoMask.SetBitLength(SdrSize);
         FMaskBitsValid = false;
     }
+}
+
+// Decode runs for every command of every copy: the rare, heavier parts stay out of it.
+void TXSVFFile::CountDataMaskBits() {
+    DataMaskBits = 0;
+    for (int64_t I = 0; I < DataMask.ByteCount(); ++I) {
+        const int64_t Valid = std::min<int64_t>(8, int64_t{SdrSize} - I * 8);
+        DataMaskBits +=
+            std::popcount(static_cast<unsigned>(DataMask.GetByte(I)) & ((1u << Valid) - 1));
+    }
+}
+
+void TXSVFFile::EnterXC9500Method() {
+    if (Events.OnMessage)
+        Events.OnMessage(XC9500Warning, sevWarning);
+    XC9500Method = true;
 }
 
 void TXSVFFile::Decode(const TXSVFCommand& Command) {
@@ -272,14 +516,7 @@ void TXSVFFile::Decode(const TXSVFCommand& Command) {
         FitMaskToSize();
     switch (Command[0]) {
     case XSETSDRMASKS:
-        LoadValue(Command, 1, SdrSize, AddressMask);
-        LoadValue(Command, 1 + static_cast<size_t>(TdoMask.ByteCount()), SdrSize, DataMask);
-        DataMaskBits = 0;
-        for (int64_t I = 0; I < DataMask.ByteCount(); ++I) {
-            const int64_t Valid = std::min<int64_t>(8, int64_t{SdrSize} - I * 8);
-            DataMaskBits +=
-                std::popcount(static_cast<unsigned>(DataMask.GetByte(I)) & ((1u << Valid) - 1));
-        }
+        CountDataMaskBits();
         break;
     case LCOUNT:
         LoopCount = BigEndian32(Command, 1);
@@ -289,20 +526,13 @@ void TXSVFFile::Decode(const TXSVFCommand& Command) {
         LoopClocks = BigEndian32(Command, 2);
         LoopMicroseconds = BigEndian32(Command, 6);
         break;
-    case XTDOMASK:
-        LoadValue(Command, 1, TdoMask.BitLength(), TdoMask);
-        FMaskBitsValid = false;
-        break;
     case XRUNTEST:
         RunTestTime = BigEndian32(Command, 1);
         break;
     case XREPEAT:
         RepeatCount = Command[1];
-        if (RepeatCount >= 2) {
-            if (!XC9500Method && Events.OnMessage)
-                Events.OnMessage(XC9500Warning, sevWarning);
-            XC9500Method = true;
-        }
+        if (RepeatCount >= 2 && !XC9500Method)
+            EnterXC9500Method();
         break;
     case XSDRSIZE:
         // Only a value of this length that the file does not hold is an error (a command that

@@ -33,12 +33,14 @@ TEST(XsvfDecoder, Xsdrsize32AndTheByteOrderOfValues) {
     TXSVFFile F(MakeXsvf("order.xsvf", "XSDRSIZE 32\nXSDR 12345678\nXCOMPLETE\n"));
     TXSVFCommand C;
     F.ReadCommand(C);
-    EXPECT_EQ(C, (TXSVFCommand{0x08, 0x00, 0x00, 0x00, 0x20}));
+    ASSERT_EQ(C.HeadSize, 5u);
+    EXPECT_EQ(C.Head[0], XSDRSIZE);
+    EXPECT_EQ(BigEndian32(C, 1), 32u);
     F.Decode(C);
     EXPECT_EQ(F.SdrSize, 32u);
     F.ReadCommand(C);
-    ASSERT_EQ(C.size(), 5u);
-    F.LoadValue(C, 1, 32, F.TdiValue);
+    ASSERT_EQ(C.FileBytes, 5);
+    ASSERT_EQ(F.TdiValue.BitLength(), 32);
     // The value's last byte in the file holds bit 0, the first bit shifted (a 0 of 0x78).
     EXPECT_EQ(F.TdiValue.GetByte(0), 0x78);
     EXPECT_EQ(F.TdiValue.GetByte(3), 0x12);
@@ -77,12 +79,12 @@ TEST(XsvfDecoder, CommandLengthsFollowTheOpcodeAndTheSizeInForce) {
             F.ReadCommand(C);
             F.Decode(C);
         }
-        EXPECT_EQ(C.size(), K.Size);
+        EXPECT_EQ(C.FileBytes, static_cast<int64_t>(K.Size));
     }
 }
 
 TEST(XsvfDecoder, ValuesSpanningTheReadBufferLoadIntact) {
-    // 2000-bit values cross several 512-byte blocks of the reader.
+    // 2000-bit values cross several 512-byte blocks of the file.
     std::string Tdi, Tdo;
     for (int I = 0; I < 250; ++I) {
         char B[3];
@@ -101,17 +103,74 @@ TEST(XsvfDecoder, ValuesSpanningTheReadBufferLoadIntact) {
         F.ReadCommand(C);
         F.Decode(C);
     }
-    ASSERT_EQ(C.size(), 501u);
-    F.LoadValue(C, 1, 2000, F.TdiValue);
-    F.LoadValue(C, 251, 2000, F.TdoExpected);
+    ASSERT_EQ(C.FileBytes, 501);
     for (int I = 0; I < 250; ++I) {
         ASSERT_EQ(F.TdiValue.GetByte(I), 249 - I);
         ASSERT_EQ(F.TdoExpected.GetByte(I), 6 + I);
     }
     F.ReadCommand(C);
-    EXPECT_EQ(C[1], 0xFF); // the second XSDRTDO starts with the other pattern
+    EXPECT_EQ(F.TdiValue.GetByte(249), 0xFF); // the second XSDRTDO starts with the other pattern
     F.ReadCommand(C);
-    EXPECT_EQ(C, TXSVFCommand{XCOMPLETE});
+    EXPECT_EQ(C.Head[0], XCOMPLETE);
+    EXPECT_EQ(C.FileBytes, 1);
+}
+
+// Each copy loads only the values it uses and passes over the others; values longer than the
+// reader's block are read around it (and passed by seeking). Whatever the mix, every kept value
+// comes out whole, a skipped one keeps its length without storage, and the command after it is
+// read from the right place.
+TEST(XsvfDecoder, KeptAndSkippedValuesOfEveryLengthLeaveTheReaderInStep) {
+    const auto Hex = [](int64_t Bytes, int Seed) {
+        std::string S;
+        for (int64_t I = 0; I < Bytes; ++I) {
+            char B[3];
+            std::snprintf(B, sizeof B, "%02X", static_cast<unsigned>((I * 7 + Seed) & 0xFF));
+            S += B;
+        }
+        return S;
+    };
+    const TXSVFFile::TKeptValues Roles[] = {
+        {true, true, true}, {true, false, true}, {false, true, true}, {false, false, false}};
+    for (const int64_t Bytes : {int64_t{1}, int64_t{4095}, int64_t{40000}, int64_t{100001}}) {
+        const int64_t Bits = Bytes * 8 - 3;
+        const std::string Body = "XCOMMENT " + std::string(Bytes % 997, 'c') + "\nXSDRSIZE " +
+                                 std::to_string(Bits) + "\nXTDOMASK " + Hex(Bytes, 1) +
+                                 "\nXSDRTDO " + Hex(Bytes, 2) + " " + Hex(Bytes, 3) +
+                                 "\nXRUNTEST 0x01020304\nXCOMPLETE\n";
+        const std::string Path = MakeXsvf("kept.xsvf", Body);
+        for (const auto& Role : Roles) {
+            SCOPED_TRACE(std::to_string(Bytes) + " bytes, kept " + std::to_string(Role.Tdi) +
+                         std::to_string(Role.Expected) + std::to_string(Role.Mask));
+            TXSVFFile F(Path);
+            F.Kept = Role;
+            TXSVFCommand C;
+            for (int I = 0; I < 4; ++I) {
+                F.ReadCommand(C);
+                F.Decode(C);
+            }
+            EXPECT_EQ(C.FileBytes, 1 + 2 * Bytes);
+            const std::pair<const TVarLen*, std::pair<bool, int>> Values[] = {
+                {&F.TdoMask, {Role.Mask, 1}},
+                {&F.TdiValue, {Role.Tdi, 2}},
+                {&F.TdoExpected, {Role.Expected, 3}}};
+            for (const auto& [Value, How] : Values) {
+                ASSERT_EQ(Value->BitLength(), Bits);
+                if (!How.first) {
+                    EXPECT_EQ(Value->StoredBytes(), 0);
+                    continue;
+                }
+                ASSERT_EQ(Value->StoredBytes(), Bytes);
+                // Storage byte 0 is the file's last byte of the value.
+                for (int64_t I = 0; I < Bytes; ++I)
+                    ASSERT_EQ(Value->GetByte(Bytes - 1 - I), (I * 7 + How.second) & 0xFF) << I;
+            }
+            F.ReadCommand(C);
+            F.Decode(C);
+            EXPECT_EQ(F.RunTestTime, 0x01020304u);
+            F.ReadCommand(C);
+            EXPECT_TRUE(F.IsComplete(C));
+        }
+    }
 }
 
 TEST(XsvfPreScan, RefusesUnknownOpcodesWithTheirHexCode) {
