@@ -26,12 +26,8 @@ void PackValue(const TVarLen& Value, int64_t Count, std::vector<uint8_t>& Out) {
 // --- Small helpers --------------------------------------------------------------------------
 
 void TXSVFFile::GotoState(uint8_t Target) {
-    // Made once: every command walks the TAP, and this is only called on a state the walk
-    // table does not know.
-    static const std::function<void()> Unhandled = [] {
+    if (!WalkTapState(CurrentState, Target, Events))
         throw std::runtime_error(UnhandledTapStateMessage);
-    };
-    WalkTapState(CurrentState, Target, Events.OnClockTms, Unhandled);
 }
 
 // A mask XTDOMASK loaded for the scan size in force is held whole and already packed: it is
