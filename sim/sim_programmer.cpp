@@ -382,14 +382,22 @@ size_t TProgrammer::CountGroupShifts(const uint8_t* Bytes, size_t From, size_t C
     // growing it by the whole write and cutting it back cleared kilobytes per statement.
     // The end of the run first, then the sums over it: loops without an early exit, which the
     // compiler vectorises.
+    // Eight bytes at a time while all eight are group shifts: the clocks (bits 4-5, plus one)
+    // and the replies (bit 6) of all eight added up by one multiplication each.
     size_t I = From;
-    while (I < Count && Bytes[I] < 0x80)
-        ++I;
     int64_t Clocks = 0;
     size_t Replies = 0;
-    for (size_t J = From; J < I; ++J) {
-        Clocks += ((Bytes[J] >> 4) & 3) + 1;
-        Replies += (Bytes[J] >> 6) & 1;
+    constexpr uint64_t Ones = 0x0101010101010101ull;
+    for (uint64_t W; I + 8 <= Count; I += 8) {
+        std::memcpy(&W, Bytes + I, 8);
+        if (W & (Ones << 7))
+            break;
+        Clocks += 8 + static_cast<int64_t>((((W >> 4) & (3 * Ones)) * Ones) >> 56);
+        Replies += static_cast<size_t>((((W >> 6) & Ones) * Ones) >> 56);
+    }
+    for (; I < Count && Bytes[I] < 0x80; ++I) {
+        Clocks += ((Bytes[I] >> 4) & 3) + 1;
+        Replies += (Bytes[I] >> 6) & 1;
     }
     const size_t Base = FReplies.size();
     FReplies.resize(Base + Replies);

@@ -84,7 +84,7 @@ void TSVFFile::ComposeSlice(bool Dr, int64_t From, int64_t Count, bool WithTdi) 
                 const auto N = static_cast<int64_t>(Bytes);
                 const uint8_t* Tdi = WithTdi ? HeldBytes(P->Tdi, First, N) : nullptr;
                 const uint8_t* Capture =
-                    P->Tdo.BitLength() == 0 ? NoCapture : HeldBytes(P->Mask, First, N);
+                    P->Tdo.BitLength() == 0 ? NoCapture : HeldBytes(P->CompareMask(), First, N);
                 if ((Tdi || !WithTdi) && Capture) {
                     FSliceTdi = Tdi;
                     FSliceCapture = Capture;
@@ -117,7 +117,7 @@ void TSVFFile::ComposeSlice(bool Dr, int64_t From, int64_t Count, bool WithTdi) 
                 OrBits(FTdi.data(), A - From, P->Tdi, A - PartStart, B - A);
             // A bit is captured exactly when it will be compared.
             if (P->Tdo.BitLength() != 0)
-                OrBits(FCapture.data(), A - From, P->Mask, A - PartStart, B - A);
+                OrBits(FCapture.data(), A - From, P->CompareMask(), A - PartStart, B - A);
         }
         PartStart += Len;
     }
@@ -320,7 +320,7 @@ bool TSVFFile::SliceDiffers(bool Dr, int64_t SliceFrom, int64_t SliceCount, int6
         const int64_t A = std::max(From, PartStart);
         const int64_t B = std::min(From + Count, PartStart + Len);
         if (A < B && P->Tdo.BitLength() != 0 &&
-            DiffersUnderMask(FCaptured.data(), SliceCount, A - SliceFrom, P->Tdo, &P->Mask,
+            DiffersUnderMask(FCaptured.data(), SliceCount, A - SliceFrom, P->Tdo, &P->CompareMask(),
                              A - PartStart, B - A))
             return true;
         PartStart += Len;
@@ -348,7 +348,7 @@ void TSVFFile::ReportMismatch(bool Dr, int64_t SliceFrom, int64_t From, int64_t 
         const int64_t B = std::min(From + Count, PartStart + Len);
         for (int64_t S = A; S < B; ++S) {
             const int64_t I = S - PartStart;
-            if (P->Tdo.BitLength() == 0 || !P->Mask.GetBit(I)) {
+            if (P->Tdo.BitLength() == 0 || !P->CompareMask().GetBit(I)) {
                 Expected.push_back('x');
                 Readed.push_back('x');
             } else {

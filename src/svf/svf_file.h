@@ -172,6 +172,10 @@ private:
     // same kind may carry over.
     struct TScanData {
         TVarLen Tdi, Tdo, Mask, Smask;
+        // The reader's record of a long scan compares under the writer's own mask instead of a
+        // copy of megabytes: the writer leaves its values alone until that scan is checked.
+        const TVarLen* SharedMask = nullptr;
+        const TVarLen& CompareMask() const { return SharedMask ? *SharedMask : Mask; }
     };
     // Index of a scan kind in FScans: the statement codes HDR to TIR in order.
     static size_t ScanIndex(uint8_t Command) { return static_cast<size_t>(Command - cmdHDR); }
@@ -190,7 +194,9 @@ private:
     };
     // The writer fills Check from the statement it has just folded into its state and is about
     // to execute; the scan's own TDO moves over (it never carries over to the next statement).
-    void HandOver(uint8_t Command, int32_t LoopCount, TCheck& Check);
+    // WriterWaits: the writer will not change its values before the reader has checked this
+    // statement, so long masks are shared rather than copied.
+    void HandOver(uint8_t Command, int32_t LoopCount, TCheck& Check, bool WriterWaits = false);
     // The reader takes the statement over: the values change places with its own, and Check
     // keeps the old ones' storage for a later statement.
     void TakeOver(TCheck& Check);

@@ -25,6 +25,8 @@
 
 namespace {
 using TSVFThread = TReadWriteThread<TSVFFile>;
+// Masks longer than this are shared with the reader when the writer waits for it.
+constexpr int64_t SharedMaskBytes = 4096;
 } // namespace
 
 class TSVFPipeline {
@@ -99,10 +101,13 @@ private:
                 return false;
         }
         W.TakeSettings(WC);
-        W.HandOver(WC.Command, WC.Command == cmdLOOP ? WC.ParamInt(pkInteger) : 0, PushCheck());
+        // A long scan keeps the writer waiting until the reader has checked it (see above).
+        const bool Long = (WC.Command == cmdSDR || WC.Command == cmdSIR) &&
+                          W.ScanLength(WC.Command == cmdSDR) > LongScanBits;
+        W.HandOver(WC.Command, WC.Command == cmdLOOP ? WC.ParamInt(pkInteger) : 0, PushCheck(),
+                   Long);
         W.ExecuteCommand(WC);
-        if ((WC.Command == cmdSDR || WC.Command == cmdSIR) &&
-            W.ScanLength(WC.Command == cmdSDR) > LongScanBits)
+        if (Long)
             LongScanAt = WDone;
         W.EndStatement(WC);
         // The scan state and the reader's record hold the values now; the parameters keep only
@@ -222,7 +227,7 @@ private:
     }
 };
 
-void TSVFFile::HandOver(uint8_t Command, int32_t LoopCount, TCheck& Check) {
+void TSVFFile::HandOver(uint8_t Command, int32_t LoopCount, TCheck& Check, bool WriterWaits) {
     Check.Command = Command;
     Check.LoopCount = LoopCount;
     Check.Line = FLineIndex;
@@ -234,6 +239,7 @@ void TSVFFile::HandOver(uint8_t Command, int32_t LoopCount, TCheck& Check) {
         TScanData& Mine = FScans[ScanIndex(cmdHDR) + 2 * I + Side];
         TScanData& To = Check.Parts[I];
         To.Tdi.Assign(Mine.Tdi.BitLength(), 0); // only the length counts for the reader
+        To.SharedMask = nullptr;
         if (Mine.Tdi.BitLength() == 0)
             continue; // no bits (no header or trailer): nothing is compared
         if (I == 1) {
@@ -243,7 +249,11 @@ void TSVFFile::HandOver(uint8_t Command, int32_t LoopCount, TCheck& Check) {
             Mine.Tdo.Assign(To.Tdo.BitLength(), 0);
         } else
             To.Tdo = Mine.Tdo; // a header's or trailer's TDO holds for the scans that follow
-        To.Mask = Mine.Mask;
+        if (WriterWaits && Mine.Mask.StoredBytes() > SharedMaskBytes) {
+            To.SharedMask = &Mine.Mask;
+            To.Mask = TVarLen();
+        } else
+            To.Mask = Mine.Mask;
     }
 }
 
@@ -265,6 +275,8 @@ void TSVFFile::TakeOver(TCheck& Check) {
             continue;
         }
         std::swap(Mine.Tdi, From.Tdi);
+        Mine.SharedMask = From.SharedMask;
+        From.SharedMask = nullptr;
         for (auto [Value, Old] :
              {std::pair{&Mine.Tdo, &From.Tdo}, std::pair{&Mine.Mask, &From.Mask}}) {
             std::swap(*Value, *Old);

@@ -325,3 +325,43 @@ TEST(SvfPipeline, ReaderComparesWhatTheFileSays) {
         EXPECT_TRUE(Has(std::string(HexMaskPrefix) + Row.Mask)) << ::testing::PrintToString(Texts);
     }
 }
+
+// The reader compares a scan too long to copy under the writer's own mask: each scan still under
+// its own MASK when the next statement brings another (the read-back has its last bit set, which
+// only the all-ones mask compares).
+TEST(SvfPipeline, LongScansCompareUnderTheirOwnMask) {
+    const int64_t N = (int64_t{1} << 20) + 8;
+    const auto Digits = static_cast<size_t>(N / 4);
+    const std::string Zeros(Digits, '0');
+    const std::string Open = "7" + std::string(Digits - 1, 'F'), All(Digits, 'F');
+    auto Scan = [&](const std::string& Mask) {
+        return "SDR " + std::to_string(N) + " TDI (0) TDO (" + Zeros + ") MASK (" + Mask + ");\n";
+    };
+    const struct {
+        std::string Text;
+        const char* Failing;
+    } Rows[] = {{Scan(Open) + Scan(All), "Failing SDR statement near line 2"},
+                {Scan(All) + Scan(Open), "Failing SDR statement near line 1"},
+                {Scan(Open) + Scan(Open), ""}};
+    for (const auto& Row : Rows) {
+        TSVFFile P(WriteTemp("shared-mask.svf", Row.Text));
+        std::mutex M;
+        std::vector<std::string> Errors;
+        P.Events.OnMessage = [&](const std::string& T, uint8_t Severity) {
+            std::lock_guard<std::mutex> L(M);
+            if (Severity == sevError && T.rfind("Failing", 0) == 0)
+                Errors.push_back(T);
+        };
+        P.Events.OnShift = [](const uint8_t*, const uint8_t*, int64_t, bool) {};
+        P.Events.OnReadCaptured = [&](uint8_t* Tdo, const uint8_t*, int64_t Count) {
+            std::memset(Tdo, 0, static_cast<size_t>((Count + 7) / 8));
+            Tdo[(Count - 1) / 8] |= static_cast<uint8_t>(1u << ((Count - 1) % 8));
+            return true;
+        };
+        P.Start(1000000);
+        WaitEnd(P);
+        EXPECT_EQ(P.Status(), *Row.Failing ? 1 : 2) << Row.Failing;
+        EXPECT_EQ(Errors, *Row.Failing ? std::vector<std::string>{Row.Failing}
+                                       : std::vector<std::string>{});
+    }
+}
