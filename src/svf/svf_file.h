@@ -224,8 +224,10 @@ private:
 
     // --- Parser ---------------------------------------------------------------------------------
     void ParseCommand(TSVFCommand& Command);
-    // What the parser makes of the word just ended (FWord, FWordLength characters).
-    void TakeWord();
+    // The words of a simple statement, P up to its ";" (End), handed to the parser.
+    void TakeSimple(const char* P, const char* End);
+    // What the parser makes of the word just ended (upper case).
+    void TakeWord(std::string_view Word);
     // A value "(digits)": its storage is prepared at the "(", the digits are decoded as they are
     // read (FeedHex returns where the digits stop), and EndValue checks it at its end.
     void BeginValue();

@@ -292,8 +292,7 @@ void TSVFFile::Fail(TFrontError Kind, std::string Text) {
     FRole = wrSkip;
 }
 
-void TSVFFile::TakeWord() {
-    const std::string_view Word(FWord.data(), FWordLength);
+void TSVFFile::TakeWord(std::string_view Word) {
     TSVFCommand& Command = *FCommand;
     switch (FRole) {
     case wrCommand: {

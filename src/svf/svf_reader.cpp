@@ -39,6 +39,19 @@ struct TCharTables {
     // Separators that end no line.
     std::array<bool, 256> Blank{};
     std::array<char, 256> Upper{};
+    // The characters of a simple statement (see SimpleStatementEnd): scWord for a word's
+    // characters (plain, no lower case), scHex for the digits of a value, and the punctuation.
+    std::array<uint8_t, 256> Simple{};
+};
+
+enum : uint8_t {
+    scOther = 0,
+    scWord = 1,
+    scHex = 2,
+    scBlank = 4,
+    scOpen = 8,
+    scClose = 16,
+    scEnd = 32
 };
 
 constexpr TCharTables MakeTables() {
@@ -49,7 +62,15 @@ constexpr TCharTables MakeTables() {
             !IsSeparatorCode(C) && C != '(' && C != ')' && C != ';' && C != '!' && C != '/';
         T.Blank[C] = IsSeparatorCode(C) && C != CR && C != LF;
         T.Upper[C] = static_cast<char>((C >= 'a' && C <= 'z') ? C - 'a' + 'A' : C);
+        if (T.Plain[C] && !(C >= 'a' && C <= 'z'))
+            T.Simple[C] |= scWord;
+        if ((C >= '0' && C <= '9') || (C >= 'A' && C <= 'F'))
+            T.Simple[C] |= scHex;
     }
+    T.Simple[' '] = scBlank;
+    T.Simple['('] = scOpen;
+    T.Simple[')'] = scClose;
+    T.Simple[';'] = scEnd;
     return T;
 }
 
@@ -101,6 +122,38 @@ inline const char* BlankRunEnd(const char* P, const char* End) {
     while (P < End && Tables.Separator[Code(*P)] && *P != CR && *P != LF)
         ++P;
     return P;
+}
+
+// A statement as tools write them, whole from P on in the block: words of upper-case plain
+// characters and values of upper-case hexadecimal digits in parentheses, one blank between
+// them, the ";" last; no comment, no line end, nothing to normalise. Returns its ";", or null
+// when the statement is anything else (the general reader takes it then).
+const char* SimpleStatementEnd(const char* P, const char* End) {
+    for (;;) {
+        if (P == End)
+            return nullptr;
+        const uint8_t C = Tables.Simple[Code(*P)];
+        if (C & scWord) {
+            do
+                ++P;
+            while (P != End && (Tables.Simple[Code(*P)] & scWord));
+        } else if (C & scOpen) {
+            do
+                ++P;
+            while (P != End && (Tables.Simple[Code(*P)] & scHex));
+            if (P == End || *P != ')')
+                return nullptr;
+            ++P;
+        } else
+            return nullptr;
+        if (P == End)
+            return nullptr;
+        if (*P == ';')
+            return P;
+        if (*P != ' ')
+            return nullptr;
+        ++P;
+    }
 }
 
 } // namespace
@@ -244,7 +297,7 @@ inline void TSVFFile::CloseWord(bool Closed) {
     if (FWordIsValue)
         EndValue(Closed);
     else
-        TakeWord();
+        TakeWord({FWord.data(), FWordLength});
     ++FWordCount;
 }
 
@@ -254,6 +307,7 @@ void TSVFFile::ReadStatement() {
     bool InComment = false;
     bool InParens = false;
     bool Ended = false;
+    bool TriedSimple = false;
 
     while (!Ended) {
         if (FWorker && FWorker->TerminateRequested())
@@ -287,6 +341,19 @@ void TSVFFile::ReadStatement() {
                     continue;
                 }
             } else if (Tables.Plain[Code(Ch)]) {
+                if (!FWordOpen && !InParens && !TriedSimple && !Marker) {
+                    // Once a statement: is the rest of it simple? Then its words go to the
+                    // parser without looking at each character again.
+                    TriedSimple = true;
+                    if (const char* Semicolon = SimpleStatementEnd(B + Pos, B + Fill)) {
+                        TakeSimple(B + Pos, Semicolon);
+                        Pos = static_cast<int>(Semicolon - B) + 1;
+                        FLastWasCR = false;
+                        Ended = true;
+                        FStatementAtEnd = false;
+                        break;
+                    }
+                }
                 // Keywords, numbers and digits in runs. A value's digits are decoded as they
                 // come; other words are measured a character at a time, and a run longer than
                 // that goes on sixteen at a time.
@@ -404,6 +471,36 @@ void TSVFFile::ReadStatement() {
         }
     }
     PublishProgress();
+}
+
+void TSVFFile::TakeSimple(const char* P, const char* End) {
+    // The words as the general reader hands them over. They need no upper-casing, so the
+    // parser reads them where they stand; only a value is decoded as it would be.
+    while (P < End) {
+        if (*P == '(') {
+            const char* Close = P + 1;
+            while (*Close != ')')
+                ++Close;
+            if (FRole == wrValue) {
+                OpenWord('(');
+                FeedHex(P + 1, Close);
+                CloseWord(true);
+            } else {
+                TakeWord({P, static_cast<size_t>(Close + 1 - P)});
+                ++FWordCount;
+            }
+            P = Close + 1;
+        } else {
+            const char* Stop = P;
+            while (Stop < End && *Stop != ' ')
+                ++Stop;
+            TakeWord({P, static_cast<size_t>(Stop - P)});
+            ++FWordCount;
+            P = Stop;
+        }
+        if (P < End)
+            ++P; // the blank
+    }
 }
 
 void TSVFFile::ReadWords(std::vector<std::string>& Words) {
