@@ -93,6 +93,7 @@ TEST(SvfParser, RefusedStatements) {
         {"ENDDR DRSELECT;",
          "ENDDR DRSELECT: not a stable TAP state (RESET, IDLE, DRPAUSE or IRPAUSE)", true},
         {"TRST ON FOO;", "Unknown keyword FOO", true},
+        {"TRST ON (AB);", "Unknown keyword (AB)", true},
         {"RUNTEST 10 TCK 20;", "Unknown keyword 20", true},
         {"SDR 8 TDI 12;", "Hexadecimal number is not enclosed in parentheses.", true},
         {"RUNTEST 1 SEC MAXIMUM 2 TCK;", "Keyword MAXIMUM without keyword SEC", true},
