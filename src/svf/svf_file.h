@@ -132,7 +132,7 @@ public:
     int32_t LineReached() const override;
 
     // Size of one block read from the file.
-    static constexpr int BlockSize = 512;
+    static constexpr int BlockSize = 4096;
     // The longest scan played, header and trailer included: 2^28 bits, 90 s of TCK at 3 MHz,
     // room for the bitstreams of the CPLDs and FPGAs this programmer serves shifted in one SDR.
     // A damaged or hostile length (SDR 2147483647) is refused with its line instead of taking
@@ -224,8 +224,11 @@ private:
 
     // --- Parser ---------------------------------------------------------------------------------
     void ParseCommand(TSVFCommand& Command);
-    // The words of a simple statement, P up to its ";" (End), handed to the parser.
-    void TakeSimple(const char* P, const char* End);
+    // One word of a statement the reader found simple, Begin to End in its block.
+    void TakeSimpleWord(const char* Begin, const char* End);
+    // The value of up to 16 upper-case hexadecimal digits (no more than 64 bits long) that
+    // Digits points to: what BeginValue, FeedHex and EndValue make of it, in one step.
+    void TakeShortValue(const char* Digits, size_t Count);
     // What the parser makes of the word just ended (upper case).
     void TakeWord(std::string_view Word);
     // A value "(digits)": its storage is prepared at the "(", the digits are decoded as they are

@@ -441,6 +441,18 @@ void TSVFFile::BeginValue() {
     FLastDigit = 0;
 }
 
+void TSVFFile::TakeShortValue(const char* Digits, size_t Count) {
+    uint64_t V = 0;
+    for (size_t I = 0; I < Count; ++I)
+        V = V << 4 | HexOf(Digits[I]);
+    // The bytes the digits spell out, none beyond the length.
+    const int64_t Held = std::min(static_cast<int64_t>(Count + 1) / 2, TVarLen::BytesFor(FLength));
+    uint8_t* Bytes = FCommand->Parameters[FValueParam].Vector.Assign(FLength, Held);
+    for (int64_t I = 0; I < Held; ++I)
+        Bytes[I] = static_cast<uint8_t>(V >> (8 * I));
+    FRole = wrKeyword;
+}
+
 void TSVFFile::GrowValue() {
     const int64_t Bytes = FValueNeed - 1;
     if (FValueRoom < Bytes) {

@@ -126,12 +126,21 @@ inline const char* BlankRunEnd(const char* P, const char* End) {
 
 // A statement as tools write them, whole from P on in the block: words of upper-case plain
 // characters and values of upper-case hexadecimal digits in parentheses, one blank between
-// them, the ";" last; no comment, no line end, nothing to normalise. Returns its ";", or null
-// when the statement is anything else (the general reader takes it then).
-const char* SimpleStatementEnd(const char* P, const char* End) {
+// them, the ";" last; no comment, no line end, nothing to normalise. Returns its ";", with the
+// words (at most MaxSimpleWords) in Words, or null when the statement is anything else (the
+// general reader takes it then).
+constexpr int MaxSimpleWords = 24;
+struct TSimpleWord {
+    const char* Begin;
+    const char* End;
+};
+
+const char* SimpleStatementEnd(const char* P, const char* End, TSimpleWord* Words, int& Count) {
+    Count = 0;
     for (;;) {
-        if (P == End)
+        if (P == End || Count == MaxSimpleWords)
             return nullptr;
+        const char* const Begin = P;
         const uint8_t C = Tables.Simple[Code(*P)];
         if (C & scWord) {
             do
@@ -146,6 +155,7 @@ const char* SimpleStatementEnd(const char* P, const char* End) {
             ++P;
         } else
             return nullptr;
+        Words[Count++] = {Begin, P};
         if (P == End)
             return nullptr;
         if (*P == ';')
@@ -345,8 +355,12 @@ void TSVFFile::ReadStatement() {
                     // Once a statement: is the rest of it simple? Then its words go to the
                     // parser without looking at each character again.
                     TriedSimple = true;
-                    if (const char* Semicolon = SimpleStatementEnd(B + Pos, B + Fill)) {
-                        TakeSimple(B + Pos, Semicolon);
+                    TSimpleWord Words[MaxSimpleWords];
+                    int Count = 0;
+                    if (const char* Semicolon =
+                            SimpleStatementEnd(B + Pos, B + Fill, Words, Count)) {
+                        for (int I = 0; I < Count; ++I)
+                            TakeSimpleWord(Words[I].Begin, Words[I].End);
                         Pos = static_cast<int>(Semicolon - B) + 1;
                         FLastWasCR = false;
                         Ended = true;
@@ -473,34 +487,21 @@ void TSVFFile::ReadStatement() {
     PublishProgress();
 }
 
-void TSVFFile::TakeSimple(const char* P, const char* End) {
-    // The words as the general reader hands them over. They need no upper-casing, so the
-    // parser reads them where they stand; only a value is decoded as it would be.
-    while (P < End) {
-        if (*P == '(') {
-            const char* Close = P + 1;
-            while (*Close != ')')
-                ++Close;
-            if (FRole == wrValue) {
-                OpenWord('(');
-                FeedHex(P + 1, Close);
-                CloseWord(true);
-            } else {
-                TakeWord({P, static_cast<size_t>(Close + 1 - P)});
-                ++FWordCount;
-            }
-            P = Close + 1;
-        } else {
-            const char* Stop = P;
-            while (Stop < End && *Stop != ' ')
-                ++Stop;
-            TakeWord({P, static_cast<size_t>(Stop - P)});
-            ++FWordCount;
-            P = Stop;
-        }
-        if (P < End)
-            ++P; // the blank
+void TSVFFile::TakeSimpleWord(const char* Begin, const char* End) {
+    // A word as the general reader hands it over. It needs no upper-casing, so the parser reads
+    // it where it stands; a value is decoded as it would be, a short one in one go.
+    const auto Length = static_cast<size_t>(End - Begin);
+    if (*Begin != '(' || FRole != wrValue)
+        TakeWord({Begin, Length});
+    else if (Length - 2 <= 16 && FLength <= 64)
+        TakeShortValue(Begin + 1, Length - 2);
+    else {
+        OpenWord('(');
+        FeedHex(Begin + 1, End - 1);
+        CloseWord(true);
+        return;
     }
+    ++FWordCount;
 }
 
 void TSVFFile::ReadWords(std::vector<std::string>& Words) {

@@ -249,6 +249,9 @@ void TSVFFile::HandOver(uint8_t Command, int32_t LoopCount, TCheck& Check, bool 
             Mine.Tdo.Assign(To.Tdo.BitLength(), 0);
         } else
             To.Tdo = Mine.Tdo; // a header's or trailer's TDO holds for the scans that follow
+        // Without TDO nothing of this part is compared, and its mask is never looked at.
+        if (To.Tdo.BitLength() == 0)
+            continue;
         if (WriterWaits && Mine.Mask.StoredBytes() > SharedMaskBytes) {
             To.SharedMask = &Mine.Mask;
             To.Mask = TVarLen();
