@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 #include "message_queue.h"
 #include "open_dialog_filter.h"
 #include "player_registration.h"
+#include "player_thread.h"
 #include "run_report.h"
 #include "run_timer.h"
 #include "usbplow.h"
@@ -108,6 +110,10 @@ public:
     // One step of the front end's timer: automatic processing, progress, outcome, quit, then
     // every queued line to the view.
     void Poll();
+    // Sleeps until the next Poll is due: Timeout, or less when a run's worker ends before.
+    static void WaitForNextPoll(std::chrono::milliseconds Timeout) {
+        WaitForAnyPlayerToFinish(Timeout);
+    }
 
     // True from the moment a file is being read for a run (a pre-scan) until the run has ended.
     bool Processing() const { return Player != nullptr || FLoading; }

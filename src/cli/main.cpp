@@ -197,8 +197,9 @@ int main(int argc, char** argv) {
             Controller.Stop();
         }
         Controller.Poll();
+        // The run's lines and progress every 50 ms, and its end as soon as it comes.
         if (!View.Closed)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            Controller.WaitForNextPoll(std::chrono::milliseconds(50));
     }
     return Finish(Controller.ExitCode);
 }

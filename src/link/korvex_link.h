@@ -100,6 +100,11 @@ public:
     // The frequency DefFreq selects: 0 = 3 MHz, 1 = 1.5 MHz, anything else 750 kHz.
     static int64_t DefaultFrequencyFor(uint8_t DefFreq);
 
+    // Scans of up to this many bits take the short path of OnShift (when the queue has room for
+    // it), which writes at most ShortScanBytes bytes.
+    static constexpr int64_t ShortScanBits = 57;
+    static constexpr uint32_t ShortScanBytes = 24;
+
     // --- Command queue ----------------------------------------------------------------------
     // Appends one command byte; the queue is written as soon as it holds QueueSize bytes.
     void WriteKorvexByte(uint8_t B) {
@@ -130,10 +135,6 @@ public:
 
 private:
     std::string FOpenProblem;
-    // Scans of up to this many bits take the short path of OnShift, which writes at most
-    // ShortScanBytes bytes.
-    static constexpr int64_t ShortScanBits = 57;
-    static constexpr uint32_t ShortScanBytes = 24;
     // Replies a scan of Count bits with these capture flags produces (grouped as OnShift does).
     int64_t CountScanReplies(const uint8_t* Capture, int64_t Count) const;
     // Makes sure Needed replies are in the host-side reply buffer; false when they have not all

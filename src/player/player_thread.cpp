@@ -1,6 +1,34 @@
 #include "player_thread.h"
 
+#include <condition_variable>
+#include <mutex>
+
 #include "line_exception.h"
+
+namespace {
+
+// Workers that finished and no waiter has seen yet.
+std::mutex FinishedLock;
+std::condition_variable FinishedSignal;
+int FinishedUnseen = 0;
+
+void SignalFinished() {
+    {
+        std::lock_guard<std::mutex> Lock(FinishedLock);
+        ++FinishedUnseen;
+    }
+    FinishedSignal.notify_all();
+}
+
+} // namespace
+
+bool WaitForAnyPlayerToFinish(std::chrono::milliseconds Timeout) {
+    std::unique_lock<std::mutex> Lock(FinishedLock);
+    if (!FinishedSignal.wait_for(Lock, Timeout, [] { return FinishedUnseen > 0; }))
+        return false;
+    FinishedUnseen = 0;
+    return true;
+}
 
 void TPlayerThread::Resume(std::function<void()> Body) {
     if (Started())
@@ -13,6 +41,7 @@ void TPlayerThread::Resume(std::function<void()> Body) {
             Failed.store(true);
         }
         FFinished.store(true, std::memory_order_release);
+        SignalFinished();
     });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -54,6 +55,11 @@ public:
 // The text a worker reports for an exception that ended a run: "Fatal error " + message, and for a
 // line error " near line <n>" CR LF and the line's text in double quotes.
 std::string FatalErrorText(const std::exception& E);
+
+// Waits until some player's worker finishes or Timeout passes, whichever comes first: a front
+// end that polls its run wakes at once when the run ends instead of at its next tick. Returns
+// true when a worker finished since the last call returned true.
+bool WaitForAnyPlayerToFinish(std::chrono::milliseconds Timeout);
 
 // The message of a run stopped by a termination request.
 inline constexpr const char* CancelledMessage = "File processing cancelled";

@@ -143,6 +143,32 @@ TEST_F(Protocol, TmsPathQueuesWhatItsClocksQueue) {
     EXPECT_EQ(Take(), ByPath);
 }
 
+// A short scan goes into the queue from two words when the queue has room for it, and bit by bit
+// otherwise: both ways give the same bytes, for every length the short way takes.
+TEST_F(Protocol, ShortScansQueueWhatLongOnesDo) {
+    uint32_t Seed = 12345;
+    auto Next = [&] { return (Seed = Seed * 1103515245u + 12345u) >> 16; };
+    for (int64_t Count = 1; Count <= TKorvexLink::ShortScanBits; ++Count)
+        for (int Pattern = 0; Pattern < 4; ++Pattern) {
+            Bytes Tdi(static_cast<size_t>(Count)), Capture(static_cast<size_t>(Count));
+            for (int64_t I = 0; I < Count; ++I) {
+                Tdi[static_cast<size_t>(I)] = Next() & 1;
+                // None, all, and two mixes of captured bits.
+                Capture[static_cast<size_t>(I)] = Pattern == 0 ? 0 : Pattern == 1 ? 1 : Next() & 1;
+            }
+            const bool Exit = Pattern % 2 == 0;
+            Shift(Tdi, Capture, Exit);
+            const Bytes Short = Take();
+            // Less room than the short way asks for: the bit-by-bit way, without a flush.
+            const uint32_t Filler = korvex::QueueSize - TKorvexLink::ShortScanBytes + 1;
+            for (uint32_t I = 0; I < Filler; ++I)
+                Link.WriteKorvexByte(korvex::CmdPause);
+            Shift(Tdi, Capture, Exit);
+            const Bytes All = Take();
+            EXPECT_EQ(Bytes(All.begin() + Filler, All.end()), Short) << Count << " bits";
+        }
+}
+
 TEST_F(Protocol, FrequencySelection) {
     struct TCase {
         int64_t Request, Frequency, Divider;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -134,4 +135,20 @@ TEST(PlayerThread, ConstructorFailureLeavesNoObject) {
     const int Before = TTestPlayer::LiveObjects;
     EXPECT_THROW(TTestPlayer("/nonexistent/file.tst"), std::runtime_error);
     EXPECT_EQ(TTestPlayer::LiveObjects, Before);
+}
+
+// A front end waiting for its next poll wakes when a worker ends, and hears of it once.
+TEST(PlayerThread, WaitingForThePollWakesWhenAWorkerEnds) {
+    WaitForAnyPlayerToFinish(std::chrono::milliseconds(0)); // what earlier tests left
+    std::atomic<bool> Go{false};
+    TPlayerThread T;
+    T.Resume([&] {
+        while (!Go.load())
+            std::this_thread::yield();
+    });
+    EXPECT_FALSE(WaitForAnyPlayerToFinish(std::chrono::milliseconds(1)));
+    Go.store(true);
+    EXPECT_TRUE(WaitForAnyPlayerToFinish(std::chrono::minutes(1))); // a hang guard only
+    EXPECT_TRUE(T.Finished());
+    EXPECT_FALSE(WaitForAnyPlayerToFinish(std::chrono::milliseconds(0)));
 }
