@@ -170,8 +170,7 @@ bool TKorvexLink::OpenKorvex() {
     }
     FDeviceHandle = Handle;
     FPendingReplies = 0;
-    FReplies.clear();
-    FReplyPos = 0;
+    ClearReplies();
     FReplyWaitSince = {};
     FStopRequested.store(false, std::memory_order_relaxed);
     FMissWriteCount = -1;
@@ -218,8 +217,7 @@ void TKorvexLink::CloseKorvex() {
         FDriver.Close(FDeviceHandle);
     }
     FDeviceHandle = nullptr;
-    FReplies.clear();
-    FReplyPos = 0;
+    ClearReplies();
 }
 
 void TKorvexLink::ThrowIfNotOpen() const {
@@ -290,24 +288,36 @@ int64_t TKorvexLink::DrainReplies() {
                                  "): check that it is still connected");
     if (Waiting == 0)
         return 0;
-    // Drop what has been consumed before growing the buffer.
-    if (FReplyPos > 0 && FReplyPos == FReplies.size()) {
-        FReplies.clear();
-        FReplyPos = 0;
-    } else if (FReplyPos >= 65536) {
-        FReplies.erase(FReplies.begin(), FReplies.begin() + static_cast<std::ptrdiff_t>(FReplyPos));
-        FReplyPos = 0;
+    // Drop what has been consumed before growing the buffer (whole bytes of two replies).
+    if (FReplyPos > 0 && FReplyPos == FReplyCount)
+        ClearReplies();
+    else if (FReplyPos >= 131072) {
+        const size_t Bytes = FReplyPos / 2;
+        FReplies.erase(FReplies.begin(), FReplies.begin() + static_cast<std::ptrdiff_t>(Bytes));
+        FReplyPos -= 2 * Bytes;
+        FReplyCount -= 2 * Bytes;
     }
-    const size_t Old = FReplies.size();
-    FReplies.resize(Old + Waiting);
+    FReadBuffer.resize(std::max<size_t>(FReadBuffer.size(), Waiting));
     uint32_t Read = 0;
-    if (FDriver.Read(FDeviceHandle, FReplies.data() + Old, Waiting, Read) != 0) {
-        FReplies.resize(Old);
+    if (FDriver.Read(FDeviceHandle, FReadBuffer.data(), Waiting, Read) != 0)
         throw std::runtime_error("Cannot read from the KORVEX programmer (" +
                                  FDriver.LastFailure() + "): check that it is still connected");
-    }
     Read = std::min(Read, Waiting);
-    FReplies.resize(Old + Read);
+    // The low nibble of each reply is all it says (see OnReadCaptured): two to a byte, so the
+    // read-back of a long scan takes a byte per eight captured bits.
+    FReplies.resize((FReplyCount + Read + 1) / 2);
+    const uint8_t* In = FReadBuffer.data();
+    const uint8_t* const End = In + Read;
+    uint8_t* Out = FReplies.data() + FReplyCount / 2;
+    if ((FReplyCount & 1) && In != End) {
+        *Out = static_cast<uint8_t>((*Out & 0x0F) | (*In++ & 0x0F) << 4);
+        ++Out;
+    }
+    for (; End - In >= 2; In += 2)
+        *Out++ = static_cast<uint8_t>((In[0] & 0x0F) | (In[1] & 0x0F) << 4);
+    if (In != End)
+        *Out = static_cast<uint8_t>(*In & 0x0F);
+    FReplyCount += Read;
     FPendingReplies -= Read;
     return Read;
 }

@@ -123,7 +123,7 @@ public:
 
     // --- Connection state, readable for diagnostics and tests --------------------------------
     int64_t PendingReplies() const { return FPendingReplies; }
-    int64_t BufferedReplies() const { return static_cast<int64_t>(FReplies.size() - FReplyPos); }
+    int64_t BufferedReplies() const { return static_cast<int64_t>(FReplyCount - FReplyPos); }
     int64_t RequestedFrequency() const { return FRequestedFrequency; }
     int64_t Divider() const { return FDivider; }
     uint8_t PinState() const { return FPinState; }
@@ -166,9 +166,17 @@ private:
     uint32_t FQueueLength = 0;
     int64_t FPendingReplies = 0;
     // Replies read from the device ahead of their OnReadCaptured (while a flush had to wait for
-    // the device's reply buffer), consumed first.
+    // the device's reply buffer), consumed first: FReplyCount replies as their low nibbles, two
+    // to a byte (reply k in byte k / 2, the high nibble for odd k), FReplyPos of them consumed.
     std::vector<uint8_t> FReplies;
+    size_t FReplyCount = 0;
     size_t FReplyPos = 0;
+    std::vector<uint8_t> FReadBuffer; // one driver read, before packing
+    void ClearReplies() {
+        FReplies.clear();
+        FReplyCount = 0;
+        FReplyPos = 0;
+    }
     // When the current wait for replies began to see no progress (zero when not waiting).
     std::chrono::steady_clock::time_point FReplyWaitSince{};
     int64_t FRequestedFrequency = 0;

@@ -223,24 +223,34 @@ bool TKorvexLink::OnReadCaptured(uint8_t* Tdo, const uint8_t* Capture, int64_t C
         return false;
     FNeededFor = {};
 
-    const uint8_t* Reply = FReplies.data() + FReplyPos;
+    // Replies are held as their low nibbles, two to a byte: all a group shift answers (its four
+    // TDO bits) and all a bit command does (bit 3).
+    struct TReplies {
+        const uint8_t* Data;
+        size_t Pos;
+        unsigned Next() {
+            const unsigned V = (Data[Pos >> 1] >> ((Pos & 1) * 4)) & 0x0F;
+            ++Pos;
+            return V;
+        }
+    } Reply{FReplies.data(), FReplyPos};
     if (FDivider == 0 && Count <= ShortScanBits) {
         // A short scan: its bits gathered in one word, as OnShift grouped them.
         const uint64_t C = LoadShort(Capture, Count);
-        uint64_t V = (C & 1) && (*Reply++ & BitReplyMask) ? 1 : 0;
+        uint64_t V = (C & 1) && (Reply.Next() & BitReplyMask) ? 1 : 0;
         if (Count >= 2) {
             const int64_t Last = Count - 1;
             int64_t I = 1;
             for (; Last - I >= 4; I += 4)
                 if ((C >> I) & 0x0F)
-                    V |= static_cast<uint64_t>(*Reply++ & 0x0F) << I;
+                    V |= static_cast<uint64_t>(Reply.Next() & 0x0F) << I;
             if (const int64_t K = Last - I; K > 0) {
                 const uint64_t Keep = (uint64_t{1} << K) - 1;
                 if ((C >> I) & Keep)
-                    V |= (*Reply++ & Keep) << I;
+                    V |= (Reply.Next() & Keep) << I;
             }
             if ((C >> Last) & 1)
-                V |= static_cast<uint64_t>((*Reply++ & BitReplyMask) ? 1 : 0) << Last;
+                V |= static_cast<uint64_t>((Reply.Next() & BitReplyMask) ? 1 : 0) << Last;
         }
         std::memcpy(Tdo, &V, static_cast<size_t>(TVarLen::BytesFor(Count)));
         ConsumeReplies(Needed);
@@ -256,26 +266,26 @@ bool TKorvexLink::OnReadCaptured(uint8_t* Tdo, const uint8_t* Capture, int64_t C
             Tdo[(Pos >> 3) + 1] |= static_cast<uint8_t>(V >> 8);
     };
     if (BitAt(Capture, 0))
-        Put(0, (*Reply++ & BitReplyMask) ? 1 : 0);
+        Put(0, (Reply.Next() & BitReplyMask) ? 1 : 0);
     if (Count >= 2) {
         const int64_t Last = Count - 1;
         int64_t I = 1;
         if (FDivider > 0) {
             for (; I < Last; ++I)
                 if (BitAt(Capture, I))
-                    Put(I, (*Reply++ & BitReplyMask) ? 1 : 0);
+                    Put(I, (Reply.Next() & BitReplyMask) ? 1 : 0);
         } else {
             for (; Last - I >= 4; I += 4)
                 if (PackedBits8(Capture, Count, I) & 0x0F)
-                    Put(I, *Reply++ & 0x0F);
+                    Put(I, Reply.Next() & 0x0F);
             if (const int64_t K = Last - I; K > 0) {
                 const unsigned Keep = (1u << K) - 1;
                 if (PackedBits8(Capture, Count, I) & Keep)
-                    Put(I, *Reply++ & Keep);
+                    Put(I, Reply.Next() & Keep);
             }
         }
         if (BitAt(Capture, Last))
-            Put(Last, (*Reply++ & BitReplyMask) ? 1 : 0);
+            Put(Last, (Reply.Next() & BitReplyMask) ? 1 : 0);
     }
     ConsumeReplies(Needed);
     return true;
@@ -283,10 +293,8 @@ bool TKorvexLink::OnReadCaptured(uint8_t* Tdo, const uint8_t* Capture, int64_t C
 
 void TKorvexLink::ConsumeReplies(int64_t Count) {
     FReplyPos += static_cast<size_t>(Count);
-    if (FReplyPos == FReplies.size()) {
-        FReplies.clear();
-        FReplyPos = 0;
-    }
+    if (FReplyPos == FReplyCount)
+        ClearReplies();
 }
 
 void TKorvexLink::OnClockTms(uint8_t Tdi, uint8_t Tms) {
