@@ -16,7 +16,7 @@
 
 class TUsbDriver; // usbplow.h: the loaded USB driver library
 
-// The programmer link: connection state, option fields and the handlers of the nine player events
+// The programmer link: connection state, option fields and the handlers of the player events
 // (all but OnMessage) on the KORVEX command protocol. GUI-free; the main window and the headless
 // player each own one.
 class TKorvexLink {

@@ -258,6 +258,12 @@ TCompareResult TSVFFile::CompareScan(bool Dr) {
     const int64_t N = CheckedScanLength(Dr);
     if (N == 0)
         return TCompareResult::Match; // nothing was shifted, so nothing comes back
+    // A scan without TDO captures nothing, so nothing comes back for it: no read-back to ask for.
+    bool Captures = false;
+    for (const TScanData* P : ScanParts(Dr))
+        Captures = Captures || (P->Tdi.BitLength() != 0 && P->Tdo.BitLength() != 0);
+    if (!Captures)
+        return TCompareResult::Match;
     if (!Events.OnReadCaptured)
         throw std::logic_error("No read-back handler assigned for a file that shifts data");
     // Slice by slice, as the writer shifted them; a slice whose read-back has not arrived is
@@ -276,7 +282,8 @@ TCompareResult TSVFFile::CompareScan(bool Dr) {
                 FCaptured.resize(Bytes);
             FSlicePrepared = true;
         }
-        // Called even when nothing is compared: read-back is collected one per shift, in order.
+        // Called for every slice of a scan with TDO, even when its mask compares nothing: the
+        // read-back of such scans is collected one per shift, in order.
         if (!Events.OnReadCaptured(FCaptured.data(), FSliceCapture, Count))
             return TCompareResult::Pending;
         FSlicePrepared = false;
