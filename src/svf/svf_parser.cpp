@@ -447,7 +447,12 @@ void TSVFFile::TakeShortValue(const char* Digits, size_t Count) {
         V = V << 4 | HexOf(Digits[I]);
     // The bytes the digits spell out, none beyond the length.
     const int64_t Held = std::min(static_cast<int64_t>(Count + 1) / 2, TVarLen::BytesFor(FLength));
-    uint8_t* Bytes = FCommand->Parameters[FValueParam].Vector.Assign(FLength, Held);
+    // Every held byte is written below: storage already of that shape is written over as it is.
+    TVarLen& Value = FCommand->Parameters[FValueParam].Vector;
+    uint8_t* Bytes =
+        Value.BitLength() == FLength && Value.StoredBytes() == Held && Value.Fill() == 0
+            ? Value.Data()
+            : Value.Assign(FLength, Held);
     for (int64_t I = 0; I < Held; ++I)
         Bytes[I] = static_cast<uint8_t>(V >> (8 * I));
     FRole = wrKeyword;
