@@ -59,6 +59,21 @@ inline bool DiffersUnderMask(const uint8_t* Got, int64_t GotBits, int64_t GotBit
                              int64_t Count) {
     const bool Aligned = ((GotBit | ValueBit) & 7) == 0;
     int64_t K = 0;
+    if (Aligned && Count > 0 && Count <= 64) {
+        // A short compare whose values hold their bytes: one word each.
+        const int64_t V0 = ValueBit >> 3;
+        const int64_t N = TVarLen::BytesFor(Count);
+        if (Expected.StoredBytes() >= V0 + N && (!Mask || Mask->StoredBytes() >= V0 + N)) {
+            uint64_t Gw = 0, Ew = 0, Mw = ~uint64_t{0};
+            std::memcpy(&Gw, Got + (GotBit >> 3), static_cast<size_t>(N));
+            std::memcpy(&Ew, Expected.Data() + V0, static_cast<size_t>(N));
+            if (Mask)
+                std::memcpy(&Mw, Mask->Data() + V0, static_cast<size_t>(N));
+            if (Count < 64)
+                Mw &= (uint64_t{1} << Count) - 1;
+            return ((Gw ^ Ew) & Mw) != 0;
+        }
+    }
     if (Aligned) {
         // Where the values hold their bytes, eight bytes are compared at a time.
         const int64_t V0 = ValueBit >> 3;

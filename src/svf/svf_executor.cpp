@@ -31,19 +31,6 @@ std::string WaitingSeconds(int64_t Us) {
 
 } // namespace
 
-std::array<const TSVFFile::TScanData*, 3> TSVFFile::ScanParts(bool Dr) const {
-    const size_t Side = Dr ? 0 : 1;
-    return {&FScans[ScanIndex(cmdHDR) + Side], &FScans[ScanIndex(cmdSDR) + Side],
-            &FScans[ScanIndex(cmdTDR) + Side]};
-}
-
-int64_t TSVFFile::ScanLength(bool Dr) const {
-    int64_t N = 0;
-    for (const TScanData* P : ScanParts(Dr))
-        N += P->Tdi.BitLength();
-    return N;
-}
-
 int64_t TSVFFile::CheckedScanLength(bool Dr) {
     const int64_t N = ScanLength(Dr);
     // Each length passed the parser's limit; header, scan and trailer together must as well.

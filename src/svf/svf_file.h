@@ -267,8 +267,18 @@ private:
     void GotoState(uint8_t Target);
 
     // Header, scan and trailer of the DR (or IR) side, in shifting order.
-    std::array<const TScanData*, 3> ScanParts(bool Dr) const;
-    int64_t ScanLength(bool Dr) const; // header, scan and trailer together
+    std::array<const TScanData*, 3> ScanParts(bool Dr) const {
+        const size_t Side = Dr ? 0 : 1;
+        return {&FScans[ScanIndex(cmdHDR) + Side], &FScans[ScanIndex(cmdSDR) + Side],
+                &FScans[ScanIndex(cmdTDR) + Side]};
+    }
+    // Header, scan and trailer together.
+    int64_t ScanLength(bool Dr) const {
+        const size_t Side = Dr ? 0 : 1;
+        return FScans[ScanIndex(cmdHDR) + Side].Tdi.BitLength() +
+               FScans[ScanIndex(cmdSDR) + Side].Tdi.BitLength() +
+               FScans[ScanIndex(cmdTDR) + Side].Tdi.BitLength();
+    }
     // ScanLength, refused with the line when longer than MaxScanBits.
     int64_t CheckedScanLength(bool Dr);
     // Points FSliceCapture at the compare flags of bits From .. From+Count-1 of the scan (and

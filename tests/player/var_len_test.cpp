@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "bit_pack.h"
 #include "var_len.h"
 
 TEST(TVarLen, ByteCountFollowsBitLength) {
@@ -71,4 +72,47 @@ TEST(TVarLen, CopyIsDeep) {
 TEST(TVarLen, HostileLengthFailsWithAnException) {
     TVarLen V;
     EXPECT_THROW(V.SetBitLength(INT64_MAX), std::exception);
+}
+
+// The compare of read-back with an expected value under a mask gives what a bit-by-bit compare
+// gives, on each of its ways: short words, eight bytes at a time, byte by byte, values held in
+// part (the rest reading as their fill), no mask, and at any bit offset.
+TEST(BitPack, DiffersUnderMaskIsTheBitByBitCompare) {
+    uint32_t Seed = 7;
+    auto Next = [&] { return (Seed = Seed * 1103515245u + 12345u) >> 16; };
+    for (int64_t Count : {1, 7, 8, 13, 57, 64, 65, 100, 130})
+        for (int64_t Offset : {0, 3, 8})
+            for (int Form = 0; Form < 4; ++Form) {
+                const int64_t Bits = Offset + Count;
+                TVarLen Expected(Bits), Mask(Bits);
+                // Form 0: both held; 1: no mask; 2: the mask held in part and read as ones
+                // beyond; 3: the expected value held in part.
+                const int64_t Held = TVarLen::BytesFor(Bits);
+                uint8_t* E = Expected.Assign(Bits, Form == 3 ? Held / 2 : Held);
+                for (int64_t I = 0; I < Expected.StoredBytes(); ++I)
+                    E[I] = static_cast<uint8_t>(Next());
+                uint8_t* M = Mask.Assign(Bits, Form == 2 ? Held / 2 : Held, 0xFF);
+                for (int64_t I = 0; I < Mask.StoredBytes(); ++I)
+                    M[I] = static_cast<uint8_t>(Next() | Next());
+                const TVarLen* UsedMask = Form == 1 ? nullptr : &Mask;
+                for (int Flip = -1; Flip < Count; Flip += Count / 3 + 1) {
+                    // The read-back: the expected bits, with one bit turned over (none at -1).
+                    std::vector<uint8_t> Got(static_cast<size_t>(TVarLen::BytesFor(Bits)) + 1);
+                    bool Want = false;
+                    for (int64_t I = 0; I < Count; ++I) {
+                        bool B = Expected.GetBit(Offset + I);
+                        if (I == Flip) {
+                            B = !B;
+                            Want = !UsedMask || UsedMask->GetBit(Offset + I);
+                        }
+                        if (B)
+                            Got[static_cast<size_t>((Offset + I) >> 3)] |=
+                                static_cast<uint8_t>(1u << ((Offset + I) & 7));
+                    }
+                    EXPECT_EQ(DiffersUnderMask(Got.data(), Bits, Offset, Expected, UsedMask, Offset,
+                                               Count),
+                              Want)
+                        << Count << " bits at " << Offset << ", form " << Form << ", flip " << Flip;
+                }
+            }
 }
