@@ -30,6 +30,13 @@ bool WaitForAnyPlayerToFinish(std::chrono::milliseconds Timeout) {
     return true;
 }
 
+bool AnyPlayerFinished() {
+    std::lock_guard<std::mutex> Lock(FinishedLock);
+    const bool Any = FinishedUnseen > 0;
+    FinishedUnseen = 0;
+    return Any;
+}
+
 void TPlayerThread::Resume(std::function<void()> Body) {
     if (Started())
         return;

@@ -60,6 +60,8 @@ std::string FatalErrorText(const std::exception& E);
 // end that polls its run wakes at once when the run ends instead of at its next tick. Returns
 // true when a worker finished since the last call returned true.
 bool WaitForAnyPlayerToFinish(std::chrono::milliseconds Timeout);
+// The same without waiting: whether a worker finished since a worker's end was last reported.
+bool AnyPlayerFinished();
 
 // The message of a run stopped by a termination request.
 inline constexpr const char* CancelledMessage = "File processing cancelled";

@@ -151,25 +151,13 @@ bool WalkTapState(uint8_t& Current, uint8_t Target, const TJtagEvents& Events) {
 
 void WalkTapState(uint8_t& Current, uint8_t Target, const TClockTmsEvent& OnClockTms,
                   const std::function<void()>& RaiseUnhandled) {
-    auto Clock = [&](uint8_t Tms) {
-        if (OnClockTms)
-            OnClockTms(0, Tms);
-    };
     if (!IsTapState(Current) || !IsTapState(Target)) {
         RaiseUnhandled();
         throw std::logic_error(UnhandledTapStateMessage); // RaiseUnhandled must not return
     }
-    if (Target == tsRESET) {
-        for (int I = 0; I < 6; ++I)
-            Clock(1);
-        Current = tsRESET;
-        return;
-    }
-    if (Target == Current && (Current == tsDRPAUSE || Current == tsIRPAUSE))
-        WalkTapState(Current, tsDRSELECT, OnClockTms, RaiseUnhandled);
-    while (Current != Target) {
-        const TTapStep Step = StepTable[Current][Target];
-        Clock(Step.Tms);
-        Current = Step.Next;
-    }
+    const TTapPath Path = PathTable.Paths[Current][Target];
+    if (OnClockTms)
+        for (int I = 0; I < Path.Count; ++I)
+            OnClockTms(0, static_cast<uint8_t>((Path.TmsBits >> I) & 1));
+    Current = Target;
 }

@@ -387,8 +387,9 @@ void TSVFFile::ReadStatement() {
                 }
                 FLastWasCR = false;
                 continue;
-            } else if (Ch == ' ') {
-                // The blank between two words.
+            } else if (Tables.Blank[Code(Ch)]) {
+                // Blanks, tabs and the other separators that end no line end a word (none
+                // inside parentheses).
                 ++Pos;
                 if (Pos < Fill && Tables.Blank[Code(B[Pos])])
                     Pos = static_cast<int>(BlankRunEnd(B + Pos + 1, B + Fill) - B);
@@ -415,16 +416,6 @@ void TSVFFile::ReadStatement() {
                     CloseWord(true);
                     InParens = false;
                 }
-                continue;
-            } else if (Tables.Blank[Code(Ch)]) {
-                // Blanks, tabs and the other separators that end no line end a word (none
-                // inside parentheses).
-                ++Pos;
-                if (Pos < Fill && Tables.Blank[Code(B[Pos])])
-                    Pos = static_cast<int>(BlankRunEnd(B + Pos + 1, B + Fill) - B);
-                if (!InParens)
-                    CloseWord(false);
-                FLastWasCR = false;
                 continue;
             }
 

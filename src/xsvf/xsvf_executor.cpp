@@ -5,7 +5,6 @@
 #include <array>
 #include <bit>
 #include <chrono>
-#include <cstring>
 #include <stdexcept>
 #include <thread>
 
@@ -230,33 +229,7 @@ void TXSVFFile::ExecuteWrite(const TXSVFCommand& Command) {
 // expectation.
 bool TXSVFFile::ReadBackDiffers(const TVarLen* Mask, int64_t Count) const {
     const int64_t Compared = std::min(Count, TdoExpected.BitLength());
-    const int64_t Bytes = TVarLen::BytesFor(Compared);
-    if (TdoExpected.StoredBytes() < Bytes || (Mask && Mask->StoredBytes() < Bytes))
-        return DiffersUnderMask(FTdoBits.data(), Count, 0, TdoExpected, Mask, 0, Compared);
-    // Every value held in full, as a file's XSDRTDO and XTDOMASK always are: eight bytes at a
-    // time, the last partial byte under a mask of its valid bits.
-    const uint8_t* Got = FTdoBits.data();
-    const uint8_t* Expected = TdoExpected.Data();
-    const uint8_t* M = Mask ? Mask->Data() : nullptr;
-    const int64_t Whole = Compared / 8;
-    int64_t I = 0;
-    for (; I + 8 <= Whole; I += 8) {
-        uint64_t G, E, K = ~uint64_t{0};
-        std::memcpy(&G, Got + I, 8);
-        std::memcpy(&E, Expected + I, 8);
-        if (M)
-            std::memcpy(&K, M + I, 8);
-        if ((G ^ E) & K)
-            return true;
-    }
-    for (; I < Bytes; ++I) {
-        unsigned K = I < Whole ? 0xFFu : (1u << (Compared & 7)) - 1;
-        if (M)
-            K &= M[I];
-        if ((Got[I] ^ Expected[I]) & K)
-            return true;
-    }
-    return false;
+    return DiffersUnderMask(FTdoBits.data(), Count, 0, TdoExpected, Mask, 0, Compared);
 }
 
 TCompareResult TXSVFFile::ReadBackAndCompare(bool Full) {
