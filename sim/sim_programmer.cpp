@@ -1,6 +1,7 @@
 #include "sim_programmer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <thread>
@@ -434,27 +435,35 @@ size_t TProgrammer::CountBitCommands(const uint8_t* Bytes, size_t I, size_t Coun
     int64_t Ticks = FTotals.DeviceTicks, Cycles = FTotals.TckCycles;
     const uint8_t Constant = FConfig.TdoConstant;
     const bool PinCommands = !FConfig.VppTrst;
-    for (; I < Count; ++I) {
+    while (I < Count) {
         const uint8_t B = Bytes[I];
-        if (B >= 0xE8 && PinCommands && I + 4 <= Count) {
-            // A clock of a TAP walk as the host sends one: the pin command with TMS, then TCK
-            // low, high and low with one TDI level. Taken in one step: the same edges as the
-            // bytes one at a time (no reply, TDO driven anew on the falling edges).
-            const uint8_t D = Bytes[I + 1] & 1;
-            if (Bytes[I + 1] == (0xCA | D) && Bytes[I + 2] == (0xCE | D) &&
-                Bytes[I + 3] == (0xCA | D)) {
-                Ticks += 4 * TicksPerBitCommand;
-                Tms = (B >> 2) & 1;
-                Pin = B & 3;
-                Tdi = D;
-                ++Cycles;
+        if (B >= 0xE8 && PinCommands) {
+            // Clocks of a TAP walk as the host sends them: the pin command with TMS, then TCK
+            // low, high and low with one TDI level. Taken four bytes at a time: the same edges
+            // as the bytes one at a time (no reply, TDO driven anew on the falling edges).
+            const size_t First = I;
+            for (uint32_t W; I + 4 <= Count; I += 4) {
+                std::memcpy(&W, Bytes + I, 4);
+                if constexpr (std::endian::native == std::endian::big)
+                    W = __builtin_bswap32(W);
+                const uint32_t D = (W >> 8) & 1;
+                if ((W & 0xFF) < 0xE8 || (W >> 8) != (0xCACECAu | D * 0x010101u))
+                    break;
+                Tms = (W >> 2) & 1;
+                Pin = W & 3;
+                Tdi = static_cast<uint8_t>(D);
                 State = NextState[State][Tms];
+            }
+            if (I != First) {
+                const auto Clocks = static_cast<int64_t>((I - First) / 4);
+                Ticks += 4 * TicksPerBitCommand * Clocks;
+                Cycles += Clocks;
                 Tdo = Constant;
                 Tck = 0;
-                I += 3;
                 continue;
             }
         }
+        ++I;
         if ((B & 0xE0) == 0xC0) {
             Ticks += TicksPerBitCommand;
             Tdi = B & 1;
@@ -477,8 +486,10 @@ size_t TProgrammer::CountBitCommands(const uint8_t* Bytes, size_t I, size_t Coun
             Ticks += TicksPerBitCommand;
             Tms = (B >> 2) & 1;
             Pin = B & 3;
-        } else
+        } else {
+            --I; // not a bit or pin command: the caller takes it
             break;
+        }
     }
     FTck = Tck;
     FTms = Tms;

@@ -325,13 +325,17 @@ void TKorvexLink::OnTmsPath(uint32_t TmsBits, int Count) {
     if (FDivider <= 1 && FQueueLength + 4 * static_cast<uint32_t>(Count) <= QueueSize) {
         // A walk at full speed: four bytes a clock, as OnClockTms queues them, without a call
         // for each.
+        // A clock's bytes as one word: the pin command first, TCK low, high and low after it.
+        const uint8_t Clock[4] = {static_cast<uint8_t>(CmdPin | FPinState), L(0), H(0), L(0)};
+        uint32_t Word;
+        std::memcpy(&Word, Clock, 4);
         uint8_t* Q = FQueue.data() + FQueueLength;
         for (int I = 0; I < Count; ++I, Q += 4) {
-            const auto Tms = static_cast<uint8_t>((TmsBits >> I) & 1);
-            Q[0] = static_cast<uint8_t>(CmdPin | (Tms << 2) | FPinState);
-            Q[1] = L(0);
-            Q[2] = H(0);
-            Q[3] = L(0);
+            // TMS is bit 2 of the pin command, the first byte in memory.
+            const uint32_t Tms = (TmsBits >> I) & 1;
+            const uint32_t W =
+                std::endian::native == std::endian::little ? Word | Tms << 2 : Word | Tms << 26;
+            std::memcpy(Q, &W, 4);
         }
         FLastTms = static_cast<uint8_t>((TmsBits >> (Count - 1)) & 1);
         FQueueLength += 4 * static_cast<uint32_t>(Count);

@@ -49,6 +49,36 @@ public:
         return FBytes.data();
     }
 
+    // The same for a caller that writes every held byte: what they held before is left as it
+    // is instead of cleared first.
+    uint8_t* Reshape(int64_t Bits, int64_t Stored) {
+        if (Bits > MaxBits)
+            ThrowTooLong(Bits);
+        FBitLength = Bits;
+        FFill = 0;
+        const int64_t Bytes = ByteCount();
+        FBytes.resize(static_cast<size_t>(Stored < 0 ? 0 : Stored < Bytes ? Stored : Bytes));
+        return FBytes.data();
+    }
+
+    // A value of at most 64 bits as one word, bit 0 first; bits beyond the length are 0.
+    uint64_t Word() const {
+        const int64_t Bytes = ByteCount();
+        const int64_t Held = StoredBytes();
+        uint64_t W = 0;
+        for (int64_t I = 0; I < Held; ++I)
+            W |= uint64_t{FBytes[static_cast<size_t>(I)]} << (8 * I);
+        if (FFill != 0 && Held < Bytes)
+            W |= ~uint64_t{0} << (8 * Held);
+        return FBitLength >= 64 ? W : W & ((uint64_t{1} << FBitLength) - 1);
+    }
+    // A value of Bits (at most 64) from a word, every byte held.
+    void SetWord(int64_t Bits, uint64_t W) {
+        uint8_t* B = Reshape(Bits, BytesFor(Bits));
+        for (int64_t I = 0; I < ByteCount(); ++I)
+            B[I] = static_cast<uint8_t>(W >> (8 * I));
+    }
+
     // 0 outside the length, the fill value beyond the held bytes.
     uint8_t GetByte(int64_t Index) const {
         if (Index >= 0 && Index < StoredBytes())

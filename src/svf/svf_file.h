@@ -180,6 +180,18 @@ private:
     // Index of a scan kind in FScans: the statement codes HDR to TIR in order.
     static size_t ScanIndex(uint8_t Command) { return static_cast<size_t>(Command - cmdHDR); }
 
+    // A scan of at most 64 bits without header or trailer as words: its length (-1: not such a
+    // scan), whether it has TDO, and TDO and MASK, bit 0 first.
+    struct TShortScan {
+        int64_t Bits = -1;
+        bool HasTdo = false;
+        uint64_t Tdo = 0, Mask = 0;
+    };
+    // The reader's checks of such a scan, which it took over as words; the values are only
+    // set up when a mismatch is to be shown.
+    TCompareResult CompareShortScan(bool Dr);
+    void SetShortScanValues(bool Dr);
+
     // What the reader copy needs of one statement the writer executed: the reader never reads
     // the file itself, so each statement is parsed once. For SDR and SIR the expected values of
     // the header, the scan and the trailer (lengths, TDO and MASK; TDI is never compared).
@@ -191,6 +203,9 @@ private:
         int32_t Line = 0;      // the line the writer had read up to
         int64_t Chars = 0;     // the characters the writer had read
         std::array<TScanData, 3> Parts;
+        // A scan of at most 64 bits without header or trailer, the bulk of a CPLD file, is
+        // handed over as words instead of values.
+        TShortScan Short;
     };
     // The writer fills Check from the statement it has just folded into its state and is about
     // to execute; the scan's own TDO moves over (it never carries over to the next statement).
@@ -229,6 +244,13 @@ private:
     // The value of up to 16 upper-case hexadecimal digits (no more than 64 bits long) that
     // Digits points to: what BeginValue, FeedHex and EndValue make of it, in one step.
     void TakeShortValue(const char* Digits, size_t Count);
+    // The same for the digits already decoded: Value holds the last Count of them.
+    void StoreShortValue(uint64_t Value, size_t Count);
+    // A scan or RUNTEST statement as tools write it (SDR 36 TDI (C612E7696) TDO (17DFFBDAF);
+    // RUNTEST IDLE 200 TCK;), whole in P .. End, the buffer readable eight bytes beyond: parsed
+    // in one pass into the statement, which needs no further checks. Returns its ";", or null
+    // when the statement has any other shape; nothing is changed then.
+    const char* TakeTypicalStatement(const char* P, const char* End);
     // What the parser makes of the word just ended (upper case).
     void TakeWord(std::string_view Word);
     // A value "(digits)": its storage is prepared at the "(", the digits are decoded as they are
@@ -327,7 +349,9 @@ private:
     int64_t FileSize = 0;        // when opened; the copies of a run take the player's
     int64_t FFileBytesRead = 0;  // from the system so far
     bool FCheckFileSize = false; // a regular file, and no error report rereading it
-    std::array<char, BlockSize> FBuffer{};
+    // A block and eight bytes more: a keyword is looked up by loading its first eight
+    // characters at once, and one at the end of a block may be shorter.
+    std::array<char, BlockSize + 8> FBuffer{};
     int FBufferFill = 0;
     int FBufferPos = 0;
     bool FAtEof = false;
@@ -382,6 +406,7 @@ private:
     int FFreeCount = 0;     // words no keyword took, in FFreeWords the first two of them
     std::array<std::string, 2> FFreeWords;
     TFrontError FError = feNone;
+    bool FTypical = false; // TakeTypicalStatement took the whole statement
     std::string FErrorText;
 
     // The value being decoded: digit pairs in reading order into the parameter's storage; at
@@ -408,6 +433,8 @@ private:
     const uint8_t* FSliceCapture = nullptr;
     int64_t FCompareFrom = 0;    // the first bit of the scan whose read-back is still to check
     bool FSlicePrepared = false; // FSliceCapture holds the slice that starts at FCompareFrom
+    // The scan statement the reader took over last, when it came as words.
+    TShortScan FShort;
     // Bits of the scan the writer has shifted, while the reader checks a scan still going out.
     int64_t FCompareLimit = INT64_MAX;
 };

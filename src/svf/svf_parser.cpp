@@ -142,6 +142,36 @@ inline const TKeyword* FindKeyword(const char* P, size_t N) {
     return &K;
 }
 
+// "TDI (", "TDO (", "MASK (" or "SMASK (" at P, as tools write them: the parameter kind, with
+// P moved past the parenthesis, or 0. One load of eight bytes, which the buffer has.
+inline uint8_t ValueKeywordAt(const char*& P, const char* End) {
+    if (std::endian::native != std::endian::little || End - P < 7)
+        return 0;
+    // The characters of S as a little-endian load gives them.
+    constexpr auto Pack = [](std::string_view S) {
+        uint64_t K = 0;
+        for (size_t I = 0; I < S.size(); ++I)
+            K |= uint64_t{static_cast<unsigned char>(S[I])} << (8 * I);
+        return K;
+    };
+    uint64_t W;
+    std::memcpy(&W, P, 8);
+    constexpr uint64_t Five = (uint64_t{1} << 40) - 1, Six = (uint64_t{1} << 48) - 1,
+                       Seven = (uint64_t{1} << 56) - 1;
+    uint8_t Kind = 0;
+    size_t Length = 0;
+    if ((W & Five) == Pack("TDI ("))
+        Kind = pkTDI, Length = 5;
+    else if ((W & Five) == Pack("TDO ("))
+        Kind = pkTDO, Length = 5;
+    else if ((W & Six) == Pack("MASK ("))
+        Kind = pkMASK, Length = 6;
+    else if ((W & Seven) == Pack("SMASK ("))
+        Kind = pkSMASK, Length = 7;
+    P += Length;
+    return Kind;
+}
+
 // A value longer than this replaces the one in force in that one's storage.
 constexpr size_t KeptBytes = 4096;
 
@@ -282,8 +312,12 @@ void TSVFFile::ParseCommand(TSVFCommand& Command) {
     FPrevFree = false;
     FFreeCount = 0;
     FError = feNone;
+    FTypical = false;
     ReadStatement();
-    FinishStatement();
+    if (FTypical)
+        FCommand = nullptr; // nothing left to check
+    else
+        FinishStatement();
 }
 
 void TSVFFile::Fail(TFrontError Kind, std::string Text) {
@@ -445,17 +479,158 @@ void TSVFFile::TakeShortValue(const char* Digits, size_t Count) {
     uint64_t V = 0;
     for (size_t I = 0; I < Count; ++I)
         V = V << 4 | HexOf(Digits[I]);
+    StoreShortValue(V, Count);
+}
+
+void TSVFFile::StoreShortValue(uint64_t V, size_t Count) {
     // The bytes the digits spell out, none beyond the length.
     const int64_t Held = std::min(static_cast<int64_t>(Count + 1) / 2, TVarLen::BytesFor(FLength));
-    // Every held byte is written below: storage already of that shape is written over as it is.
-    TVarLen& Value = FCommand->Parameters[FValueParam].Vector;
-    uint8_t* Bytes =
-        Value.BitLength() == FLength && Value.StoredBytes() == Held && Value.Fill() == 0
-            ? Value.Data()
-            : Value.Assign(FLength, Held);
+    // Every held byte is written below.
+    uint8_t* Bytes = FCommand->Parameters[FValueParam].Vector.Reshape(FLength, Held);
     for (int64_t I = 0; I < Held; ++I)
         Bytes[I] = static_cast<uint8_t>(V >> (8 * I));
     FRole = wrKeyword;
+}
+
+const char* TSVFFile::TakeTypicalStatement(const char* P, const char* End) {
+    // Everything is read into locals first: a statement of any other shape leaves the parser
+    // as it was, and the general reader takes it from its first character.
+    const auto Blank = [](char C) { return C == ' ' || C == '\t'; };
+    const auto SkipBlanks = [&] {
+        while (P != End && Blank(*P))
+            ++P;
+    };
+    // A keyword: upper-case letters (FindKeyword loads eight bytes, which the block has).
+    const auto Word = [&] {
+        const char* const Begin = P;
+        while (P != End && static_cast<unsigned char>(*P - 'A') < 26)
+            ++P;
+        return FindKeyword(Begin, static_cast<size_t>(P - Begin));
+    };
+    // Plain decimal digits, few enough not to overflow, followed by a blank or the ";".
+    const auto Number = [&](int64_t& Value) {
+        Value = 0;
+        const char* const Digits = P;
+        while (P != End && static_cast<unsigned char>(*P - '0') < 10 && P - Digits < 9)
+            Value = Value * 10 + (*P++ - '0');
+        return P != Digits && P != End && (Blank(*P) || *P == ';');
+    };
+    const TKeyword* Keyword = Word();
+    if (!Keyword || P == End || !Blank(*P))
+        return nullptr;
+    SkipBlanks();
+    const auto StableState = [&] {
+        const TKeyword* K = Word();
+        return K && IsTapState(K->Kind) && IsStableTapState(K->Kind) ? K->Kind : NotOne;
+    };
+    if (Keyword->Command == cmdRUNTEST) {
+        // RUNTEST [state] count TCK|SCK [ENDSTATE state], the parameters in the order the
+        // general parser gives them: the count, a word of its own, comes last.
+        uint8_t Run = NotOne, EndState = NotOne;
+        if (P != End && static_cast<unsigned char>(*P - 'A') < 26) {
+            Run = StableState();
+            if (Run == NotOne || P == End || !Blank(*P))
+                return nullptr;
+            SkipBlanks();
+        }
+        int64_t Clocks = 0;
+        if (!Number(Clocks) || !Blank(*P))
+            return nullptr;
+        SkipBlanks();
+        const TKeyword* Unit = Word();
+        if (!Unit || (Unit->Kind != pkTCK && Unit->Kind != pkSCK))
+            return nullptr;
+        SkipBlanks();
+        if (P != End && *P != ';') {
+            const TKeyword* K = Word();
+            if (!K || K->Kind != pkENDSTATE || P == End || !Blank(*P))
+                return nullptr;
+            SkipBlanks();
+            if ((EndState = StableState()) == NotOne)
+                return nullptr;
+            SkipBlanks();
+        }
+        if (P == End || *P != ';')
+            return nullptr;
+        TSVFParams& Ps = FCommand->Parameters;
+        FCommand->Command = cmdRUNTEST;
+        if (Run != NotOne)
+            Ps.emplace_back(Run);
+        Ps.emplace_back(Unit->Kind);
+        if (EndState != NotOne) {
+            Ps.emplace_back(pkENDSTATE);
+            Ps.emplace_back(EndState);
+        }
+        Ps.emplace_back(pkInteger).Value = static_cast<int32_t>(Clocks);
+        FRole = wrKeyword;
+        FWordCount = static_cast<int32_t>(Ps.size() + 1);
+        return P;
+    }
+    int64_t Length = 0;
+    if (!IsScanCommand(Keyword->Command) || !Number(Length) || Length > MaxScanBits)
+        return nullptr;
+    // TDI, TDO, MASK and SMASK with their values: up to 16 digits decoded as they are read,
+    // longer ones only checked.
+    struct TItem {
+        uint8_t Kind;
+        const char* Digits;
+        size_t Count;
+        uint64_t Value;
+    };
+    constexpr size_t MaxItems = 8;
+    TItem Items[MaxItems];
+    size_t Count = 0;
+    for (;;) {
+        SkipBlanks();
+        if (P == End)
+            return nullptr;
+        if (*P == ';')
+            break;
+        if (Count == MaxItems)
+            return nullptr;
+        TItem& Item = Items[Count++];
+        if (const uint8_t Kind = ValueKeywordAt(P, End)) {
+            Item.Kind = Kind;
+        } else {
+            const TKeyword* K = Word();
+            if (!K || K->Kind < pkTDI || K->Kind > pkSMASK)
+                return nullptr;
+            SkipBlanks();
+            if (P == End || *P != '(')
+                return nullptr;
+            Item.Kind = K->Kind;
+            ++P;
+        }
+        Item.Digits = P;
+        uint64_t V = 0;
+        for (uint8_t H; P != End && (H = HexOf(*P)) < 16; ++P)
+            V = V << 4 | H;
+        if (P == End || *P != ')')
+            return nullptr;
+        Item.Count = static_cast<size_t>(P - Item.Digits);
+        Item.Value = V;
+        ++P;
+    }
+
+    TSVFCommand& Command = *FCommand;
+    Command.Command = Keyword->Command;
+    Command.Parameters.emplace_back(pkInteger).Value = static_cast<int32_t>(Length);
+    FLength = Length;
+    for (size_t I = 0; I < Count; ++I) {
+        const TItem& Item = Items[I];
+        Command.Parameters.emplace_back(Item.Kind);
+        FValueParam = Command.Parameters.size() - 1;
+        if (Item.Count <= 16 && Length <= 64)
+            StoreShortValue(Item.Value, Item.Count);
+        else {
+            BeginValue();
+            FeedHex(Item.Digits, Item.Digits + Item.Count);
+            EndValue(true);
+        }
+    }
+    FRole = wrKeyword;
+    FWordCount = static_cast<int32_t>(2 + 2 * Count);
+    return P;
 }
 
 void TSVFFile::GrowValue() {
@@ -681,7 +856,10 @@ void TSVFFile::ApplySettings(const TSVFCommand& Command, TSVFCommand* Source) {
         return;
 
     TScanData& D = FScans[ScanIndex(Command.Command)];
-    const int64_t Length = Command.ParamInt(pkInteger);
+    // The parser puts the length first.
+    const TSVFParams& Ps = Command.Parameters;
+    const int64_t Length =
+        !Ps.empty() && Ps[0].Kind == pkInteger ? Ps[0].Value : Command.ParamInt(pkInteger);
     // The first value of each kind counts; one pass over the parameters finds them all. Values
     // are moved out when Source (Command itself, as a modifiable object) is given, and the
     // command gets the old storage to reuse.

@@ -216,7 +216,7 @@ void TSVFFile::ReadBlock() {
              (N == 0 && (FFileBytesRead < FileSize || FileSizeNow() != FileSize))))
             ThrowFileChanged();
     }
-    const size_t N = std::min(FBuffer.size(), FReadAheadFill - FReadAheadPos);
+    const size_t N = std::min<size_t>(BlockSize, FReadAheadFill - FReadAheadPos);
     if (N == 0) {
         std::memcpy(FBuffer.data(), EndMarker.data(), EndMarker.size());
         FBufferFill = static_cast<int>(EndMarker.size());
@@ -357,10 +357,15 @@ void TSVFFile::ReadStatement() {
                     TriedSimple = true;
                     TSimpleWord Words[MaxSimpleWords];
                     int Count = 0;
-                    if (const char* Semicolon =
-                            SimpleStatementEnd(B + Pos, B + Fill, Words, Count)) {
+                    const char* Semicolon = nullptr;
+                    if (FRole == wrCommand && FWordCount == 0 &&
+                        (Semicolon = TakeTypicalStatement(B + Pos, B + Fill)))
+                        FTypical = true;
+                    else if ((Semicolon = SimpleStatementEnd(B + Pos, B + Fill, Words, Count))) {
                         for (int I = 0; I < Count; ++I)
                             TakeSimpleWord(Words[I].Begin, Words[I].End);
+                    }
+                    if (Semicolon) {
                         Pos = static_cast<int>(Semicolon - B) + 1;
                         FLastWasCR = false;
                         Ended = true;

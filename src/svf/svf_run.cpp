@@ -232,9 +232,25 @@ void TSVFFile::HandOver(uint8_t Command, int32_t LoopCount, TCheck& Check, bool 
     Check.LoopCount = LoopCount;
     Check.Line = FLineIndex;
     Check.Chars = FCharsRead;
+    Check.Short.Bits = -1;
     if (Command != cmdSDR && Command != cmdSIR)
         return;
     const size_t Side = Command == cmdSDR ? 0 : 1;
+    if (const auto Parts = ScanParts(Side == 0); Parts[0]->Tdi.BitLength() == 0 &&
+                                                 Parts[2]->Tdi.BitLength() == 0 &&
+                                                 Parts[1]->Tdi.BitLength() <= 64) {
+        // The writer's TDO stays where it is: it only looks at its length, and the next scan
+        // statement gives a new one or none.
+        const TScanData& Scan = *Parts[1];
+        TShortScan& Short = Check.Short;
+        Short.Bits = Scan.Tdi.BitLength();
+        Short.HasTdo = Scan.Tdo.BitLength() != 0;
+        if (Short.HasTdo) {
+            Short.Tdo = Scan.Tdo.Word();
+            Short.Mask = Scan.Mask.Word();
+        }
+        return;
+    }
     for (size_t I = 0; I < Check.Parts.size(); ++I) {
         TScanData& Mine = FScans[ScanIndex(cmdHDR) + 2 * I + Side];
         TScanData& To = Check.Parts[I];
@@ -267,6 +283,9 @@ void TSVFFile::TakeOver(TCheck& Check) {
     if (Check.Command != cmdSDR && Check.Command != cmdSIR)
         return;
     const size_t Side = Check.Command == cmdSDR ? 0 : 1;
+    FShort = Check.Short;
+    if (FShort.Bits >= 0)
+        return;
     // A bitstream's values are megabytes: a record only keeps the storage of short ones.
     constexpr int64_t KeptBytes = 4096;
     for (size_t I = 0; I < Check.Parts.size(); ++I) {

@@ -35,9 +35,11 @@ std::string Describe(const TSVFCommand& C) {
     return Out.str();
 }
 
-std::string WithDoubleBlanks(std::string Text) {
+// The same statement with a vertical tab before every blank: a separator like the blank, which
+// the reader's shortcuts for statements as tools write them leave to its general path.
+std::string WithVerticalTabs(std::string Text) {
     for (size_t At = Text.find(' '); At != std::string::npos; At = Text.find(' ', At + 2))
-        Text.insert(At, 1, ' ');
+        Text.insert(At, 1, '\v');
     return Text;
 }
 
@@ -69,11 +71,22 @@ TEST(SvfParser, Statements) {
         {"TRST ABSENT;", "9 26"},
         {"STATE RESET IDLE;", "11 0 1"},
         {"ENDDR DRPAUSE;", "0 6"},
+        // Shapes the shortcut takes, and the limits where it hands over.
+        {"SDR\t8\tTDI  (a5) TDO(FF)MASK (0F) ;", "5 30:8 16:8/A5 17:8/FF 18:8/0F"},
+        {"SIR 0008 TDI (5) SMASK ();", "6 30:8 16:8/05 19:8/00"},
+        {"SDR 0;", "5 30:0"},
+        {"SDR 72 TDI (123456789ABCDEF012);", "5 30:72 16:72/123456789ABCDEF012"},
+        {"SDR 8 TDI (00000000000000000000A5);", "5 30:8 16:8/A5"},
+        {"SIR 4 TDI (1) TDI (2) TDI (3) TDI (4) TDI (5) TDI (6) TDI (7) TDI (8) TDI (9);",
+         "6 30:4 16:4/01 16:4/02 16:4/03 16:4/04 16:4/05 16:4/06 16:4/07 16:4/08 16:4/09"},
+        {"RUNTEST 200 TCK;", "10 28 30:200"},
+        {"RUNTEST DRPAUSE\t5 SCK  ENDSTATE IDLE ;", "10 6 29 22 1 30:5"},
+        {"RUNTEST 5 TCK ENDSTATE IRPAUSE;", "10 28 22 13 30:5"},
     };
-    // Each also with double blanks, which the reader's shortcut for statements as tools write
-    // them leaves to its general path: both must read the same.
+    // Each also with vertical tabs, which leave it to the reader's general path: both must
+    // read the same.
     for (const auto& [Text, Want] : Cases)
-        for (const std::string& Form : {std::string(Text), WithDoubleBlanks(Text)})
+        for (const std::string& Form : {std::string(Text), WithVerticalTabs(Text)})
             EXPECT_EQ(Describe(ParseOne(Form)), Want) << Form;
 }
 
@@ -116,9 +129,14 @@ TEST(SvfParser, RefusedStatements) {
         {"RUNTEST 10 TCK ENDSTATE;", "Keyword ENDSTATE without a TAP state", true},
         {"RUNTEST ENDSTATE 10 TCK;", "Keyword ENDSTATE without a TAP state", true},
         {"SDR -8 TDI (00);", "Scan length -8 is negative", true},
+        {"SDR 268435457 TDI (0);", "Scan length 268435457 is longer than 268435456 bits", true},
+        {"RUNTEST DRSELECT 10 TCK;",
+         "RUNTEST DRSELECT: not a stable TAP state (RESET, IDLE, DRPAUSE or IRPAUSE)", true},
+        {"RUNTEST 10 TCK ENDSTATE IREXIT2;",
+         "RUNTEST IREXIT2: not a stable TAP state (RESET, IDLE, DRPAUSE or IRPAUSE)", true},
     };
     for (const TErrorCase& Case : Cases)
-        for (const std::string& Text : {std::string(Case.Text), WithDoubleBlanks(Case.Text)}) {
+        for (const std::string& Text : {std::string(Case.Text), WithVerticalTabs(Case.Text)}) {
             const TErrorCase C = {Text.c_str(), Case.Message, Case.LineError};
             try {
                 TSVFFile F(WriteTemp("parse2.svf", std::string("STATE RESET;\n") + C.Text));
