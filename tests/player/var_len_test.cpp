@@ -74,6 +74,31 @@ TEST(TVarLen, HostileLengthFailsWithAnException) {
     EXPECT_THROW(V.SetBitLength(INT64_MAX), std::exception);
 }
 
+// A value of up to 64 bits as a word is its bits below the length, fill included, and a word
+// set as a value reads back bit for bit.
+TEST(TVarLen, WordIsTheBitsBelowTheLength) {
+    struct {
+        int64_t Bits, Held;
+        uint8_t Fill;
+    } Rows[] = {{0, 0, 0},  {1, 1, 0},  {12, 1, 0xFF}, {12, 2, 0},   {56, 3, 0xFF},
+                {63, 8, 0}, {64, 8, 0}, {64, 0, 0xFF}, {64, 5, 0xFF}};
+    for (auto R : Rows) {
+        TVarLen V;
+        uint8_t* B = V.Assign(R.Bits, R.Held, R.Fill);
+        for (int64_t I = 0; I < V.StoredBytes(); ++I)
+            B[I] = static_cast<uint8_t>(0x5B + 37 * I);
+        uint64_t Want = 0;
+        for (int64_t I = 0; I < R.Bits; ++I)
+            Want |= uint64_t{V.GetBit(I)} << I;
+        EXPECT_EQ(V.Word(), Want) << R.Bits << " " << R.Held;
+        TVarLen W;
+        W.SetWord(R.Bits, Want | (R.Bits < 64 ? ~uint64_t{0} << R.Bits : 0));
+        EXPECT_EQ(W.BitLength(), R.Bits);
+        for (int64_t I = 0; I < R.Bits; ++I)
+            EXPECT_EQ(W.GetBit(I), V.GetBit(I)) << R.Bits << " bit " << I;
+    }
+}
+
 // The compare of read-back with an expected value under a mask gives what a bit-by-bit compare
 // gives, on each of its ways: short words, eight bytes at a time, byte by byte, values held in
 // part (the rest reading as their fill), no mask, and at any bit offset.
