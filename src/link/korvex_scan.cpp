@@ -46,9 +46,7 @@ inline int64_t CapturingGroups(uint64_t V) {
 
 // Up to 64 bits of a packed array as one word (bits beyond them read as 0).
 inline uint64_t LoadShort(const uint8_t* P, int64_t Count) {
-    uint64_t V = 0;
-    std::memcpy(&V, P, static_cast<size_t>(TVarLen::BytesFor(Count)));
-    return V;
+    return LoadBytesLE(P, TVarLen::BytesFor(Count));
 }
 
 } // namespace
@@ -252,7 +250,7 @@ bool TKorvexLink::OnReadCaptured(uint8_t* Tdo, const uint8_t* Capture, int64_t C
             if ((C >> Last) & 1)
                 V |= static_cast<uint64_t>((Reply.Next() & BitReplyMask) ? 1 : 0) << Last;
         }
-        std::memcpy(Tdo, &V, static_cast<size_t>(TVarLen::BytesFor(Count)));
+        StoreBytesLE(Tdo, V, TVarLen::BytesFor(Count));
         ConsumeReplies(Needed);
         return true;
     }

@@ -1,8 +1,49 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <utility>
 #include <vector>
+
+// The first N (0 to 8) bytes at P as a little-endian number, and the reverse. Overlapping loads
+// and stores instead of a loop over the bytes, whose count varies from value to value.
+inline uint64_t LoadBytesLE(const uint8_t* P, int64_t N) {
+    uint64_t V = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        if (N >= 4) {
+            uint32_t A, B;
+            std::memcpy(&A, P, 4);
+            std::memcpy(&B, P + N - 4, 4);
+            return (uint64_t{B} << (8 * (N - 4))) | A;
+        }
+        if (N > 0)
+            V = uint64_t{P[0]} | uint64_t{P[N / 2]} << (8 * (N / 2)) |
+                uint64_t{P[N - 1]} << (8 * (N - 1));
+        return V;
+    }
+    for (int64_t I = 0; I < N; ++I)
+        V |= uint64_t{P[I]} << (8 * I);
+    return V;
+}
+inline void StoreBytesLE(uint8_t* P, uint64_t V, int64_t N) {
+    if constexpr (std::endian::native == std::endian::little) {
+        if (N >= 4) {
+            const auto A = static_cast<uint32_t>(V);
+            const auto B = static_cast<uint32_t>(V >> (8 * (N - 4)));
+            std::memcpy(P + N - 4, &B, 4);
+            std::memcpy(P, &A, 4);
+        } else if (N > 0) {
+            P[N - 1] = static_cast<uint8_t>(V >> (8 * (N - 1)));
+            P[N / 2] = static_cast<uint8_t>(V >> (8 * (N / 2)));
+            P[0] = static_cast<uint8_t>(V);
+        }
+        return;
+    }
+    for (int64_t I = 0; I < N; ++I)
+        P[I] = static_cast<uint8_t>(V >> (8 * I));
+}
 
 // One scan value of any length: TDI pattern, expected TDO or mask. Bit i lives in byte i / 8 at
 // mask 1 << (i % 8); bit 0 is the first bit on the wire. Spare high bits of the last byte are kept
@@ -21,6 +62,13 @@ public:
     TVarLen& operator=(const TVarLen&) = default;
     TVarLen(TVarLen&&) noexcept = default;
     TVarLen& operator=(TVarLen&&) noexcept = default;
+
+    // Exchanges two values without moving their bytes (std::swap goes through a temporary).
+    void swap(TVarLen& Other) noexcept {
+        FBytes.swap(Other.FBytes);
+        std::swap(FBitLength, Other.FBitLength);
+        std::swap(FFill, Other.FFill);
+    }
 
     // The longest value: far beyond any scan a player accepts, far below what would wrap.
     static constexpr int64_t MaxBits = int64_t{1} << 40;
@@ -65,18 +113,15 @@ public:
     uint64_t Word() const {
         const int64_t Bytes = ByteCount();
         const int64_t Held = StoredBytes();
-        uint64_t W = 0;
-        for (int64_t I = 0; I < Held; ++I)
-            W |= uint64_t{FBytes[static_cast<size_t>(I)]} << (8 * I);
+        uint64_t W = LoadBytesLE(FBytes.data(), Held);
         if (FFill != 0 && Held < Bytes)
             W |= ~uint64_t{0} << (8 * Held);
         return FBitLength >= 64 ? W : W & ((uint64_t{1} << FBitLength) - 1);
     }
     // A value of Bits (at most 64) from a word, every byte held.
     void SetWord(int64_t Bits, uint64_t W) {
-        uint8_t* B = Reshape(Bits, BytesFor(Bits));
-        for (int64_t I = 0; I < ByteCount(); ++I)
-            B[I] = static_cast<uint8_t>(W >> (8 * I));
+        const int64_t Bytes = BytesFor(Bits);
+        StoreBytesLE(Reshape(Bits, Bytes), W, Bytes);
     }
 
     // 0 outside the length, the fill value beyond the held bytes.

@@ -252,15 +252,12 @@ TCompareResult TSVFFile::CompareShortScan(bool Dr) {
     // The bits that capture are those the mask compares, as for any scan with TDO.
     uint8_t Capture[8];
     uint8_t Read[8] = {};
-    for (size_t I = 0; I < 8; ++I)
-        Capture[I] = static_cast<uint8_t>(FShort.Mask >> (8 * I));
+    StoreBytesLE(Capture, FShort.Mask, 8);
     if (!Events.OnReadCaptured(Read, Capture, N))
         return TCompareResult::Pending;
     if (!CompareReadBack)
         return TCompareResult::Match;
-    uint64_t Got = 0;
-    for (size_t I = 0; I < 8; ++I)
-        Got |= uint64_t{Read[I]} << (8 * I);
+    const uint64_t Got = LoadBytesLE(Read, 8);
     const uint64_t Bits = N == 64 ? ~uint64_t{0} : (uint64_t{1} << N) - 1;
     if (((Got ^ FShort.Tdo) & FShort.Mask & Bits) == 0)
         return TCompareResult::Match;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -83,7 +84,9 @@ public:
         TSVFParam& P = FItems[FCount++];
         P.Kind = Kind;
         P.Value = 0;
-        P.Real = 0; // the value is whatever the kind's parser assigns
+        // The value is whatever the kind's parser assigns. Zero bytes are +0.0, written without
+        // the slow 80-bit store of the floating point unit.
+        std::memset(&P.Real, 0, sizeof P.Real);
         return P;
     }
 
@@ -247,7 +250,7 @@ private:
     // The same for the digits already decoded: Value holds the last Count of them.
     void StoreShortValue(uint64_t Value, size_t Count);
     // A scan or RUNTEST statement as tools write it (SDR 36 TDI (C612E7696) TDO (17DFFBDAF);
-    // RUNTEST IDLE 200 TCK;), whole in P .. End, the buffer readable eight bytes beyond: parsed
+    // RUNTEST IDLE 200 TCK;), whole in P .. End, the buffer readable 16 bytes beyond: parsed
     // in one pass into the statement, which needs no further checks. Returns its ";", or null
     // when the statement has any other shape; nothing is changed then.
     const char* TakeTypicalStatement(const char* P, const char* End);
@@ -349,9 +352,9 @@ private:
     int64_t FileSize = 0;        // when opened; the copies of a run take the player's
     int64_t FFileBytesRead = 0;  // from the system so far
     bool FCheckFileSize = false; // a regular file, and no error report rereading it
-    // A block and eight bytes more: a keyword is looked up by loading its first eight
-    // characters at once, and one at the end of a block may be shorter.
-    std::array<char, BlockSize + 8> FBuffer{};
+    // A block and 16 bytes more: the statement shortcut loads keywords and digits 8 and 16 at
+    // a time, also at the end of a block.
+    std::array<char, BlockSize + 16> FBuffer{};
     int FBufferFill = 0;
     int FBufferPos = 0;
     bool FAtEof = false;

@@ -14,6 +14,10 @@
 #include <stdexcept>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "line_exception.h"
 #include "svf_file.h"
 #include "tap_state.h"
@@ -202,6 +206,50 @@ constexpr std::array<uint8_t, 256> HexValue = MakeHexTable();
 
 inline uint8_t HexOf(char C) {
     return HexValue[static_cast<unsigned char>(C)];
+}
+
+// The hexadecimal digits at P, at most 16 and none at or beyond End: how many there are, and in
+// Value the number they spell. Reads 16 bytes at P, which the buffer has. Without branches on
+// the digits, whose count differs from value to value.
+inline size_t HexRun(const char* P, const char* End, uint64_t& Value) {
+#if defined(__SSE2__)
+    const __m128i V = _mm_loadu_si128(reinterpret_cast<const __m128i*>(P));
+    const __m128i Digit = _mm_and_si128(_mm_cmpgt_epi8(V, _mm_set1_epi8('0' - 1)),
+                                        _mm_cmplt_epi8(V, _mm_set1_epi8('9' + 1)));
+    const __m128i Lower = _mm_or_si128(V, _mm_set1_epi8(0x20));
+    const __m128i Letter = _mm_and_si128(_mm_cmpgt_epi8(Lower, _mm_set1_epi8('a' - 1)),
+                                         _mm_cmplt_epi8(Lower, _mm_set1_epi8('f' + 1)));
+    const auto Hex = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(Digit, Letter)));
+    const size_t Count = std::min<size_t>(static_cast<size_t>(__builtin_ctz(~Hex | 0x10000u)),
+                                          static_cast<size_t>(End - P));
+    if (Count == 0) {
+        Value = 0;
+        return 0;
+    }
+    // Each digit's value in its byte: the low four bits, and 9 more for a letter (bit 6).
+    const __m128i Nine = _mm_and_si128(_mm_srli_epi16(V, 6), _mm_set1_epi8(1));
+    const __m128i Nibbles = _mm_add_epi8(_mm_and_si128(V, _mm_set1_epi8(0x0F)),
+                                         _mm_add_epi8(_mm_slli_epi16(Nine, 3), Nine));
+    uint64_t Half[2];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Half), Nibbles);
+    // Eight digits, the first in the lowest byte, as the number they spell.
+    const auto Spell = [](uint64_t X) {
+        X = ((X & 0x000F000F000F000Full) << 4) | ((X >> 8) & 0x000F000F000F000Full);
+        X = (X | (X >> 8)) & 0x0000FFFF0000FFFFull;
+        X = (X | (X >> 16)) & 0xFFFFFFFFull;
+        return uint64_t{__builtin_bswap32(static_cast<uint32_t>(X))};
+    };
+    // All sixteen positions spelled, the ones after the digits dropped.
+    Value = (Spell(Half[0]) << 32 | Spell(Half[1])) >> (4 * (16 - Count));
+    return Count;
+#else
+    uint64_t V = 0;
+    size_t Count = 0;
+    for (uint8_t H; P + Count != End && Count < 16 && (H = HexOf(P[Count])) < 16; ++Count)
+        V = V << 4 | H;
+    Value = V;
+    return Count;
+#endif
 }
 
 char UpperOf(char C) {
@@ -486,9 +534,7 @@ void TSVFFile::StoreShortValue(uint64_t V, size_t Count) {
     // The bytes the digits spell out, none beyond the length.
     const int64_t Held = std::min(static_cast<int64_t>(Count + 1) / 2, TVarLen::BytesFor(FLength));
     // Every held byte is written below.
-    uint8_t* Bytes = FCommand->Parameters[FValueParam].Vector.Reshape(FLength, Held);
-    for (int64_t I = 0; I < Held; ++I)
-        Bytes[I] = static_cast<uint8_t>(V >> (8 * I));
+    StoreBytesLE(FCommand->Parameters[FValueParam].Vector.Reshape(FLength, Held), V, Held);
     FRole = wrKeyword;
 }
 
@@ -602,13 +648,13 @@ const char* TSVFFile::TakeTypicalStatement(const char* P, const char* End) {
             ++P;
         }
         Item.Digits = P;
-        uint64_t V = 0;
-        for (uint8_t H; P != End && (H = HexOf(*P)) < 16; ++P)
-            V = V << 4 | H;
+        P += HexRun(P, End, Item.Value);
+        if (P - Item.Digits == 16)
+            while (P != End && HexOf(*P) < 16)
+                ++P; // a long value: only checked here, decoded below
         if (P == End || *P != ')')
             return nullptr;
         Item.Count = static_cast<size_t>(P - Item.Digits);
-        Item.Value = V;
         ++P;
     }
 
@@ -871,7 +917,7 @@ void TSVFFile::ApplySettings(const TSVFCommand& Command, TSVFCommand* Source) {
             continue;
         Given[K] = true;
         if (Source)
-            std::swap(*Values[K], Source->Parameters[I].Vector);
+            Values[K]->swap(Source->Parameters[I].Vector);
         else
             *Values[K] = Command.Parameters[I].Vector;
     }

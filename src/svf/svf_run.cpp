@@ -261,7 +261,7 @@ void TSVFFile::HandOver(uint8_t Command, int32_t LoopCount, TCheck& Check, bool 
         if (I == 1) {
             // The scan's own TDO never carries over: it moves, and the writer keeps its length,
             // which says whether the scan captures.
-            std::swap(To.Tdo, Mine.Tdo);
+            To.Tdo.swap(Mine.Tdo);
             Mine.Tdo.Assign(To.Tdo.BitLength(), 0);
         } else
             To.Tdo = Mine.Tdo; // a header's or trailer's TDO holds for the scans that follow
@@ -296,12 +296,12 @@ void TSVFFile::TakeOver(TCheck& Check) {
             Mine.Tdi.Assign(0, 0);
             continue;
         }
-        std::swap(Mine.Tdi, From.Tdi);
+        Mine.Tdi.swap(From.Tdi);
         Mine.SharedMask = From.SharedMask;
         From.SharedMask = nullptr;
         for (auto [Value, Old] :
              {std::pair{&Mine.Tdo, &From.Tdo}, std::pair{&Mine.Mask, &From.Mask}}) {
-            std::swap(*Value, *Old);
+            Value->swap(*Old);
             if (Old->StoredBytes() > KeptBytes)
                 *Old = TVarLen();
         }
