@@ -400,13 +400,18 @@ size_t TProgrammer::CountGroupShifts(const uint8_t* Bytes, size_t From, size_t C
         Clocks += ((Bytes[I] >> 4) & 3) + 1;
         Replies += (Bytes[I] >> 6) & 1;
     }
-    const size_t Base = FReplies.size();
-    FReplies.resize(Base + Replies);
-    uint8_t* Out = FReplies.data() + Base;
-    for (size_t J = From; J < I && Replies != 0; ++J) {
-        const uint8_t B = Bytes[J];
-        if (B & 0x40)
-            *Out++ = Level ? static_cast<uint8_t>((1u << (((B >> 4) & 3) + 1)) - 1) : 0;
+    if (Replies != 0) {
+        // Every byte's reply is written and only those that answer are kept: no branch on the
+        // read-back flag, which varies from byte to byte. One spare byte takes the last write.
+        const size_t Base = FReplies.size();
+        FReplies.resize(Base + Replies + 1);
+        uint8_t* Out = FReplies.data() + Base;
+        for (size_t J = From; J < I; ++J) {
+            const uint8_t B = Bytes[J];
+            *Out = Level ? static_cast<uint8_t>((1u << (((B >> 4) & 3) + 1)) - 1) : 0;
+            Out += (B >> 6) & 1;
+        }
+        FReplies.pop_back();
     }
     const int64_t Unread = static_cast<int64_t>(FReplies.size() - FReplyRead);
     if (Unread > FConfig.ReplyBuffer) {

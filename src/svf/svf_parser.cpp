@@ -910,26 +910,26 @@ void TSVFFile::ApplySettings(const TSVFCommand& Command, TSVFCommand* Source) {
     // are moved out when Source (Command itself, as a modifiable object) is given, and the
     // command gets the old storage to reuse.
     std::array<TVarLen*, 4> Values = {&D.Tdi, &D.Tdo, &D.Mask, &D.Smask};
-    std::array<bool, 4> Given{};
+    unsigned Given = 0; // bit K: the value of kind pkTDI + K was given (a register, not an array)
     for (size_t I = 0; I < Command.Parameters.size(); ++I) {
         const unsigned K = Command.Parameters[I].Kind - pkTDI;
-        if (K >= Values.size() || Given[K])
+        if (K >= Values.size() || ((Given >> K) & 1))
             continue;
-        Given[K] = true;
+        Given |= 1u << K;
         if (Source)
             Values[K]->swap(Source->Parameters[I].Vector);
         else
             *Values[K] = Command.Parameters[I].Vector;
     }
     // TDI carries over to the next command of the same kind, even when the length changes.
-    if (!Given[0])
+    if (!(Given & 1))
         D.Tdi.SetBitLength(Length);
     // TDO never carries over: without one nothing is compared.
-    if (!Given[1])
+    if (!(Given & 2))
         D.Tdo.SetBitLength(0);
     // MASK and SMASK carry over while the length stays; otherwise every bit counts.
-    for (size_t K : {2, 3})
-        if (!Given[K] && Values[K]->BitLength() != Length)
+    for (unsigned K : {2u, 3u})
+        if (!((Given >> K) & 1) && Values[K]->BitLength() != Length)
             Values[K]->Assign(Length, 0, 0xFF);
 }
 

@@ -171,7 +171,8 @@ private:
                 R.FLoopQuiet = C.LoopCount > 1;
             } else if (RC.Command == cmdENDLOOP)
                 R.FLoopQuiet = false;
-            CheckHead = (CheckHead + 1) % Checks.size();
+            if (++CheckHead == Checks.size())
+                CheckHead = 0;
             --CheckCount;
         }
         R.FCompareLimit = RDone == WDone && ShiftedInScan > 0 ? ShiftedInScan : INT64_MAX;
@@ -223,7 +224,11 @@ private:
             CheckHead = 0;
             Checks.resize(Checks.size() * 2);
         }
-        return Checks[(CheckHead + CheckCount++) % Checks.size()];
+        // A ring: the slot after the last one, wrapped without a division.
+        size_t Slot = CheckHead + CheckCount++;
+        if (Slot >= Checks.size())
+            Slot -= Checks.size();
+        return Checks[Slot];
     }
 };
 
