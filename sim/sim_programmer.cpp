@@ -442,6 +442,20 @@ size_t TProgrammer::CountBitCommands(const uint8_t* Bytes, size_t I, size_t Coun
     const bool PinCommands = !FConfig.VppTrst;
     while (I < Count) {
         const uint8_t B = Bytes[I];
+        if (B < 0x80) {
+            // The group shifts of a scan between its edges, in the same run: the counters go
+            // through the members and back.
+            if (!Tck || NextState[State][Tms] != State)
+                break;
+            FTotals.DeviceTicks = Ticks;
+            FTotals.TckCycles = Cycles;
+            I = CountGroupShifts(Bytes, I, Count);
+            Ticks = FTotals.DeviceTicks;
+            Cycles = FTotals.TckCycles;
+            Tdi = FTdi;
+            Tdo = FTdoPin;
+            continue;
+        }
         if (B >= 0xE8 && PinCommands) {
             // Clocks of a TAP walk as the host sends them: the pin command with TMS, then TCK
             // low, high and low with one TDI level. Taken four bytes at a time: the same edges

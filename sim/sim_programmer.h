@@ -75,8 +75,9 @@ private:
     void GroupShift(uint8_t B);
     // Counts a run of group shifts from From on without stepping the model; returns its end.
     size_t CountGroupShifts(const uint8_t* Bytes, size_t From, size_t Count);
-    // The same for a run of bit and pin commands (TAP walks, scan edges): the TAP follows, the
-    // visit bookkeeping only the trace and the scripts look at is left out.
+    // The same for a run of bit and pin commands (TAP walks, scan edges) and the group shifts
+    // between them: the TAP follows, the visit bookkeeping only the trace and the scripts look
+    // at is left out.
     size_t CountBitCommands(const uint8_t* Bytes, size_t From, size_t Count);
 
     // Trace.

@@ -146,32 +146,40 @@ inline const TKeyword* FindKeyword(const char* P, size_t N) {
     return &K;
 }
 
-// "TDI (", "TDO (", "MASK (" or "SMASK (" at P, as tools write them: the parameter kind, with
-// P moved past the parenthesis, or 0. One load of eight bytes, which the buffer has.
-inline uint8_t ValueKeywordAt(const char*& P, const char* End) {
-    if (std::endian::native != std::endian::little || End - P < 7)
-        return 0;
-    // The characters of S as a little-endian load gives them.
-    constexpr auto Pack = [](std::string_view S) {
-        uint64_t K = 0;
-        for (size_t I = 0; I < S.size(); ++I)
-            K |= uint64_t{static_cast<unsigned char>(S[I])} << (8 * I);
-        return K;
-    };
+// The characters of S as a little-endian load of eight bytes gives them.
+constexpr uint64_t Packed(std::string_view S) {
+    uint64_t K = 0;
+    for (size_t I = 0; I < S.size() && I < 8; ++I)
+        K |= uint64_t{static_cast<unsigned char>(S[I])} << (8 * I);
+    return K;
+}
+
+// The first eight bytes at P, little-endian, which the buffer has.
+inline uint64_t Load8(const char* P) {
     uint64_t W;
     std::memcpy(&W, P, 8);
-    constexpr uint64_t Five = (uint64_t{1} << 40) - 1, Six = (uint64_t{1} << 48) - 1,
-                       Seven = (uint64_t{1} << 56) - 1;
+    if constexpr (std::endian::native == std::endian::big)
+        W = __builtin_bswap64(W);
+    return W;
+}
+
+// " TDI (", " TDO (", " MASK (" or " SMASK (" at P, as tools write them: the parameter kind,
+// with P moved past the parenthesis, or 0. One load of eight bytes.
+inline uint8_t ValueKeywordAt(const char*& P, const char* End) {
+    if (End - P < 8)
+        return 0;
+    const uint64_t W = Load8(P);
+    constexpr uint64_t Six = (uint64_t{1} << 48) - 1, Seven = (uint64_t{1} << 56) - 1;
     uint8_t Kind = 0;
     size_t Length = 0;
-    if ((W & Five) == Pack("TDI ("))
-        Kind = pkTDI, Length = 5;
-    else if ((W & Five) == Pack("TDO ("))
-        Kind = pkTDO, Length = 5;
-    else if ((W & Six) == Pack("MASK ("))
-        Kind = pkMASK, Length = 6;
-    else if ((W & Seven) == Pack("SMASK ("))
-        Kind = pkSMASK, Length = 7;
+    if ((W & Six) == Packed(" TDI ("))
+        Kind = pkTDI, Length = 6;
+    else if ((W & Six) == Packed(" TDO ("))
+        Kind = pkTDO, Length = 6;
+    else if ((W & Seven) == Packed(" MASK ("))
+        Kind = pkMASK, Length = 7;
+    else if (W == Packed(" SMASK ("))
+        Kind = pkSMASK, Length = 8;
     P += Length;
     return Kind;
 }
@@ -561,9 +569,18 @@ const char* TSVFFile::TakeTypicalStatement(const char* P, const char* End) {
             Value = Value * 10 + (*P++ - '0');
         return P != Digits && P != End && (Blank(*P) || *P == ';');
     };
-    const TKeyword* Keyword = Word();
-    if (!Keyword || P == End || !Blank(*P))
+    // SDR and SIR with one blank, the commonest of all, by one load; anything else by its letters.
+    const TKeyword* Keyword;
+    if (End - P < 8)
         return nullptr;
+    if (const uint64_t W = Load8(P) & 0xFFFFFFFFu; W == Packed("SDR ") || W == Packed("SIR ")) {
+        Keyword = FindKeyword(P, 3);
+        P += 4;
+    } else {
+        Keyword = Word();
+        if (!Keyword || P == End || !Blank(*P))
+            return nullptr;
+    }
     SkipBlanks();
     const auto StableState = [&] {
         const TKeyword* K = Word();
@@ -627,26 +644,26 @@ const char* TSVFFile::TakeTypicalStatement(const char* P, const char* End) {
     TItem Items[MaxItems];
     size_t Count = 0;
     for (;;) {
-        SkipBlanks();
-        if (P == End)
-            return nullptr;
-        if (*P == ';')
-            break;
-        if (Count == MaxItems)
-            return nullptr;
-        TItem& Item = Items[Count++];
-        if (const uint8_t Kind = ValueKeywordAt(P, End)) {
-            Item.Kind = Kind;
-        } else {
+        uint8_t Kind = ValueKeywordAt(P, End);
+        if (!Kind) {
+            SkipBlanks();
+            if (P == End)
+                return nullptr;
+            if (*P == ';')
+                break;
             const TKeyword* K = Word();
             if (!K || K->Kind < pkTDI || K->Kind > pkSMASK)
                 return nullptr;
             SkipBlanks();
             if (P == End || *P != '(')
                 return nullptr;
-            Item.Kind = K->Kind;
+            Kind = K->Kind;
             ++P;
         }
+        if (Count == MaxItems)
+            return nullptr;
+        TItem& Item = Items[Count++];
+        Item.Kind = Kind;
         Item.Digits = P;
         P += HexRun(P, End, Item.Value);
         if (P - Item.Digits == 16)
