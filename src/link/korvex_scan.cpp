@@ -2,6 +2,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__) && defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 #include "bit_pack.h"
 #include "korvex_link.h"
 
@@ -33,6 +37,28 @@ constexpr int64_t GroupsPerLoad = 14;
 inline unsigned GroupByte(const uint8_t* Tdi, const uint8_t* Capture, int64_t Count, int64_t Pos) {
     return 0x30 | (PackedBits8(Tdi, Count, Pos) & 0x0F) |
            ((PackedBits8(Capture, Count, Pos) & 0x0F) ? CmdReadBack : 0);
+}
+
+// Sixteen group-shift bytes at Q from the nibbles of two words: byte G shifts bits 4G to 4G+3
+// of T, and asks for read-back when any of those bits of C is set. All sixteen are written; the
+// caller keeps as many as it has groups (the queue has room for the rest).
+inline void WriteGroups(uint8_t* Q, uint64_t T, uint64_t C) {
+#if defined(__SSE2__) && defined(__x86_64__)
+    // Nibbles 0, 2, 4 ... in the bytes of one register, 1, 3, 5 ... in another; interleaved,
+    // byte G holds nibble G.
+    const uint64_t Low = 0x0F0F0F0F0F0F0F0Full;
+    const __m128i Tn = _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(T & Low)),
+                                         _mm_cvtsi64_si128(static_cast<long long>((T >> 4) & Low)));
+    const __m128i Cn = _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(C & Low)),
+                                         _mm_cvtsi64_si128(static_cast<long long>((C >> 4) & Low)));
+    const __m128i Read = _mm_andnot_si128(_mm_cmpeq_epi8(Cn, _mm_setzero_si128()),
+                                          _mm_set1_epi8(static_cast<char>(CmdReadBack)));
+    const __m128i Bytes = _mm_or_si128(_mm_or_si128(Tn, Read), _mm_set1_epi8(0x30));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Q), Bytes);
+#else
+    for (int G = 0; G < 16; ++G, T >>= 4, C >>= 4)
+        Q[G] = static_cast<uint8_t>(0x30 | (T & 0x0F) | ((C & 0x0F) ? CmdReadBack : 0));
+#endif
 }
 
 // Groups of four capture bits in V (the low 4 * Groups bits) that have a bit set.
@@ -73,10 +99,11 @@ void TKorvexLink::OnShift(const uint8_t* Tdi, const uint8_t* Capture, int64_t Co
         *Q++ = (C & 1) ? R(T0) : H(T0);
         if (Count > 1) {
             const int64_t Last = Count - 1;
-            int64_t I = 1;
-            for (; Last - I >= 4; I += 4)
-                *Q++ = static_cast<uint8_t>(0x30 | ((T >> I) & 0x0F) |
-                                            (((C >> I) & 0x0F) ? CmdReadBack : 0));
+            // The whole groups between the first and the last bit, at once.
+            const int64_t Groups = (Last - 1) / 4;
+            WriteGroups(Q, T >> 1, C >> 1);
+            Q += Groups;
+            const int64_t I = 1 + 4 * Groups;
             if (const int64_t K = Last - I; K > 0) {
                 const uint64_t Keep = (uint64_t{1} << K) - 1;
                 *Q++ = Group(static_cast<unsigned>(K), static_cast<unsigned>((T >> I) & Keep),
@@ -233,22 +260,30 @@ bool TKorvexLink::OnReadCaptured(uint8_t* Tdo, const uint8_t* Capture, int64_t C
         }
     } Reply{FReplies.data(), FReplyPos};
     if (FDivider == 0 && Count <= ShortScanBits) {
-        // A short scan: its bits gathered in one word, as OnShift grouped them.
+        // A short scan: its bits gathered in one word, as OnShift grouped them. Whether a group
+        // answered decides only how far the replies move on, not whether one is read: no branch
+        // on the capture flags, which vary from scan to scan. A read past the scan's replies
+        // (after its last one) is held at the last one and not used.
         const uint64_t C = LoadShort(Capture, Count);
-        uint64_t V = (C & 1) && (Reply.Next() & BitReplyMask) ? 1 : 0;
+        const size_t LastReply = FReplyPos + static_cast<size_t>(Needed) - 1;
+        const uint8_t* const Data = FReplies.data();
+        size_t Pos = FReplyPos;
+        const auto Take = [&](uint64_t Answers) {
+            const size_t At = std::min(Pos, LastReply);
+            Pos += Answers;
+            return static_cast<uint64_t>((Data[At >> 1] >> ((At & 1) * 4)) & 0x0F) & -Answers;
+        };
+        uint64_t V = (Take(C & 1) >> 3) & 1;
         if (Count >= 2) {
             const int64_t Last = Count - 1;
             int64_t I = 1;
             for (; Last - I >= 4; I += 4)
-                if ((C >> I) & 0x0F)
-                    V |= static_cast<uint64_t>(Reply.Next() & 0x0F) << I;
+                V |= Take(((C >> I) & 0x0F) != 0) << I;
             if (const int64_t K = Last - I; K > 0) {
                 const uint64_t Keep = (uint64_t{1} << K) - 1;
-                if ((C >> I) & Keep)
-                    V |= (Reply.Next() & Keep) << I;
+                V |= (Take(((C >> I) & Keep) != 0) & Keep) << I;
             }
-            if ((C >> Last) & 1)
-                V |= static_cast<uint64_t>((Reply.Next() & BitReplyMask) ? 1 : 0) << Last;
+            V |= ((Take((C >> Last) & 1) >> 3) & 1) << Last;
         }
         StoreBytesLE(Tdo, V, TVarLen::BytesFor(Count));
         ConsumeReplies(Needed);
