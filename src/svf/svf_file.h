@@ -228,6 +228,9 @@ private:
     // vanish, as a value may be wrapped over lines), parentheses standing apart from their
     // neighbours, upper case. The statement text is never kept as a whole.
     void ReadStatement();
+    // ReadStatement's shortcut for the commonest statement line; false when it does not apply
+    // (nothing is read then).
+    bool ReadTypicalStatement();
     // The words of the next statement as text, values included: the reader alone, without the
     // parser's interpretation (for the tests and the micro-benchmarks).
     void ReadWords(std::vector<std::string>& Words);

@@ -311,9 +311,47 @@ inline void TSVFFile::CloseWord(bool Closed) {
     ++FWordCount;
 }
 
+bool TSVFFile::ReadTypicalStatement() {
+    // A line end, then a statement as tools write it, whole in the block: the line of most
+    // statements of a programming file. Taken without the character loop below.
+    if (FRole != wrCommand || FWordCount != 0 || FAtEof || FBufferPos >= FBufferFill)
+        return false;
+    const char* const B = FBuffer.data();
+    int Pos = FBufferPos;
+    const int32_t Line = FLineIndex;
+    const bool WasCR = FLastWasCR;
+    if (B[Pos] == LF || B[Pos] == CR) {
+        CountLine(B[Pos++]);
+        if (B[Pos - 1] == CR && Pos < FBufferFill && B[Pos] == LF)
+            CountLine(B[Pos++]);
+    }
+    const char* Semicolon = nullptr;
+    if (Pos < FBufferFill && Tables.Plain[Code(B[Pos])])
+        Semicolon = TakeTypicalStatement(B + Pos, B + FBufferFill);
+    if (!Semicolon) {
+        FLineIndex = Line;
+        FLastWasCR = WasCR;
+        return false;
+    }
+    FTypical = true;
+    FStatementAtEnd = false;
+    FLastWasCR = false;
+    Pos = static_cast<int>(Semicolon - B) + 1;
+    FCharsRead += Pos - FBufferPos;
+    FBufferPos = Pos;
+    if (FBufferPos >= FBufferFill)
+        FillBuffer();
+    PublishProgress();
+    return true;
+}
+
 void TSVFFile::ReadStatement() {
     FComment.clear();
     FWordOpen = false;
+    if (FWorker && FWorker->TerminateRequested())
+        throw ERunCancelled();
+    if (ReadTypicalStatement())
+        return;
     bool InComment = false;
     bool InParens = false;
     bool Ended = false;
