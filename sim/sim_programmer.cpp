@@ -133,7 +133,10 @@ void TProgrammer::Execute(const uint8_t* Bytes, size_t Count) {
     while (I < Count) {
         const uint8_t B = Bytes[I];
         if (Countable && FStarted) {
-            if (B < 0x80 && FTck && NextState[FState][FTms] == FState) {
+            // With TCK low, the first clock samples the TDO already there: countable when that
+            // is the constant level too (after a TAP walk it is).
+            if (B < 0x80 && (FTck || FTdoPin == FConfig.TdoConstant) &&
+                NextState[FState][FTms] == FState) {
                 I = CountGroupShifts(Bytes, I, Count);
                 continue;
             }
@@ -424,6 +427,7 @@ size_t TProgrammer::CountGroupShifts(const uint8_t* Bytes, size_t From, size_t C
     const uint8_t Last = Bytes[I - 1];
     FTdi = (Last >> ((Last >> 4) & 3)) & 1;
     FTdoPin = Level;
+    FTck = 1; // every group shift ends on a rising edge
     FTotals.TckCycles += Clocks;
     FTotals.DeviceTicks += FTicksPerClock * Clocks;
     if (Replies)
@@ -445,7 +449,7 @@ size_t TProgrammer::CountBitCommands(const uint8_t* Bytes, size_t I, size_t Coun
         if (B < 0x80) {
             // The group shifts of a scan between its edges, in the same run: the counters go
             // through the members and back.
-            if (!Tck || NextState[State][Tms] != State)
+            if (!(Tck || Tdo == Constant) || NextState[State][Tms] != State)
                 break;
             FTotals.DeviceTicks = Ticks;
             FTotals.TckCycles = Cycles;
@@ -454,6 +458,7 @@ size_t TProgrammer::CountBitCommands(const uint8_t* Bytes, size_t I, size_t Coun
             Cycles = FTotals.TckCycles;
             Tdi = FTdi;
             Tdo = FTdoPin;
+            Tck = 1;
             continue;
         }
         if (B >= 0xE8 && PinCommands) {

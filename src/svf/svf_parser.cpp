@@ -570,23 +570,27 @@ const char* TSVFFile::TakeTypicalStatement(const char* P, const char* End) {
         return P != Digits && P != End && (Blank(*P) || *P == ';');
     };
     // SDR and SIR with one blank, the commonest of all, by one load; anything else by its letters.
-    const TKeyword* Keyword;
+    uint8_t Code;
     if (End - P < 8)
         return nullptr;
     if (const uint64_t W = Load8(P) & 0xFFFFFFFFu; W == Packed("SDR ") || W == Packed("SIR ")) {
-        Keyword = FindKeyword(P, 3);
+        Code = W == Packed("SDR ") ? cmdSDR : cmdSIR;
         P += 4;
+    } else if (Load8(P) == Packed("RUNTEST ")) {
+        Code = cmdRUNTEST;
+        P += 8;
     } else {
-        Keyword = Word();
+        const TKeyword* Keyword = Word();
         if (!Keyword || P == End || !Blank(*P))
             return nullptr;
+        Code = Keyword->Command;
     }
     SkipBlanks();
     const auto StableState = [&] {
         const TKeyword* K = Word();
         return K && IsTapState(K->Kind) && IsStableTapState(K->Kind) ? K->Kind : NotOne;
     };
-    if (Keyword->Command == cmdRUNTEST) {
+    if (Code == cmdRUNTEST) {
         // RUNTEST [state] count TCK|SCK [ENDSTATE state], the parameters in the order the
         // general parser gives them: the count, a word of its own, comes last.
         uint8_t Run = NotOne, EndState = NotOne;
@@ -600,9 +604,17 @@ const char* TSVFFile::TakeTypicalStatement(const char* P, const char* End) {
         if (!Number(Clocks) || !Blank(*P))
             return nullptr;
         SkipBlanks();
-        const TKeyword* Unit = Word();
-        if (!Unit || (Unit->Kind != pkTCK && Unit->Kind != pkSCK))
-            return nullptr;
+        uint8_t Unit;
+        if (End - P >= 8 && (Load8(P) & 0xFFFFFF) == Packed("TCK") &&
+            (Blank(P[3]) || P[3] == ';')) {
+            Unit = pkTCK;
+            P += 3;
+        } else {
+            const TKeyword* K = Word();
+            if (!K || (K->Kind != pkTCK && K->Kind != pkSCK))
+                return nullptr;
+            Unit = K->Kind;
+        }
         SkipBlanks();
         if (P != End && *P != ';') {
             const TKeyword* K = Word();
@@ -619,7 +631,7 @@ const char* TSVFFile::TakeTypicalStatement(const char* P, const char* End) {
         FCommand->Command = cmdRUNTEST;
         if (Run != NotOne)
             Ps.emplace_back(Run);
-        Ps.emplace_back(Unit->Kind);
+        Ps.emplace_back(Unit);
         if (EndState != NotOne) {
             Ps.emplace_back(pkENDSTATE);
             Ps.emplace_back(EndState);
@@ -630,7 +642,7 @@ const char* TSVFFile::TakeTypicalStatement(const char* P, const char* End) {
         return P;
     }
     int64_t Length = 0;
-    if (!IsScanCommand(Keyword->Command) || !Number(Length) || Length > MaxScanBits)
+    if (!IsScanCommand(Code) || !Number(Length) || Length > MaxScanBits)
         return nullptr;
     // TDI, TDO, MASK and SMASK with their values: up to 16 digits decoded as they are read,
     // longer ones only checked.
@@ -676,7 +688,7 @@ const char* TSVFFile::TakeTypicalStatement(const char* P, const char* End) {
     }
 
     TSVFCommand& Command = *FCommand;
-    Command.Command = Keyword->Command;
+    Command.Command = Code;
     Command.Parameters.emplace_back(pkInteger).Value = static_cast<int32_t>(Length);
     FLength = Length;
     for (size_t I = 0; I < Count; ++I) {
