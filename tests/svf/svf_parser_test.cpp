@@ -261,6 +261,55 @@ TEST(SvfParser, ValuesDecodedAsTheyAreRead) {
     }
 }
 
+// Thousands of statements as tools write them, of every length and value size, one block after
+// another: some stand whole in a block (the reader's shortcut), some straddle two. Read once as
+// they are and once with vertical tabs (the general path alone), every statement and the state
+// after it must be the same.
+TEST(SvfParser, ShortcutReadsAsTheGeneralPathAcrossBlocks) {
+    uint32_t Seed = 7;
+    const auto Next = [&](uint32_t N) { return ((Seed = Seed * 1103515245u + 12345u) >> 8) % N; };
+    const auto Hex = [&](size_t N) {
+        std::string S;
+        for (size_t I = 0; I < N; ++I)
+            S.push_back("0123456789ABCDEFabcdef"[Next(I % 5 ? 16 : 22)]);
+        return S;
+    };
+    const char* const Ends[] = {"\n", "\r\n", " ", "\n\n"};
+    std::string Text;
+    while (Text.size() < 5 * TSVFFile::BlockSize) {
+        const unsigned Kind = Next(4);
+        if (Kind == 3) {
+            Text += "RUNTEST " + std::string(Next(2) ? "IDLE " : "") + std::to_string(Next(5000)) +
+                    " TCK" + (Next(2) ? " ENDSTATE DRPAUSE" : "") + ";";
+        } else {
+            const unsigned Bits = Next(90);
+            Text += (Kind ? "SDR " : "SIR ") + std::to_string(Bits);
+            for (const char* Key : {" TDI (", " SMASK (", " TDO (", " MASK ("})
+                if (std::string_view(Key) == " TDI (" || Next(2))
+                    Text += Key + Hex(Next((Bits + 3) / 4 + 3)) + ")";
+            Text += ";";
+        }
+        Text += Ends[Next(4)];
+    }
+    const auto Read = [](const std::string& Svf) {
+        TSVFFile File(WriteTemp("shortcut.svf", Svf));
+        TSVFStepper Step(File);
+        std::vector<std::string> Seen;
+        TSVFCommand C;
+        do {
+            Step.ParseAndApply(C);
+            const auto V = Step.Scan(C.Command == cmdSIR ? cmdSIR : cmdSDR);
+            Seen.push_back(Describe(C) + " " + Value(V.Tdi) + " " + Value(V.Tdo) + " " +
+                           Value(V.Mask) + " " + Value(V.Smask) + " line " +
+                           std::to_string(Step.LineIndex()));
+        } while (C.Command != cmdEOF);
+        return Seen;
+    };
+    const std::vector<std::string> Direct = Read(Text);
+    EXPECT_GT(Direct.size(), 500u);
+    EXPECT_EQ(Direct, Read(WithVerticalTabs(Text)));
+}
+
 // The pairs are formed from the right: the message names the rightmost pair that is not a
 // hexadecimal number, wherever in a long value it stands.
 TEST(SvfParser, BadDigitNamedByItsPair) {
