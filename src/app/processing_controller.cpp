@@ -184,8 +184,8 @@ bool TProcessingController::RunFile(const std::string& FileName) {
         Events.OnMessage = [this](const std::string& Text, uint8_t Severity) {
             Messages.QueueMessage(Text, Severity);
         };
-        FCounters = TRunCounters{};
-        Started->Events = FCounters.Wrap(Events);
+        Link.Requested = {};
+        Started->Events = Events;
         const TRunOptions O = Options();
         Started->EchoComments = O.WriteComments;
         Link.Frequency = TKorvexLink::DefaultFrequencyFor(O.DefFreq);
@@ -266,7 +266,7 @@ void TProcessingController::EndRun(int Status) {
         Messages.QueueMessage("File processing completed successfully", sevInfo);
         View.SetProgress(FProgressMax, FProgressMax);
     }
-    LastRun = {Player->StatementsExecuted(), FCounters.Scans(), FCounters.TckCycles(),
+    LastRun = {Player->StatementsExecuted(), Link.Requested.Scans, Link.Requested.TckCycles,
                FTimer.ElapsedSeconds()};
     View.SetRunTime("Total time " + FormatDuration(LastRun.Seconds), true);
     // The worker has left its loop; joining it first keeps it away from a closing link.

@@ -183,7 +183,6 @@ private:
     void AbandonStart(std::unique_ptr<TJtagFile>& Started, const std::string& Report);
 
     IControllerView& View;
-    TRunCounters FCounters; // wraps the events of the run in progress
     TRunTimer FTimer;
     bool FCancelled = false;       // Cancel was called: the session ends with exit code 1
     bool FLoading = false;         // a player is reading its file before the run

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 
+#include "jtag_events.h"
 #include "native_path.h"
 #include "sha256.h"
 #include "svf_hex.h"
@@ -108,33 +109,6 @@ void TFailureCollector::Line(const std::string& Text, uint8_t Severity) {
     }
     FFailure.Message = Text.substr(0, Text.find("\r\n"));
     FFailure.Line = NearLine(Text);
-}
-
-TJtagEvents TRunCounters::Wrap(const TJtagEvents& Events) {
-    TJtagEvents E = Events;
-    E.OnShift = [this, Inner = Events.OnShift](const uint8_t* Tdi, const uint8_t* Capture,
-                                               int64_t Count, bool Exit) {
-        ++FScans;
-        FTck += Count;
-        if (Inner)
-            Inner(Tdi, Capture, Count, Exit);
-    };
-    E.OnClockTms = [this, Inner = Events.OnClockTms](uint8_t Tdi, uint8_t Tms) {
-        ++FTck;
-        if (Inner)
-            Inner(Tdi, Tms);
-    };
-    if (Events.OnTmsPath)
-        E.OnTmsPath = [this, Inner = Events.OnTmsPath](uint32_t TmsBits, int Count) {
-            FTck += Count;
-            Inner(TmsBits, Count);
-        };
-    E.OnRunClocks = [this, Inner = Events.OnRunClocks](bool Sck, int64_t Count, uint8_t Tms) {
-        FTck += Count;
-        if (Inner)
-            Inner(Sck, Count, Tms);
-    };
-    return E;
 }
 
 TRunRecorder::TRunRecorder(const std::string& LogFile)

@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "jtag_events.h"
-
 // What a script or a production line keeps of one run: the --json object and the --log transcript.
 
 // The first failing compare of a run, as the console reported it.
@@ -57,20 +55,6 @@ public:
 private:
     TRunFailure FFailure;
     bool FDone = false; // the first failure is complete; later lines are not looked at
-};
-
-// Counts what the programmer is asked to do: wraps the events a player is given, passing every
-// call through. The counters are written on the player's worker thread and read after it ends.
-class TRunCounters {
-public:
-    // Returns Events with OnShift, OnClockTms and OnRunClocks counted on the way through.
-    TJtagEvents Wrap(const TJtagEvents& Events);
-    int64_t Scans() const { return FScans; }
-    int64_t TckCycles() const { return FTck; }
-
-private:
-    int64_t FScans = 0;
-    int64_t FTck = 0;
 };
 
 class TTranscript;

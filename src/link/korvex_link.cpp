@@ -373,16 +373,27 @@ TJtagEvents TKorvexLink::Events() {
             QueueMessage(Text, Severity);
     };
     E.OnShift = [this](const uint8_t* Tdi, const uint8_t* Capture, int64_t Count, bool Exit) {
+        ++Requested.Scans;
+        Requested.TckCycles += Count;
         OnShift(Tdi, Capture, Count, Exit);
     };
     E.OnReadCaptured = [this](uint8_t* Tdo, const uint8_t* Capture, int64_t Count) {
         return OnReadCaptured(Tdo, Capture, Count);
     };
     E.OnFlush = [this] { OnFlush(); };
-    E.OnClockTms = [this](uint8_t Tdi, uint8_t Tms) { OnClockTms(Tdi, Tms); };
-    E.OnTmsPath = [this](uint32_t TmsBits, int Count) { OnTmsPath(TmsBits, Count); };
+    E.OnClockTms = [this](uint8_t Tdi, uint8_t Tms) {
+        ++Requested.TckCycles;
+        OnClockTms(Tdi, Tms);
+    };
+    E.OnTmsPath = [this](uint32_t TmsBits, int Count) {
+        Requested.TckCycles += Count;
+        OnTmsPath(TmsBits, Count);
+    };
     E.OnWaitTime = [this](bool Sck, int64_t TimeUs, uint8_t Tms) { OnWaitTime(Sck, TimeUs, Tms); };
-    E.OnRunClocks = [this](bool Sck, int64_t Count, uint8_t Tms) { OnRunClocks(Sck, Count, Tms); };
+    E.OnRunClocks = [this](bool Sck, int64_t Count, uint8_t Tms) {
+        Requested.TckCycles += Count;
+        OnRunClocks(Sck, Count, Tms);
+    };
     E.OnSetTrst = [this](bool On, bool Drive) { return OnSetTrst(On, Drive); };
     E.OnSetFrequency = [this](int64_t Hz, bool Send) { return OnSetFrequency(Hz, Send); };
     return E;

@@ -94,8 +94,15 @@ public:
     // Where the TRST warning goes (the message queue's QueueMessage).
     TMessageEvent QueueMessage;
 
-    // The events bound to this link's handlers, OnMessage bound to QueueMessage.
+    // The events bound to this link's handlers, OnMessage bound to QueueMessage. They count what
+    // a player asks of the programmer: the scans, and the TCK clocks of scans, walks and runs
+    // (also those a run turns into a wait). Written on the player's worker thread; read them
+    // after it has ended, clear them before the next run.
     TJtagEvents Events();
+    struct TRequested {
+        int64_t Scans = 0;
+        int64_t TckCycles = 0;
+    } Requested;
 
     // The frequency DefFreq selects: 0 = 3 MHz, 1 = 1.5 MHz, anything else 750 kHz.
     static int64_t DefaultFrequencyFor(uint8_t DefFreq);
