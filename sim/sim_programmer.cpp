@@ -392,16 +392,25 @@ size_t TProgrammer::CountGroupShifts(const uint8_t* Bytes, size_t From, size_t C
     int64_t Clocks = 0;
     size_t Replies = 0;
     constexpr uint64_t Ones = 0x0101010101010101ull;
-    for (uint64_t W; I + 8 <= Count; I += 8) {
-        std::memcpy(&W, Bytes + I, 8);
-        if (W & (Ones << 7))
+    // The last word of the run has its group shifts counted the same way, the bytes from the
+    // first other command on masked off: no loop over single bytes.
+    for (;;) {
+        uint64_t W = ~uint64_t{0}; // bytes beyond the write read as other commands
+        if (Count - I >= 8)
+            std::memcpy(&W, Bytes + I, 8);
+        else
+            std::memcpy(&W, Bytes + I, Count - I);
+        if constexpr (std::endian::native == std::endian::big)
+            W = __builtin_bswap64(W); // the first byte in the lowest bits, as below
+        const uint64_t Stop = W & (Ones << 7);
+        const size_t Groups = Stop ? static_cast<size_t>(__builtin_ctzll(Stop)) / 8 : 8;
+        const uint64_t G = Groups == 8 ? W : W & ((uint64_t{1} << (8 * Groups)) - 1);
+        Clocks += static_cast<int64_t>(Groups) +
+                  static_cast<int64_t>((((G >> 4) & (3 * Ones)) * Ones) >> 56);
+        Replies += static_cast<size_t>((((G >> 6) & Ones) * Ones) >> 56);
+        I += Groups;
+        if (Groups < 8)
             break;
-        Clocks += 8 + static_cast<int64_t>((((W >> 4) & (3 * Ones)) * Ones) >> 56);
-        Replies += static_cast<size_t>((((W >> 6) & Ones) * Ones) >> 56);
-    }
-    for (; I < Count && Bytes[I] < 0x80; ++I) {
-        Clocks += ((Bytes[I] >> 4) & 3) + 1;
-        Replies += (Bytes[I] >> 6) & 1;
     }
     if (Replies != 0) {
         // Every byte's reply is written and only those that answer are kept: no branch on the
