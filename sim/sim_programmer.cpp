@@ -392,14 +392,18 @@ size_t TProgrammer::CountGroupShifts(const uint8_t* Bytes, size_t From, size_t C
     int64_t Clocks = 0;
     size_t Replies = 0;
     constexpr uint64_t Ones = 0x0101010101010101ull;
-    // The last word of the run has its group shifts counted the same way, the bytes from the
-    // first other command on masked off: no loop over single bytes.
-    for (;;) {
+    for (uint64_t W; I + 8 <= Count; I += 8) {
+        std::memcpy(&W, Bytes + I, 8);
+        if (W & (Ones << 7))
+            break;
+        Clocks += 8 + static_cast<int64_t>((((W >> 4) & (3 * Ones)) * Ones) >> 56);
+        Replies += static_cast<size_t>((((W >> 6) & Ones) * Ones) >> 56);
+    }
+    {
+        // The word where the run ends is counted with the same sums, the bytes from the first
+        // other command on masked off: no loop over single bytes.
         uint64_t W = ~uint64_t{0}; // bytes beyond the write read as other commands
-        if (Count - I >= 8)
-            std::memcpy(&W, Bytes + I, 8);
-        else
-            std::memcpy(&W, Bytes + I, Count - I);
+        std::memcpy(&W, Bytes + I, std::min<size_t>(Count - I, 8));
         if constexpr (std::endian::native == std::endian::big)
             W = __builtin_bswap64(W); // the first byte in the lowest bits, as below
         const uint64_t Stop = W & (Ones << 7);
@@ -409,8 +413,6 @@ size_t TProgrammer::CountGroupShifts(const uint8_t* Bytes, size_t From, size_t C
                   static_cast<int64_t>((((G >> 4) & (3 * Ones)) * Ones) >> 56);
         Replies += static_cast<size_t>((((G >> 6) & Ones) * Ones) >> 56);
         I += Groups;
-        if (Groups < 8)
-            break;
     }
     if (Replies != 0) {
         // Every byte's reply is written and only those that answer are kept: no branch on the
