@@ -417,12 +417,16 @@ size_t TProgrammer::CountGroupShifts(const uint8_t* Bytes, size_t From, size_t C
     if (Replies != 0) {
         // Every byte's reply is written and only those that answer are kept: no branch on the
         // read-back flag, which varies from byte to byte. One spare byte takes the last write.
+        // A group shift of N clocks answers N TDO bits, all at the constant level.
+        const uint8_t Answer[4] = {
+            static_cast<uint8_t>(Level ? 0x1 : 0), static_cast<uint8_t>(Level ? 0x3 : 0),
+            static_cast<uint8_t>(Level ? 0x7 : 0), static_cast<uint8_t>(Level ? 0xF : 0)};
         const size_t Base = FReplies.size();
         FReplies.resize(Base + Replies + 1);
         uint8_t* Out = FReplies.data() + Base;
         for (size_t J = From; J < I; ++J) {
             const uint8_t B = Bytes[J];
-            *Out = Level ? static_cast<uint8_t>((1u << (((B >> 4) & 3) + 1)) - 1) : 0;
+            *Out = Answer[(B >> 4) & 3];
             Out += (B >> 6) & 1;
         }
         FReplies.pop_back();
