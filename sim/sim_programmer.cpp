@@ -133,10 +133,7 @@ void TProgrammer::Execute(const uint8_t* Bytes, size_t Count) {
     while (I < Count) {
         const uint8_t B = Bytes[I];
         if (Countable && FStarted) {
-            // With TCK low, the first clock samples the TDO already there: countable when that
-            // is the constant level too (after a TAP walk it is).
-            if (B < 0x80 && (FTck || FTdoPin == FConfig.TdoConstant) &&
-                NextState[FState][FTms] == FState) {
+            if (B < 0x80 && GroupShiftsCountable(FTck, FTdoPin, FState, FTms)) {
                 I = CountGroupShifts(Bytes, I, Count);
                 continue;
             }
@@ -464,7 +461,7 @@ size_t TProgrammer::CountBitCommands(const uint8_t* Bytes, size_t I, size_t Coun
         if (B < 0x80) {
             // The group shifts of a scan between its edges, in the same run: the counters go
             // through the members and back.
-            if (!(Tck || Tdo == Constant) || NextState[State][Tms] != State)
+            if (!GroupShiftsCountable(Tck, Tdo, State, Tms))
                 break;
             FTotals.DeviceTicks = Ticks;
             FTotals.TckCycles = Cycles;
@@ -502,8 +499,8 @@ size_t TProgrammer::CountBitCommands(const uint8_t* Bytes, size_t I, size_t Coun
                 continue;
             }
         }
-        ++I;
         if ((B & 0xE0) == 0xC0) {
+            ++I;
             Ticks += TicksPerBitCommand;
             Tdi = B & 1;
             // TDO is sampled while TCK is still at its old level, then the edge (if any) happens.
@@ -522,13 +519,12 @@ size_t TProgrammer::CountBitCommands(const uint8_t* Bytes, size_t I, size_t Coun
                 Reply(static_cast<uint8_t>(Sampled << 3));
             }
         } else if (B >= 0xE8 && PinCommands) {
+            ++I;
             Ticks += TicksPerBitCommand;
             Tms = (B >> 2) & 1;
             Pin = B & 3;
-        } else {
-            --I; // not a bit or pin command: the caller takes it
-            break;
-        }
+        } else
+            break; // not a bit or pin command: the caller takes it
     }
     FTck = Tck;
     FTms = Tms;

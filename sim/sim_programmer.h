@@ -73,6 +73,12 @@ private:
     void Reply(uint8_t B);
     void SpeedSelect(int64_t Hz, int64_t TicksPerClock);
     void GroupShift(uint8_t B);
+    // Whether group shifts from this pin state can be counted: the TAP stays where it is, and
+    // the first clock samples the constant level (TCK high, so it is driven anew, or TDO holds
+    // it already, as after a TAP walk).
+    bool GroupShiftsCountable(uint8_t Tck, uint8_t Tdo, TState State, uint8_t Tms) const {
+        return (Tck || Tdo == FConfig.TdoConstant) && NextState[State][Tms] == State;
+    }
     // Counts a run of group shifts from From on without stepping the model; returns its end.
     size_t CountGroupShifts(const uint8_t* Bytes, size_t From, size_t Count);
     // The same for a run of bit and pin commands (TAP walks, scan edges) and the group shifts

@@ -250,15 +250,6 @@ bool TKorvexLink::OnReadCaptured(uint8_t* Tdo, const uint8_t* Capture, int64_t C
 
     // Replies are held as their low nibbles, two to a byte: all a group shift answers (its four
     // TDO bits) and all a bit command does (bit 3).
-    struct TReplies {
-        const uint8_t* Data;
-        size_t Pos;
-        unsigned Next() {
-            const unsigned V = (Data[Pos >> 1] >> ((Pos & 1) * 4)) & 0x0F;
-            ++Pos;
-            return V;
-        }
-    } Reply{FReplies.data(), FReplyPos};
     if (FDivider == 0 && Count <= ShortScanBits) {
         // A short scan: its bits gathered in one word, as OnShift grouped them. Whether a group
         // answered decides only how far the replies move on, not whether one is read: no branch
@@ -289,6 +280,15 @@ bool TKorvexLink::OnReadCaptured(uint8_t* Tdo, const uint8_t* Capture, int64_t C
         ConsumeReplies(Needed);
         return true;
     }
+    struct TReplies {
+        const uint8_t* Data;
+        size_t Pos;
+        unsigned Next() {
+            const unsigned V = (Data[Pos >> 1] >> ((Pos & 1) * 4)) & 0x0F;
+            ++Pos;
+            return V;
+        }
+    } Reply{FReplies.data(), FReplyPos};
     // Bits are ORed in below; the ones not captured stay 0.
     std::memset(Tdo, 0, static_cast<size_t>(TVarLen::BytesFor(Count)));
     // Bits (at most eight) placed from bit Pos on.

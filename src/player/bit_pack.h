@@ -64,11 +64,9 @@ inline bool DiffersUnderMask(const uint8_t* Got, int64_t GotBits, int64_t GotBit
         const int64_t V0 = ValueBit >> 3;
         const int64_t N = TVarLen::BytesFor(Count);
         if (Expected.StoredBytes() >= V0 + N && (!Mask || Mask->StoredBytes() >= V0 + N)) {
-            uint64_t Gw = 0, Ew = 0, Mw = ~uint64_t{0};
-            std::memcpy(&Gw, Got + (GotBit >> 3), static_cast<size_t>(N));
-            std::memcpy(&Ew, Expected.Data() + V0, static_cast<size_t>(N));
-            if (Mask)
-                std::memcpy(&Mw, Mask->Data() + V0, static_cast<size_t>(N));
+            const uint64_t Gw = LoadBytesLE(Got + (GotBit >> 3), N);
+            const uint64_t Ew = LoadBytesLE(Expected.Data() + V0, N);
+            uint64_t Mw = Mask ? LoadBytesLE(Mask->Data() + V0, N) : ~uint64_t{0};
             if (Count < 64)
                 Mw &= (uint64_t{1} << Count) - 1;
             return ((Gw ^ Ew) & Mw) != 0;

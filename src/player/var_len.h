@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -88,12 +89,9 @@ public:
     // Length Bits, the first min(Stored, ByteCount()) bytes held and zero, the rest reading as
     // Fill. Returns the held bytes for the caller to write.
     uint8_t* Assign(int64_t Bits, int64_t Stored, uint8_t Fill = 0) {
-        if (Bits > MaxBits)
-            ThrowTooLong(Bits);
-        FBitLength = Bits;
+        Reshape(Bits, Stored);
         FFill = Fill;
-        const int64_t Bytes = ByteCount();
-        FBytes.assign(static_cast<size_t>(Stored < 0 ? 0 : Stored < Bytes ? Stored : Bytes), 0);
+        std::fill(FBytes.begin(), FBytes.end(), uint8_t{0});
         return FBytes.data();
     }
 

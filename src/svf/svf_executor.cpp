@@ -271,10 +271,6 @@ TCompareResult TSVFFile::CompareShortScan(bool Dr) {
         FCaptured.resize(8);
     std::memcpy(FCaptured.data(), Read, 8);
     ReportMismatch(Dr, 0, 0, N, N);
-    if (Events.OnMessage)
-        Events.OnMessage(std::string("Failing ") + (Dr ? "SDR" : "SIR") + " statement near line " +
-                             std::to_string(FLineIndex + 1),
-                         sevError);
     return TCompareResult::Mismatch;
 }
 
@@ -347,10 +343,6 @@ TCompareResult TSVFFile::CompareScan(bool Dr) {
                         break;
                 }
             ReportMismatch(Dr, From, Shown, ShownCount, N);
-            if (Events.OnMessage)
-                Events.OnMessage(std::string("Failing ") + (Dr ? "SDR" : "SIR") +
-                                     " statement near line " + std::to_string(FLineIndex + 1),
-                                 sevError);
             return TCompareResult::Mismatch;
         }
     } while (FCompareFrom < N);
@@ -427,4 +419,7 @@ void TSVFFile::ReportMismatch(bool Dr, int64_t SliceFrom, int64_t From, int64_t 
     Events.OnMessage(HexExpectedPrefix + SvfHexOfBits(HexExpected.data(), Count), sevError);
     Events.OnMessage(HexReadPrefix + SvfHexOfBits(HexRead.data(), Count), sevError);
     Events.OnMessage(HexMaskPrefix + SvfHexOfBits(HexMask.data(), Count), sevError);
+    Events.OnMessage(std::string("Failing ") + (Dr ? "SDR" : "SIR") + " statement near line " +
+                         std::to_string(FLineIndex + 1),
+                     sevError);
 }

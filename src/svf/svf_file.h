@@ -229,8 +229,9 @@ private:
     // neighbours, upper case. The statement text is never kept as a whole.
     void ReadStatement();
     // ReadStatement's shortcut for the commonest statement line; false when it does not apply
-    // (nothing is read then).
-    bool ReadTypicalStatement();
+    // (nothing is read then). TriedAt: the block position where the statement shortcut was
+    // tried, if it was.
+    bool ReadTypicalStatement(int& TriedAt);
     // The words of the next statement as text, values included: the reader alone, without the
     // parser's interpretation (for the tests and the micro-benchmarks).
     void ReadWords(std::vector<std::string>& Words);
@@ -290,7 +291,8 @@ private:
     // read-back of the slice SliceFrom .. SliceFrom+SliceCount-1 that contains them.
     bool SliceDiffers(bool Dr, int64_t SliceFrom, int64_t SliceCount, int64_t From,
                       int64_t Count) const;
-    // The expected and read bits From .. From+Count-1 of a scan of Length bits.
+    // The expected and read bits From .. From+Count-1 of a scan of Length bits, and the line of
+    // the failing statement.
     void ReportMismatch(bool Dr, int64_t SliceFrom, int64_t From, int64_t Count, int64_t Length);
     void GotoState(uint8_t Target);
 

@@ -311,7 +311,7 @@ inline void TSVFFile::CloseWord(bool Closed) {
     ++FWordCount;
 }
 
-bool TSVFFile::ReadTypicalStatement() {
+bool TSVFFile::ReadTypicalStatement(int& TriedAt) {
     // A line end, then a statement as tools write it, whole in the block: the line of most
     // statements of a programming file. Taken without the character loop below.
     if (FRole != wrCommand || FWordCount != 0 || FAtEof || FBufferPos >= FBufferFill)
@@ -326,8 +326,10 @@ bool TSVFFile::ReadTypicalStatement() {
             CountLine(B[Pos++]);
     }
     const char* Semicolon = nullptr;
-    if (Pos < FBufferFill && Tables.Plain[Code(B[Pos])])
+    if (Pos < FBufferFill && Tables.Plain[Code(B[Pos])]) {
+        TriedAt = Pos;
         Semicolon = TakeTypicalStatement(B + Pos, B + FBufferFill);
+    }
     if (!Semicolon) {
         FLineIndex = Line;
         FLastWasCR = WasCR;
@@ -350,7 +352,9 @@ void TSVFFile::ReadStatement() {
     FWordOpen = false;
     if (FWorker && FWorker->TerminateRequested())
         throw ERunCancelled();
-    if (ReadTypicalStatement())
+    // Where the shortcut was tried in the current block and did not apply: not tried again there.
+    int TypicalTriedAt = -1;
+    if (ReadTypicalStatement(TypicalTriedAt))
         return;
     bool InComment = false;
     bool InParens = false;
@@ -360,8 +364,10 @@ void TSVFFile::ReadStatement() {
     while (!Ended) {
         if (FWorker && FWorker->TerminateRequested())
             throw ERunCancelled();
-        if (FBufferPos >= FBufferFill)
+        if (FBufferPos >= FBufferFill) {
             FillBuffer();
+            TypicalTriedAt = -1;
+        }
         const char* const B = FBuffer.data();
         const int Fill = FBufferFill;
         int Pos = FBufferPos;
@@ -396,7 +402,7 @@ void TSVFFile::ReadStatement() {
                     TSimpleWord Words[MaxSimpleWords];
                     int Count = 0;
                     const char* Semicolon = nullptr;
-                    if (FRole == wrCommand && FWordCount == 0 &&
+                    if (FRole == wrCommand && FWordCount == 0 && Pos != TypicalTriedAt &&
                         (Semicolon = TakeTypicalStatement(B + Pos, B + Fill)))
                         FTypical = true;
                     else if ((Semicolon = SimpleStatementEnd(B + Pos, B + Fill, Words, Count))) {
